@@ -1,0 +1,76 @@
+// Every text the program prints, as printf formats, so that wording and
+// argument types are checked in one place.
+#pragma once
+
+namespace tarvo::msg {
+
+// Start-up and command line.
+inline constexpr const char* kBanner = "V810 Assembler 0.55\n";
+inline constexpr const char* kUsage1 = "Usage:    tarvo [src file] [options]\n\n";
+inline constexpr const char* kUsage2 = "Options:  -o <file>        Set output file\n";
+inline constexpr const char* kUsage3 = "          -s               Obj in stdout\n";
+inline constexpr const char* kUsage4 = "          -d <Adr> <bytes> Dissasm start <Adr> and <bytes>\n";
+inline constexpr const char* kCannotOpenRead = "Cannot open %s for read.\n";
+inline constexpr const char* kCannotOpenObj = "Cannot open output.obj for write.\n";
+inline constexpr const char* kCannotOpenWrite = "Cannot open %s for write.\n";
+inline constexpr const char* kCannotOpenAsm = "Cannot open output.asm for write.\n";
+inline constexpr const char* kOverSource = "Cannot write %s over the source file.\n";
+inline constexpr const char* kCannotWrite = "Cannot write %s.\n";
+inline constexpr const char* kCannotRead = "Cannot read %s.\n";
+inline constexpr const char* kBadStart = "Invalid Starting Address.\n";
+inline constexpr const char* kBadCount = "Cannot dissasm this number of bytes.\n";
+
+// Assembly pass.
+inline constexpr const char* kPassFail = "Pass: 0 (Too many errors)\n";
+inline constexpr const char* kPassObj = "Pass: 1 (OBJ file created)\n";
+inline constexpr const char* kPassClean = "Pass: 2 (No errors)\n";
+inline constexpr const char* kReport = "Assembled:\t%s\n# Errors:\t%d\n# Bytes:\t%ld\n";
+inline constexpr const char* kLinePrefix = "Error in line %d: ";
+inline constexpr const char* kInvalidOpcode = "Invalid Opcode (%s)\n";
+inline constexpr const char* kInvalidParam = "Invalid Parameter (%s)\n";
+inline constexpr const char* kSyntaxError = "Syntax Error.\n";
+inline constexpr const char* kUnknownError = "Unknown Error (%s)\n";
+
+// Directives and pseudo-instructions; each follows "Error at %08x: ".
+inline constexpr const char* kErrorPrefix = "Error at %08x: ";
+inline constexpr const char* kWarningPrefix = "Warning at %08x: ";
+inline constexpr const char* kInvalidOrg = "Invalid org. value\n";
+inline constexpr const char* kOrgBelowPC = "org. exceds PC\n";
+inline constexpr const char* kInvalidString = "Invalid string\n";
+inline constexpr const char* kNoClosingQuote = "String without closing quote.\n";
+inline constexpr const char* kInvalid32 = "Invalid 32-bit Argument\n";
+inline constexpr const char* kInvalid16 = "Invalid 16-bit Argument\n";
+inline constexpr const char* kInvalid8 = "Invalid 8-bit Argument\n";
+inline constexpr const char* kDefine = "Define: %s = %s\n";
+inline constexpr const char* kLabel = "Label: %s = %s\n";
+inline constexpr const char* kInvalidDefineName = "Invalid Define Name\n";
+inline constexpr const char* kInvalidDefineValue = "Invalid Define Value\n";
+inline constexpr const char* kInvalidLabelName = "Invalid Label Name\n";
+inline constexpr const char* kInvalidInclude = "Invalid include notation.\n";
+inline constexpr const char* kAssumingName = "Assuming \"%s\" file without closing quote.\n";
+inline constexpr const char* kCannotOpenInclude = "Cannot open \"%s\" file.\n";
+inline constexpr const char* kRecursiveInclude = "Recursive include of \"%s\" file.\n";
+inline constexpr const char* kStartRecursion = "Starting recursion with %s .";
+inline constexpr const char* kRecursionOk = "... Pass(Ok)\n";
+inline constexpr const char* kRecursionFail = "... Pass(Fail!)\n";
+inline constexpr const char* kJumpNoLabel = "Jump without valid label\n";
+inline constexpr const char* kJumpFailed = "Fatal error in jump substitution\n";
+inline constexpr const char* kCallNoLabel = "Call without valid label\n";
+inline constexpr const char* kLinkFailed = "Fatal error in link calling\n";
+inline constexpr const char* kCallFailed = "Fatal error in call substitution\n";
+inline constexpr const char* kMov32NoNumber = "Move32 without valid number\n";
+inline constexpr const char* kMov32NoParam = "Move32 without valid param\n";
+inline constexpr const char* kMov32BadDefine = "Move32 without a valid define (%s)\n";
+inline constexpr const char* kMov32NoReg = "Move32 without valid reg (%s)\n";
+inline constexpr const char* kMov32Failed = "Fatal error in mov32 substitution\n";
+
+// Disassembly.
+inline constexpr const char* kDisasmInfo =
+    "Dissasm Information\n\tInitial Address: 0x%08x\n\t# Bytes to dissasm: %d\n";
+inline constexpr const char* kStartReading = "Start Reading...\n";
+inline constexpr const char* kFinishReading = "Finish Reading...\n";
+inline constexpr const char* kInvalidRom = "\nInvalid ROM Data in 0x%08x reading 0x%08x";
+inline constexpr const char* kDisasmOk = "Dissasm succesful.\n";
+inline constexpr const char* kDisasmFail = "Errors in dissasembler.\n";
+
+}  // namespace tarvo::msg

@@ -1,0 +1,69 @@
+// Splitting lines into tokens and reading numbers: shared by the pass driver,
+// the directives, the encoder and the command line.
+#pragma once
+#include <array>
+#include <cstdint>
+#include <string_view>
+
+namespace tarvo {
+
+// Blank, comma, both square brackets and tab separate tokens; brackets carry
+// no meaning of their own, so "4[$3]" is the two tokens 4 and $3.
+inline constexpr std::string_view szSeparators = " ,[]\t";
+
+inline constexpr std::array<bool, 256> kIsSeparator = [] {
+    std::array<bool, 256> t{};
+    for (char c : szSeparators) t[static_cast<unsigned char>(c)] = true;
+    return t;
+}();
+
+constexpr bool IsSeparator(char c) { return kIsSeparator[static_cast<unsigned char>(c)]; }
+
+// Takes the next token from rest (strtok rules: runs of separators count as
+// one, no empty tokens) and leaves rest just past the separator that ended
+// it. Returns an empty view when no token is left.
+constexpr std::string_view NextToken(std::string_view& rest) {
+    std::size_t i = 0;
+    while (i < rest.size() && IsSeparator(rest[i])) ++i;
+    std::size_t j = i;
+    while (j < rest.size() && !IsSeparator(rest[j])) ++j;
+    std::string_view token = rest.substr(i, j - i);
+    rest.remove_prefix(j < rest.size() ? j + 1 : j);
+    return token;
+}
+
+// A token that begins with ';' starts a comment: it and all after it are absent.
+constexpr std::string_view NextOperand(std::string_view& rest) {
+    std::string_view token = NextToken(rest);
+    if (!token.empty() && token.front() == ';') {
+        rest = {};
+        return {};
+    }
+    return token;
+}
+
+enum class Scan {
+    kNumber,    // an integer was read
+    kNoNumber,  // the text does not begin with an integer
+    kEmpty,     // only white space: the text ended before any conversion
+};
+
+// Reads an integer as the "%i" conversion does: white space, an optional
+// sign, then 0x/0X and hex digits, a leading 0 and octal digits, or decimal
+// digits, stopping at the first character that cannot continue the number.
+// The value wraps modulo 2^32 whatever its length.
+Scan ScanNumber(std::string_view text, std::int32_t& value);
+
+inline bool ReadNumber(std::string_view text, std::int32_t& value) {
+    return ScanNumber(text, value) == Scan::kNumber;
+}
+
+// "$" directly followed by an integer; the register is its low 5 bits.
+inline bool ReadRegister(std::string_view text, unsigned& reg) {
+    std::int32_t v = 0;
+    if (text.empty() || text.front() != '$' || !ReadNumber(text.substr(1), v)) return false;
+    reg = static_cast<std::uint32_t>(v) & 0x1F;
+    return true;
+}
+
+}  // namespace tarvo
