@@ -1,0 +1,54 @@
+// The one list of defined names of a run. Values stay text until they are
+// used. Records keep their insertion order; an index beside the list finds
+// the newest record of a name in constant time.
+#pragma once
+#include <cstdint>
+#include <deque>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace tarvo {
+
+// Case-insensitive comparison of ASCII letters, as strcasecmp; callers only
+// test for zero.
+int stricmp(std::string_view a, std::string_view b);
+
+struct Constant {
+    std::string szName;
+    std::string szValue;
+};
+
+class SymbolList {
+public:
+    static Constant CreateConstant() { return {}; }
+
+    // Appends at the tail; an earlier record of the same name stays in the
+    // list but is no longer found.
+    void InsertConstant(Constant record);
+
+    // The value text of the newest record whose name equals name ignoring
+    // case. The view stays valid until ClearConstant.
+    std::optional<std::string_view> CheckConstant(std::string_view name) const;
+
+    void ClearConstant();
+
+    bool empty() const { return records_.empty(); }
+    std::size_t size() const { return records_.size(); }
+    const Constant& operator[](std::size_t i) const { return records_[i]; }
+
+private:
+    struct Slot {
+        std::uint32_t hash = 0;
+        std::uint32_t record = 0;  // record number + 1; 0 marks a free slot
+    };
+    std::size_t Find(std::string_view name, std::uint32_t hash) const;
+    void Grow();
+
+    std::deque<Constant> records_;  // a deque never moves its records
+    std::vector<Slot> index_;
+    std::size_t names_ = 0;  // distinct names in the index
+};
+
+}  // namespace tarvo
