@@ -1,0 +1,19 @@
+// Directives and pseudo-instructions: "org." "inc." "ds." "dw." "dh." "db."
+// "df." "lb." ".jump" ".call" ".mov32".
+#pragma once
+#include <cstdio>
+#include <string_view>
+
+#include "globals.h"
+
+namespace tarvo {
+
+// Handles the line when its first token is a keyword and returns 1 (also
+// when it reported an error); returns 0 for any other line. Never changes line.
+int CompilerLine(Context& ctx, std::string_view line, std::FILE* obj);
+
+// Include nesting beyond this depth is refused like a file that cannot be
+// opened, so that no chain of files can exhaust the stack.
+inline constexpr std::size_t kMaxIncludeDepth = 1000;
+
+}  // namespace tarvo

@@ -1,0 +1,81 @@
+#include "driver/line_reader.h"
+
+#include <array>
+
+namespace tarvo {
+namespace {
+
+// The bytes that stop the scan of a line: its end, or a zero byte.
+constexpr std::array<bool, 256> kStop = [] {
+    std::array<bool, 256> t{};
+    t['\n'] = t['\r'] = t['\0'] = true;
+    return t;
+}();
+
+}  // namespace
+
+LineReader::LineReader(std::FILE* f, std::size_t blockSize)
+    : f_(f), capacity_(blockSize), block_(new char[blockSize]) {}
+
+bool LineReader::Fill() {
+    pos_ = end_ = 0;
+    if (eof_ || failed_) return false;
+    end_ = std::fread(block_.get(), 1, capacity_, f_);
+    if (std::ferror(f_)) {
+        // Whatever came before the failure is still read; the file ends there.
+        failed_ = true;
+        return end_ > 0;
+    }
+    if (end_ < capacity_) eof_ = true;
+    return end_ > 0;
+}
+
+bool LineReader::ExtractLine(std::string& spill, std::string_view& line) {
+    bool any = false;       // a byte of this line has been read
+    bool spilled = false;   // the text so far is in spill, not in the block
+    bool cut = false;       // a zero byte ended the text; the rest is dropped
+    for (;;) {
+        if (pos_ == end_ && !Fill()) {
+            if (failed_ || !any) return false;
+            line = spill;
+            return true;
+        }
+        if (skipLF_) {
+            skipLF_ = false;
+            if (block_[pos_] == '\n' && ++pos_ == end_) continue;
+        }
+        const char* begin = block_.get() + pos_;
+        const char* stop = block_.get() + end_;
+        const char* p = begin;
+        while (p < stop && !kStop[static_cast<unsigned char>(*p)]) ++p;
+        pos_ = static_cast<std::size_t>(p - block_.get());
+        any = true;
+        if (p == stop || *p == '\0') {
+            if (!spilled) spill.clear();
+            if (!cut) spill.append(begin, p);
+            spilled = true;
+            if (p != stop) {
+                cut = true;
+                ++pos_;
+            }
+            continue;
+        }
+        ++pos_;
+        if (*p == '\r') {
+            if (pos_ < end_) {
+                if (block_[pos_] == '\n') ++pos_;
+            } else {
+                skipLF_ = true;
+            }
+        }
+        if (!spilled) {
+            line = std::string_view(begin, static_cast<std::size_t>(p - begin));
+        } else {
+            if (!cut) spill.append(begin, p);
+            line = spill;
+        }
+        return true;
+    }
+}
+
+}  // namespace tarvo
