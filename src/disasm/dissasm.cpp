@@ -1,0 +1,238 @@
+#include "disasm/dissasm.h"
+
+#include <sys/types.h>
+
+#include <cstring>
+#include <memory>
+#include <string_view>
+
+#include "isa/optable.h"
+#include "messages.h"
+
+namespace tarvo {
+namespace {
+
+// Lines are formed by hand into a large buffer: the printf machinery per
+// field would dominate the cost of a listing.
+class Listing {
+public:
+    explicit Listing(std::FILE* f) : f_(f), buf_(new char[kSize]) {}
+    ~Listing() { Flush(); }
+
+    void Flush() {
+        if (n_ > 0) fwrite_unlocked(buf_.get(), 1, n_, f_);
+        n_ = 0;
+    }
+    // Starts a line: newline, the address, a tab and the mnemonic.
+    void Begin(std::uint32_t address, std::string_view mnemonic) {
+        if (n_ > kSize - kLineMax) Flush();
+        Put('\n');
+        Put('0');
+        Put('x');
+        Hex(address, 8);
+        Put('\t');
+        Put(mnemonic);
+    }
+    void Put(char c) { buf_[n_++] = c; }
+    void Put(std::string_view s) {
+        std::memcpy(buf_.get() + n_, s.data(), s.size());
+        n_ += s.size();
+    }
+    void Hex(std::uint32_t v, int digits) {
+        static constexpr char kHex[] = "0123456789abcdef";
+        for (int i = digits - 1; i >= 0; --i) buf_[n_++] = kHex[(v >> (4 * i)) & 0xF];
+    }
+    // Decimal, zero-filled to at least width digits.
+    void Dec(std::uint32_t v, int width = 1) {
+        char digits[10];
+        int k = 0;
+        do {
+            digits[k++] = static_cast<char>('0' + v % 10);
+            v /= 10;
+        } while (v != 0);
+        for (int i = k; i < width; ++i) Put('0');
+        while (k > 0) Put(digits[--k]);
+    }
+    void Reg(unsigned r) {
+        Put('$');
+        Dec(r);
+    }
+
+private:
+    static constexpr std::size_t kSize = 256 * 1024;
+    static constexpr std::size_t kLineMax = 64;  // longest line is under 50 bytes
+    std::FILE* f_;
+    std::unique_ptr<char[]> buf_;
+    std::size_t n_ = 0;
+};
+
+// Formats the instruction at address; returns its length, or 0 when the
+// table entry has no known class.
+int ListOne(Listing& out, std::uint32_t address, const unsigned char* b) {
+    const std::uint16_t hw1 = GetHalf(b);
+    const std::uint16_t hw2 = GetHalf(b + 2);
+    const int index = kOpByKey[OpcodeKey(hw1)];
+    if (index < 0) {
+        out.Begin(address, "nop");
+        return 2;
+    }
+    const OpEntry& e = optable[static_cast<std::size_t>(index)];
+    const unsigned r1 = Reg1(hw1), r2 = Reg2(hw1);
+    switch (e.format) {
+        case FMT_REGREG:
+            out.Begin(address, e.name);
+            out.Put('\t');
+            if (e.name == "jmp") {
+                out.Put('[');
+                out.Reg(r1);
+                out.Put(']');
+            } else {
+                out.Reg(r1);
+                out.Put(", ");
+                out.Reg(r2);
+            }
+            return 2;
+        case FMT_IMMREG:
+            out.Begin(address, e.name);
+            out.Put('\t');
+            out.Dec(r1, 2);
+            out.Put(", ");
+            out.Reg(r2);
+            return 2;
+        case FMT_BCOND:
+            out.Begin(address, e.name);
+            out.Put('\t');
+            out.Dec(hw1 & 0x1FF, 4);
+            return 2;
+        case FMT_JUMP26:
+            out.Begin(address, e.name);
+            out.Put('\t');
+            out.Hex((hw1 & 0x3FFu) << 16 | hw2, 8);
+            return 4;
+        case FMT_IMM16:
+            out.Begin(address, e.name);
+            out.Put('\t');
+            out.Dec(hw2);
+            out.Put(", ");
+            out.Reg(r1);
+            out.Put(", ");
+            out.Reg(r2);
+            return 4;
+        case FMT_LOAD:
+            out.Begin(address, e.name);
+            out.Put('\t');
+            out.Dec(hw2);
+            out.Put('[');
+            out.Reg(r1);
+            out.Put("], ");
+            out.Reg(r2);
+            return 4;
+        case FMT_STORE:
+            out.Begin(address, e.name);
+            out.Put('\t');
+            out.Reg(r2);
+            out.Put(", ");
+            out.Dec(hw2);
+            out.Put('[');
+            out.Reg(r1);
+            out.Put(']');
+            return 4;
+        case FMT_FPP: {
+            const int sub = kFpBySub[hw2 >> 10];
+            if (sub < 0) {
+                out.Begin(address, "nop");
+            } else {
+                out.Begin(address, fptable[static_cast<std::size_t>(sub)].name);
+                out.Put('\t');
+                out.Reg(r1);
+                out.Put(", ");
+                out.Reg(r2);
+            }
+            return 4;
+        }
+        case FMT_BSTR: {
+            const int sub = kBsBySub[r1];
+            out.Begin(address, sub < 0 ? std::string_view("nop") : bstable[static_cast<std::size_t>(sub)].name);
+            return 2;
+        }
+        case FMT_SPECIAL:
+            out.Begin(address, e.name);
+            if (e.name == "trap") {
+                out.Put("\t0x");
+                out.Hex(hw1 & 0x3FF, 4);
+            }
+            return 2;
+        default:
+            return 0;
+    }
+}
+
+// The length an instruction will take, from its first halfword alone.
+int LengthOf(std::uint16_t hw1) {
+    const int index = kOpByKey[OpcodeKey(hw1)];
+    if (index < 0) return 2;
+    switch (optable[static_cast<std::size_t>(index)].format) {
+        case FMT_JUMP26: case FMT_IMM16: case FMT_LOAD: case FMT_STORE: case FMT_FPP: return 4;
+        default: return 2;
+    }
+}
+
+}  // namespace
+
+int Dissasm(Context& ctx, std::FILE* image, std::FILE* listing, const char* name) {
+    Say(ctx, msg::kStartReading);
+    int result = 1;
+    // Computed in 64 bits, so a span near the top of the range has a bound.
+    std::int64_t address = ctx.nPC;
+    const std::int64_t bound = static_cast<std::int64_t>(ctx.nPC) + ctx.nBytes;
+
+    constexpr std::size_t kBlock = 1 << 20;
+    std::unique_ptr<unsigned char[]> block(new unsigned char[kBlock + 4]);
+    std::size_t have = 0, at = 0;  // bytes in block; offset of address in it
+    bool ended = false;            // no more bytes follow those in block
+    // Addresses below 0 hold no image bytes: such a span lists nothing.
+    if (address < 0 || fseeko(image, static_cast<off_t>(address), SEEK_SET) != 0) ended = true;
+
+    Listing out(listing);
+    while (address < bound) {
+        if (have - at < 4 && !ended) {
+            std::memmove(block.get(), block.get() + at, have - at);
+            have -= at;
+            at = 0;
+            while (have < 4 && !ended) {
+                std::size_t n = fread_unlocked(block.get() + have, 1, kBlock - have, image);
+                have += n;
+                if (n == 0 || std::ferror(image)) {
+                    if (std::ferror(image)) {
+                        Say(ctx, msg::kCannotRead, name);
+                        ++ctx.nErrors;
+                    }
+                    ended = true;
+                }
+            }
+        }
+        const std::size_t avail = have - at;
+        if (avail == 0) break;
+        unsigned char b[4] = {0, 0, 0, 0};
+        std::memcpy(b, block.get() + at, avail < 4 ? avail : 4);
+        // An instruction cut off by the end of the image is not listed: its
+        // missing bytes would be invented.
+        if (avail < 2 || static_cast<std::size_t>(LengthOf(GetHalf(b))) > avail) break;
+        const int length = ListOne(out, static_cast<std::uint32_t>(address), b);
+        if (length == 0) {
+            out.Flush();
+            Say(ctx, msg::kInvalidRom, static_cast<unsigned>(address),
+                static_cast<unsigned>(GetHalf(b) << 16 | GetHalf(b + 2)));
+            result = 0;
+        }
+        const int step = length == 0 ? 2 : length;
+        address += step;
+        at += static_cast<std::size_t>(step);
+        if (avail < 4) break;  // the read for this instruction ran past the end
+    }
+    out.Flush();
+    Say(ctx, msg::kFinishReading);
+    return result;
+}
+
+}  // namespace tarvo
