@@ -1,0 +1,84 @@
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "symbols/symbols.h"
+
+namespace tarvo {
+namespace {
+
+void Define(SymbolList& list, std::string name, std::string value) {
+    Constant c = SymbolList::CreateConstant();
+    c.szName = std::move(name);
+    c.szValue = std::move(value);
+    list.InsertConstant(std::move(c));
+}
+
+TEST(SymbolListTest, EmptyListFindsNothingAndClearsQuietly) {
+    SymbolList list;
+    EXPECT_FALSE(list.CheckConstant("x"));
+    list.ClearConstant();
+    EXPECT_TRUE(list.empty());
+}
+
+TEST(SymbolListTest, MatchesWholeNamesIgnoringCase) {
+    SymbolList list;
+    Define(list, "START", "0x07000010");
+    EXPECT_EQ(list.CheckConstant("start"), "0x07000010");
+    EXPECT_EQ(list.CheckConstant("Start"), "0x07000010");
+    EXPECT_FALSE(list.CheckConstant("sta"));
+    EXPECT_FALSE(list.CheckConstant("started"));
+    EXPECT_FALSE(list.CheckConstant(""));
+}
+
+TEST(SymbolListTest, NewestDefinitionWinsAndOldRecordsStay) {
+    SymbolList list;
+    Define(list, "x", "1");
+    Define(list, "y", "2");
+    Define(list, "X", "3");
+    EXPECT_EQ(list.CheckConstant("x"), "3");
+    EXPECT_EQ(list.CheckConstant("y"), "2");
+    ASSERT_EQ(list.size(), 3u);
+    EXPECT_EQ(list[0].szValue, "1");  // insertion order is kept
+    EXPECT_EQ(list[2].szName, "X");
+}
+
+TEST(SymbolListTest, ClearForgetsEverything) {
+    SymbolList list;
+    Define(list, "a", "1");
+    list.ClearConstant();
+    EXPECT_TRUE(list.empty());
+    EXPECT_FALSE(list.CheckConstant("a"));
+    Define(list, "b", "2");  // usable again after clearing
+    EXPECT_EQ(list.CheckConstant("b"), "2");
+}
+
+TEST(SymbolListTest, LongNamesAreKeptWholeAndNeverCollide) {
+    SymbolList list;
+    std::string base(1000, 'n');
+    Define(list, base + "1", std::string(500, 'v'));
+    Define(list, base + "2", "short");
+    EXPECT_EQ(list.CheckConstant(base + "1"), std::string(500, 'v'));
+    EXPECT_EQ(list.CheckConstant(base + "2"), "short");
+    EXPECT_FALSE(list.CheckConstant(base));
+}
+
+TEST(SymbolListTest, ManyNamesStayFindableThroughGrowth) {
+    SymbolList list;
+    for (int i = 0; i < 20000; ++i) Define(list, "name" + std::to_string(i), std::to_string(i));
+    for (int i = 0; i < 20000; i += 997)
+        EXPECT_EQ(list.CheckConstant("NAME" + std::to_string(i)), std::to_string(i));
+    auto early = list.CheckConstant("name0");
+    for (int i = 0; i < 20000; ++i) Define(list, "more" + std::to_string(i), "v");
+    EXPECT_EQ(*early, "0") << "a returned value text stays valid while the list grows";
+}
+
+TEST(StricmpTest, IgnoresAsciiCaseOnly) {
+    EXPECT_EQ(stricmp("MovBSU", "movbsu"), 0);
+    EXPECT_NE(stricmp("mov", "movea"), 0);
+    EXPECT_NE(stricmp("[", "{"), 0);  // 0x5B and 0x7B differ by the case bit, yet are not letters
+    EXPECT_LT(stricmp("a", "b"), 0);
+}
+
+}  // namespace
+}  // namespace tarvo
