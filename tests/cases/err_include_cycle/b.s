@@ -1,0 +1,3 @@
+inc. "in.s"
+inc. "./a.s"
+nop

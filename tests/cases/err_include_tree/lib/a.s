@@ -1,0 +1,4 @@
+lb. entry
+nop
+inc. "lib/deep.s"
+bogus

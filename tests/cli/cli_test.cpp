@@ -1,0 +1,200 @@
+// Command-line behaviour that needs more than a source file: options, file
+// creation rules, standard output as the object stream, and refusals.
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include "run_tool.h"
+
+namespace tarvo::test {
+namespace {
+
+const std::string kClean = "Pass: 1 (OBJ file created)\nPass: 2 (No errors)\n";
+
+std::string Report(const std::string& src, int errors, long bytes) {
+    return "Assembled:\t" + src + "\n# Errors:\t" + std::to_string(errors) + "\n# Bytes:\t" +
+           std::to_string(bytes) + "\n";
+}
+
+struct UsageRow {
+    const char* name;
+    std::vector<std::string> args;
+};
+
+class UsageTest : public testing::TestWithParam<UsageRow> {};
+
+TEST_P(UsageTest, ShowsUsageCreatesNothingExits2) {
+    ScratchDir dir;
+    dir.Write("prog.s", "nop\n");
+    ToolResult r = RunTool(dir.path(), GetParam().args);
+    EXPECT_EQ(r.out, kBanner + kUsage);
+    EXPECT_EQ(r.status, 2);
+    EXPECT_FALSE(dir.Exists("output.obj"));
+    EXPECT_FALSE(dir.Exists("output.asm"));
+}
+
+INSTANTIATE_TEST_SUITE_P(Rows, UsageTest, testing::Values(
+    UsageRow{"NoArgument", {}},
+    UsageRow{"OWithoutFile", {"prog.s", "-o"}},
+    UsageRow{"UpperCaseOption", {"prog.s", "-S"}},
+    UsageRow{"UnknownOption", {"prog.s", "-x"}},
+    UsageRow{"OneCharacterOption", {"prog.s", "s"}},
+    UsageRow{"EmptyOption", {"prog.s", ""}}),
+    [](const auto& info) { return info.param.name; });
+
+TEST(CliTest, MissingSourceCreatesNothing) {
+    ScratchDir dir;
+    ToolResult r = RunTool(dir.path(), {"missing.s"});
+    EXPECT_EQ(r.out, kBanner + "Cannot open missing.s for read.\n");
+    EXPECT_EQ(r.status, 1);
+    EXPECT_FALSE(dir.Exists("output.obj"));
+}
+
+TEST(CliTest, OutputFileNamedByO) {
+    ScratchDir dir;
+    dir.Write("prog.s", "nop\n");
+    ToolResult r = RunTool(dir.path(), {"prog.s", "-o", "out.bin", "extra"});
+    EXPECT_EQ(r.out, kBanner + kClean + Report("prog.s", 0, 2));
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(dir.Read("out.bin"), HexToBytes("00 9A"));
+    EXPECT_FALSE(dir.Exists("output.obj"));
+}
+
+TEST(CliTest, SourcePathIsReportedAsWritten) {
+    ScratchDir dir;
+    dir.Write("sub/prog.s", "nop\n");
+    ToolResult r = RunTool(dir.path(), {"./sub//prog.s"});
+    EXPECT_EQ(r.out, kBanner + kClean + Report("./sub//prog.s", 0, 2));
+}
+
+TEST(CliTest, ObjectToAPipeInterleavesBytesAndMessages) {
+    ScratchDir dir;
+    dir.Write("prog.s", "nop\nlb. x\nfoo\nhalt\n");
+    for (const char* option : {"-s", "xs", "/s"}) {
+        ToolResult r = RunTool(dir.path(), {"prog.s", option});
+        EXPECT_EQ(r.out, kBanner + HexToBytes("00 9A") + "Label: x = 0x07000002\n" +
+                             "Error in line 3: Invalid Opcode (foo)\n" + HexToBytes("01 68") +
+                             "Pass: 0 (Too many errors)\n" + Report("prog.s", 1, -1))
+            << option;
+        EXPECT_EQ(r.status, 1);
+    }
+    EXPECT_FALSE(dir.Exists("output.obj"));
+}
+
+TEST(CliTest, ObjectToARegularStdoutCountsEverythingBeforeTheReport) {
+    ScratchDir dir;
+    dir.Write("prog.s", "nop\nlb. x\nhalt\n");
+    ToolResult r = RunTool(dir.path(), {"prog.s", "-s"}, "captured");
+    const std::string before = kBanner + HexToBytes("00 9A") + "Label: x = 0x07000002\n" + HexToBytes("01 68") + kClean;
+    EXPECT_EQ(dir.Read("captured"), before + Report("prog.s", 0, static_cast<long>(before.size())));
+    EXPECT_EQ(r.status, 0);
+}
+
+TEST(CliTest, ObjectFileThatCannotBeCreated) {
+    ScratchDir dir;
+    dir.Write("prog.s", "nop\n");
+    std::filesystem::create_directory(dir / "output.obj");
+    ToolResult r = RunTool(dir.path(), {"prog.s"});
+    EXPECT_EQ(r.out, kBanner + "Cannot open output.obj for write.\n");
+    EXPECT_EQ(r.status, 1);
+    r = RunTool(dir.path(), {"prog.s", "-o", "no/such/dir/out.bin"});
+    EXPECT_EQ(r.out, kBanner + "Cannot open no/such/dir/out.bin for write.\n");
+    EXPECT_EQ(r.status, 1);
+}
+
+TEST(CliTest, ListingThatCannotBeCreated) {
+    ScratchDir dir;
+    dir.Write("rom.bin", "AB");
+    std::filesystem::create_directory(dir / "output.asm");
+    ToolResult r = RunTool(dir.path(), {"rom.bin", "-d"});
+    EXPECT_EQ(r.out, kBanner + "Cannot open output.asm for write.\n");
+    EXPECT_EQ(r.status, 1);
+}
+
+TEST(CliTest, NeverWritesOverTheSource) {
+    ScratchDir dir;
+    const std::string source = "nop\n";
+    dir.Write("prog.s", source);
+    ToolResult r = RunTool(dir.path(), {"prog.s", "-o", "./prog.s"});
+    EXPECT_EQ(r.out, kBanner + "Cannot write ./prog.s over the source file.\n");
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(dir.Read("prog.s"), source);
+
+    dir.Write("output.obj", source);
+    r = RunTool(dir.path(), {"output.obj"});
+    EXPECT_EQ(r.out, kBanner + "Cannot write output.obj over the source file.\n");
+    EXPECT_EQ(dir.Read("output.obj"), source);
+
+    std::filesystem::create_hard_link(dir / "prog.s", dir / "other.bin");
+    r = RunTool(dir.path(), {"prog.s", "-o", "other.bin"});
+    EXPECT_EQ(r.out, kBanner + "Cannot write other.bin over the source file.\n");
+    EXPECT_EQ(dir.Read("prog.s"), source);
+
+    dir.Write("output.asm", "image");
+    r = RunTool(dir.path(), {"output.asm", "-d"});
+    EXPECT_EQ(r.out, kBanner + "Cannot write output.asm over the source file.\n");
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(dir.Read("output.asm"), "image");
+}
+
+TEST(CliTest, WriteErrorsAreReported) {
+    ScratchDir dir;
+    dir.Write("prog.s", "nop\n");
+    ToolResult r = RunTool(dir.path(), {"prog.s", "-o", "/dev/full"});
+    // Nothing reached the device, so its position, the "# Bytes" figure, stays 0.
+    EXPECT_EQ(r.out, kBanner + "Cannot write /dev/full.\nPass: 1 (OBJ file created)\n" + Report("prog.s", 1, 0));
+    EXPECT_EQ(r.status, 1);
+}
+
+TEST(CliTest, DirectoryAsSourceIsAReadError) {
+    ScratchDir dir;
+    std::filesystem::create_directory(dir / "src.d");
+    ToolResult r = RunTool(dir.path(), {"src.d"});
+    EXPECT_EQ(r.out, kBanner + "Cannot read src.d.\nPass: 1 (OBJ file created)\n" + Report("src.d", 1, 0));
+    EXPECT_EQ(r.status, 1);
+
+    dir.Write("prog.s", "nop\ninc. \"src.d\"\nnop\n");
+    r = RunTool(dir.path(), {"prog.s"});
+    EXPECT_EQ(r.out, kBanner + "Starting recursion with src.d .Cannot read src.d.\n... Pass(Ok)\n" +
+                         "Pass: 1 (OBJ file created)\n" + Report("prog.s", 1, 4));
+    EXPECT_EQ(r.status, 1);
+
+    r = RunTool(dir.path(), {"src.d", "-d"});
+    EXPECT_EQ(r.out, kBanner +
+                         "Dissasm Information\n\tInitial Address: 0x00000000\n\t# Bytes to dissasm: 8192\n"
+                         "Start Reading...\nCannot read src.d.\nFinish Reading...\nErrors in dissasembler.\n");
+    EXPECT_EQ(r.status, 1);
+}
+
+TEST(CliTest, DevNullIsAnEmptySource) {
+    ScratchDir dir;
+    ToolResult r = RunTool(dir.path(), {"/dev/null"});
+    EXPECT_EQ(r.out, kBanner + kClean + Report("/dev/null", 0, 0));
+    EXPECT_EQ(r.status, 0);
+}
+
+TEST(CliTest, IncludeOfTheObjectFileIsRefused) {
+    ScratchDir dir;
+    dir.Write("prog.s", "nop\ninc. \"out.bin\"\n");
+    ToolResult r = RunTool(dir.path(), {"prog.s", "-o", "out.bin"});
+    EXPECT_EQ(r.out, kBanner + "Error at 00000002: Cannot open \"out.bin\" file.\nPass: 1 (OBJ file created)\n" +
+                         Report("prog.s", 1, 2));
+}
+
+TEST(CliTest, DisassemblyArgumentsAtThe32BitLimits) {
+    ScratchDir dir;
+    dir.Write("rom.bin", HexToBytes("41 00 41 00"));
+    ToolResult r = RunTool(dir.path(), {"rom.bin", "-d", "0", "0x7FFFFFFF"});
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(dir.Read("output.asm"), "\n0x00000000\tmov\t$1, $2\n0x00000002\tmov\t$1, $2");
+    r = RunTool(dir.path(), {"rom.bin", "-d", "0x7FFFFFFF", "0x7FFFFFFF"});
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(dir.Read("output.asm"), "");
+    r = RunTool(dir.path(), {"rom.bin", "-d", "0xFFFFFFFF", "4294967300"});  // wraps to -1 and 4
+    EXPECT_NE(r.out.find("Initial Address: 0xffffffff\n\t# Bytes to dissasm: 4\n"), std::string::npos);
+    EXPECT_EQ(dir.Read("output.asm"), "");
+    r = RunTool(dir.path(), {"rom.bin", "-d", "\f", " "});  // white space only keeps the defaults
+    EXPECT_NE(r.out.find("Initial Address: 0x00000000\n\t# Bytes to dissasm: 8192\n"), std::string::npos);
+}
+
+}  // namespace
+}  // namespace tarvo::test

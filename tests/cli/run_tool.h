@@ -1,0 +1,45 @@
+// Runs the built tarvo binary in a scratch directory.
+#pragma once
+#include <filesystem>
+#include <string>
+#include <vector>
+
+namespace tarvo::test {
+
+class ScratchDir {
+public:
+    ScratchDir();
+    ~ScratchDir();
+    ScratchDir(const ScratchDir&) = delete;
+    ScratchDir& operator=(const ScratchDir&) = delete;
+    const std::filesystem::path& path() const { return path_; }
+    std::filesystem::path operator/(const std::string& name) const { return path_ / name; }
+    void Write(const std::string& name, const std::string& bytes) const;
+    std::string Read(const std::string& name) const;
+    bool Exists(const std::string& name) const { return std::filesystem::exists(path_ / name); }
+
+private:
+    std::filesystem::path path_;
+};
+
+struct ToolResult {
+    std::string out;  // standard output
+    int status = -1;  // exit status, or -1 when the process did not exit normally
+};
+
+// Runs tarvo with args in dir. Standard output goes to a pipe, or to the
+// file stdoutPath when given (relative to dir); standard error is discarded.
+ToolResult RunTool(const std::filesystem::path& dir, const std::vector<std::string>& args,
+                   const std::string& stdoutPath = "");
+
+std::string ReadFile(const std::filesystem::path& path);
+std::string HexToBytes(const std::string& hex);
+
+inline const std::string kBanner = "V810 Assembler 0.55\n";
+inline const std::string kUsage =
+    "Usage:    tarvo [src file] [options]\n\n"
+    "Options:  -o <file>        Set output file\n"
+    "          -s               Obj in stdout\n"
+    "          -d <Adr> <bytes> Dissasm start <Adr> and <bytes>\n";
+
+}  // namespace tarvo::test
