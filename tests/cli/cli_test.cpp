@@ -145,6 +145,24 @@ TEST(CliTest, WriteErrorsAreReported) {
     EXPECT_EQ(r.status, 1);
 }
 
+TEST(CliTest, ListingWriteErrorsAreReported) {
+    ScratchDir dir;
+    dir.Write("rom.bin", HexToBytes("41 00"));
+    std::filesystem::create_symlink("/dev/full", dir / "output.asm");
+    ToolResult r = RunTool(dir.path(), {"rom.bin", "-d"});
+    EXPECT_EQ(r.out, kBanner +
+                         "Dissasm Information\n\tInitial Address: 0x00000000\n\t# Bytes to dissasm: 8192\n"
+                         "Start Reading...\nFinish Reading...\nCannot write output.asm.\nErrors in dissasembler.\n");
+    EXPECT_EQ(r.status, 1);
+}
+
+TEST(CliTest, StandardOutputWriteErrorsFailTheRun) {
+    ScratchDir dir;
+    dir.Write("prog.s", "nop\n");
+    ToolResult r = RunTool(dir.path(), {"prog.s", "-s"}, "/dev/full");
+    EXPECT_EQ(r.status, 1);
+}
+
 TEST(CliTest, DirectoryAsSourceIsAReadError) {
     ScratchDir dir;
     std::filesystem::create_directory(dir / "src.d");
