@@ -1,5 +1,7 @@
 #include "symbols/symbols.h"
 
+#include <algorithm>
+
 namespace tarvo {
 namespace {
 
@@ -26,12 +28,14 @@ int stricmp(std::string_view a, std::string_view b) {
     return a.size() < b.size() ? -1 : 1;
 }
 
+std::size_t SymbolList::ShapeIndex(std::string_view name) { return Fold(name.front()); }
+
 std::size_t SymbolList::Find(std::string_view name, std::uint32_t hash) const {
     std::size_t mask = index_.size() - 1;
     for (std::size_t i = hash & mask;; i = (i + 1) & mask) {
         const Slot& s = index_[i];
-        if (s.record == 0) return i;
-        if (s.hash == hash && stricmp(records_[s.record - 1].szName, name) == 0) return i;
+        if (s.record == nullptr) return i;
+        if (s.hash == hash && stricmp(s.record->szName, name) == 0) return i;
     }
 }
 
@@ -39,10 +43,10 @@ void SymbolList::Grow() {
     std::vector<Slot> old = std::move(index_);
     index_.assign(old.empty() ? 64 : old.size() * 2, Slot{});
     for (const Slot& s : old) {
-        if (s.record == 0) continue;
+        if (s.record == nullptr) continue;
         std::size_t mask = index_.size() - 1;
         std::size_t i = s.hash & mask;
-        while (index_[i].record != 0) i = (i + 1) & mask;
+        while (index_[i].record != nullptr) i = (i + 1) & mask;
         index_[i] = s;
     }
 }
@@ -51,22 +55,25 @@ void SymbolList::InsertConstant(Constant record) {
     if ((names_ + 1) * 2 > index_.size()) Grow();
     std::uint32_t hash = HashName(record.szName);
     records_.push_back(std::move(record));
-    Slot& slot = index_[Find(records_.back().szName, hash)];
-    if (slot.record == 0) ++names_;
-    slot = {hash, static_cast<std::uint32_t>(records_.size())};
+    const Constant& added = records_.back();
+    if (!added.szName.empty()) shapes_[ShapeIndex(added.szName)] |= LengthBit(added.szName.size());
+    Slot& slot = index_[Find(added.szName, hash)];
+    if (slot.record == nullptr) ++names_;
+    slot = {hash, &added};
 }
 
 std::optional<std::string_view> SymbolList::CheckConstant(std::string_view name) const {
-    if (records_.empty()) return std::nullopt;
+    if (!MayBeDefined(name)) return std::nullopt;
     const Slot& slot = index_[Find(name, HashName(name))];
-    if (slot.record == 0) return std::nullopt;
-    return std::string_view(records_[slot.record - 1].szValue);
+    if (slot.record == nullptr) return std::nullopt;
+    return std::string_view(slot.record->szValue);
 }
 
 void SymbolList::ClearConstant() {
     records_.clear();
     index_.clear();
     names_ = 0;
+    std::fill(std::begin(shapes_), std::end(shapes_), 0u);
 }
 
 }  // namespace tarvo

@@ -41,14 +41,24 @@ public:
 private:
     struct Slot {
         std::uint32_t hash = 0;
-        std::uint32_t record = 0;  // record number + 1; 0 marks a free slot
+        const Constant* record = nullptr;  // the newest record of the name; null: free
     };
     std::size_t Find(std::string_view name, std::uint32_t hash) const;
     void Grow();
 
+    // Which lengths (bit 31: 31 or more) the names beginning with each byte
+    // (folded to lower case) have. Most operands ("$5", "12") fail this test
+    // and skip the index.
+    static std::uint32_t LengthBit(std::size_t n) { return 1u << (n < 31 ? n : 31); }
+    static std::size_t ShapeIndex(std::string_view name);
+    bool MayBeDefined(std::string_view name) const {
+        return !name.empty() && (shapes_[ShapeIndex(name)] & LengthBit(name.size()));
+    }
+
     std::deque<Constant> records_;  // a deque never moves its records
     std::vector<Slot> index_;
     std::size_t names_ = 0;  // distinct names in the index
+    std::uint32_t shapes_[256] = {};
 };
 
 }  // namespace tarvo

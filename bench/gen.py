@@ -1,0 +1,115 @@
+#!/usr/bin/env python3
+"""Writes the benchmark workloads, deterministically (fixed seed).
+
+  plain.s    1,000,000 instruction lines of every format class, no names
+  symbols.s  1,000,000 lines: 100,000 definitions spread through the file,
+             about half of all operand slots naming an earlier definition,
+             and .jump/.mov32 lines naming earlier labels and defines
+"""
+import random
+import sys
+
+LINES = 1_000_000
+
+
+def reg(r):
+    return "$%d" % r.randrange(32)
+
+
+def plain_line(r):
+    k = r.randrange(16)
+    if k == 0:
+        return "%s %s, %s" % (r.choice(["mov", "add", "sub", "cmp", "shl", "mul", "or", "xor"]), reg(r), reg(r))
+    if k == 1:
+        return "%s %d, %s" % (r.choice(["mov", "add", "cmp", "shl", "sar", "setf"]), r.randrange(-16, 16), reg(r))
+    if k == 2:
+        return "%s %d" % (r.choice(["be", "bne", "br", "blt", "bgt", "bnh"]), r.randrange(-256, 256) & ~1)
+    if k == 3:
+        return "%s %d" % (r.choice(["jr", "jal"]), r.randrange(-(1 << 20), 1 << 20) & ~1)
+    if k == 4:
+        return "%s 0x%x, %s, %s" % (r.choice(["movea", "addi", "ori", "andi", "movhi"]), r.randrange(65536), reg(r), reg(r))
+    if k == 5:
+        return "%s %d[%s], %s" % (r.choice(["ld.b", "ld.h", "ld.w", "in.w"]), r.randrange(-512, 512), reg(r), reg(r))
+    if k == 6:
+        return "%s %s, %d[%s]" % (r.choice(["st.b", "st.h", "st.w", "out.w"]), reg(r), r.randrange(-512, 512), reg(r))
+    if k == 7:
+        return "%s %s, %s" % (r.choice(["addf.s", "mulf.s", "cmpf.s", "cvt.ws"]), reg(r), reg(r))
+    if k == 8:
+        return r.choice(["MOVBSU", "ORBSU", "SCH0BSU", "andnbsu"])
+    if k == 9:
+        return r.choice(["trap %d" % r.randrange(32), "reti", "halt", "ei", "di"])
+    if k == 10:
+        return "%s $%d, %s" % (r.choice(["ldsr", "stsr"]), r.randrange(32), reg(r))
+    if k == 11:
+        return "jmp [%s]" % reg(r)
+    if k == 12:
+        return "nop"
+    if k == 13:
+        return "\tmov\t%s, %s\t; copy" % (reg(r), reg(r))
+    if k == 14:
+        return "add %d, %s" % (r.randrange(16), reg(r))
+    return "movea 0x%04x, $0, %s" % (r.randrange(65536), reg(r))
+
+
+def plain(out, r):
+    for _ in range(LINES):
+        out.write(plain_line(r) + "\n")
+
+
+def symbols(out, r, names=100_000):
+    labels, numbers, registers = [], [], []
+    definitions = 0
+    every = LINES // names  # 10 by default: 100,000 definitions in 1,000,000 lines
+    for i in range(LINES):
+        if i % every == 0:
+            kind = definitions % 3
+            definitions += 1
+            if kind == 0:
+                name = "L%d_%x" % (definitions, r.randrange(1 << 16))
+                labels.append(name)
+                out.write("lb. %s\n" % name)
+            elif kind == 1:
+                name = "N%d" % definitions
+                numbers.append(name)
+                out.write("df. %s %d\n" % (name, r.randrange(-16, 16)))
+            else:
+                name = "R%d" % definitions
+                registers.append(name)
+                out.write("df. %s $%d\n" % (name, r.randrange(32)))
+            continue
+        if not registers:
+            out.write("nop\n")
+            continue
+        name_reg = lambda: r.choice(registers) if r.random() < 0.5 else reg(r)
+        name_num = lambda: r.choice(numbers) if r.random() < 0.5 else str(r.randrange(16))
+        k = r.randrange(8)
+        if k == 0:
+            out.write(".jump %s\n" % r.choice(labels))
+        elif k == 1:
+            out.write(".mov32 %s, %s\n" % (r.choice(labels + numbers), name_reg()))
+        elif k == 2:
+            out.write("mov %s, %s\n" % (name_reg(), name_reg()))
+        elif k == 3:
+            out.write("add %s, %s\n" % (name_num(), name_reg()))
+        elif k == 4:
+            out.write("ld.w %s[%s], %s\n" % (name_num(), name_reg(), name_reg()))
+        elif k == 5:
+            out.write("st.w %s, %s[%s]\n" % (name_reg(), name_num(), name_reg()))
+        elif k == 6:
+            out.write("movea %s, %s, %s\n" % (name_num(), name_reg(), name_reg()))
+        else:
+            out.write("be %s\n" % r.choice(labels))
+
+
+def main():
+    which, path = sys.argv[1], sys.argv[2]
+    r = random.Random(810)
+    with open(path, "w") as out:
+        if which == "plain":
+            plain(out, r)
+        else:
+            symbols(out, r, int(sys.argv[3]) if len(sys.argv) > 3 else 100_000)
+
+
+if __name__ == "__main__":
+    main()

@@ -1,0 +1,52 @@
+#!/usr/bin/env bash
+# Benchmark: builds a release binary, makes the workloads if absent, and for
+# each prints the median wall time of 5 runs after a warm-up, lines/s, MB/s,
+# peak resident memory, and the time of `wc -l` on the same input.
+set -euo pipefail
+root=$(cd "$(dirname "$0")/.." && pwd)
+data="$root/bench/data"
+mkdir -p "$data"
+cd "$root"
+cmake --preset release >/dev/null
+cmake --build --preset release --target tarvo >/dev/null
+tarvo="$root/build/release/tarvo"
+
+[ -f "$data/plain.s" ] || python3 "$root/bench/gen.py" plain "$data/plain.s"
+[ -f "$data/symbols.s" ] || python3 "$root/bench/gen.py" symbols "$data/symbols.s"
+if [ ! -f "$data/image.bin" ]; then
+    # 16 MiB: the plain workload's image, repeated and cut to size.
+    (cd "$data" && "$tarvo" plain.s -o plain.obj >/dev/null)
+    copies=$(( 16777216 / $(stat -c %s "$data/plain.obj") + 1 ))
+    for _ in $(seq "$copies"); do cat "$data/plain.obj"; done | head -c 16777216 > "$data/image.bin" || true
+fi
+
+# Median of 5 timed runs after one warm-up, in seconds.
+median() {
+    "$@" >/dev/null 2>&1
+    for _ in 1 2 3 4 5; do
+        local t0 t1
+        t0=$(date +%s%N); "$@" >/dev/null 2>&1; t1=$(date +%s%N)
+        echo $(( t1 - t0 ))
+    done | sort -n | sed -n 3p | awk '{ printf "%.4f", $1 / 1e9 }'
+}
+
+peak_kib() { /usr/bin/time -v "$@" 2>&1 >/dev/null | awk -F: '/Maximum resident/ { gsub(/ /, "", $2); print $2 }'; }
+
+cd "$data"
+printf '%-8s %10s %14s %9s %10s %10s %9s\n' workload seconds "items/s" "MB/s" "peak MiB" "wc -l s" "x wc -l"
+for w in plain symbols image; do
+    if [ "$w" = image ]; then
+        input=image.bin; cmd=("$tarvo" image.bin -d 0 16777216)
+        items=$("$tarvo" image.bin -d 0 16777216 >/dev/null; grep -c '' output.asm)
+    else
+        input=$w.s; cmd=("$tarvo" "$w.s" -o "$w.obj")
+        items=$(wc -l < "$input")
+    fi
+    t=$(median "${cmd[@]}")
+    twc=$(median wc -l "$input")
+    kib=$(peak_kib "${cmd[@]}")
+    bytes=$(stat -c %s "$input")
+    awk -v w="$w" -v t="$t" -v n="$items" -v b="$bytes" -v k="$kib" -v twc="$twc" 'BEGIN {
+        printf "%-8s %10.4f %14.0f %9.1f %10.1f %10.4f %9.1f\n", w, t, n / t, b / t / 1e6, k / 1024, twc, t / twc }'
+done
+echo "(image: items are listed instructions; nproc $(nproc))"
