@@ -2,6 +2,7 @@
 
 #include <sys/types.h>
 
+#include <algorithm>
 #include <cstring>
 #include <memory>
 #include <string_view>
@@ -59,7 +60,7 @@ public:
     }
 
 private:
-    static constexpr std::size_t kSize = 256 * 1024;
+    static constexpr std::size_t kSize = 64 * 1024;
     static constexpr std::size_t kLineMax = 64;  // longest line is under 50 bytes
     std::FILE* f_;
     std::unique_ptr<char[]> buf_;
@@ -186,8 +187,10 @@ int Dissasm(Context& ctx, std::FILE* image, std::FILE* listing, const char* name
     std::int64_t address = ctx.nPC;
     const std::int64_t bound = static_cast<std::int64_t>(ctx.nPC) + ctx.nBytes;
 
-    constexpr std::size_t kBlock = 1 << 20;
-    std::unique_ptr<unsigned char[]> block(new unsigned char[kBlock + 4]);
+    // Reads in blocks of up to 1 MiB; a short span needs no more than itself.
+    const std::int64_t span = std::max<std::int64_t>(bound - address, 0);
+    const auto kBlock = static_cast<std::size_t>(std::min<std::int64_t>(span + 8, 1 << 20));
+    std::unique_ptr<unsigned char[]> block(new unsigned char[kBlock]);
     std::size_t have = 0, at = 0;  // bytes in block; offset of address in it
     bool ended = false;            // no more bytes follow those in block
     // Addresses below 0 hold no image bytes: such a span lists nothing.
@@ -200,7 +203,7 @@ int Dissasm(Context& ctx, std::FILE* image, std::FILE* listing, const char* name
             have -= at;
             at = 0;
             while (have < 4 && !ended) {
-                std::size_t n = fread_unlocked(block.get() + have, 1, kBlock - have, image);
+                std::size_t n = fread_unlocked(block.get() + have, 1, kBlock - have, image);  // kBlock - have > 4
                 have += n;
                 if (n == 0 || std::ferror(image)) {
                     if (std::ferror(image)) {

@@ -1,0 +1,5 @@
+nop
+foo
+
+bar
+nop

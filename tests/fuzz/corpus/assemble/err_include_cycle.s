@@ -1,0 +1,3 @@
+inc. "a.s"
+inc. "in.s"
+inc. "b.s"
