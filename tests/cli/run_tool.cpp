@@ -56,7 +56,14 @@ ToolResult RunTool(const std::filesystem::path& dir, const std::vector<std::stri
                    const std::string& stdoutPath) {
     int fds[2];
     if (pipe(fds) != 0) throw std::runtime_error("pipe failed");
-    std::vector<std::string> argvStrings{TARVO_BIN};
+    // TARVO_WRAPPER runs the binary under a tool, e.g.
+    // "valgrind --error-exitcode=99 -q": a finding then fails on the status.
+    std::vector<std::string> argvStrings;
+    if (const char* wrapper = std::getenv("TARVO_WRAPPER")) {
+        std::istringstream words(wrapper);
+        for (std::string w; words >> w;) argvStrings.push_back(w);
+    }
+    argvStrings.push_back(TARVO_BIN);
     argvStrings.insert(argvStrings.end(), args.begin(), args.end());
     std::vector<char*> argv;
     for (std::string& s : argvStrings) argv.push_back(s.data());
@@ -72,7 +79,7 @@ ToolResult RunTool(const std::filesystem::path& dir, const std::vector<std::stri
         dup2(null, STDERR_FILENO);
         dup2(null, STDIN_FILENO);
         close(fds[0]);
-        execv(argv[0], argv.data());
+        execvp(argv[0], argv.data());
         _exit(127);
     }
     close(fds[1]);

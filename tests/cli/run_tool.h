@@ -29,6 +29,7 @@ struct ToolResult {
 
 // Runs tarvo with args in dir. Standard output goes to a pipe, or to the
 // file stdoutPath when given (relative to dir); standard error is discarded.
+// The environment variable TARVO_WRAPPER, when set, is put before the binary.
 ToolResult RunTool(const std::filesystem::path& dir, const std::vector<std::string>& args,
                    const std::string& stdoutPath = "");
 
