@@ -41,18 +41,15 @@ int GenerateObj(Context& ctx, std::FILE* src, const char* name, std::FILE* obj) 
         if (rc == kEncoded) continue;
         bResult = 0;
         // The messages quote the tokens as written, not their resolved values.
+        const std::string_view params[] = {tokens.szParam1, tokens.szParam2, tokens.szParam3};
         switch (static_cast<unsigned>(rc)) {
             case kBadOpcode:
                 ErrorInLine(ctx, nLine, msg::kInvalidOpcode, std::string(tokens.szOpcode).c_str());
                 break;
             case kBadParam1:
-                ErrorInLine(ctx, nLine, msg::kInvalidParam, std::string(tokens.szParam1).c_str());
-                break;
             case kBadParam2:
-                ErrorInLine(ctx, nLine, msg::kInvalidParam, std::string(tokens.szParam2).c_str());
-                break;
             case kBadParam3:
-                ErrorInLine(ctx, nLine, msg::kInvalidParam, std::string(tokens.szParam3).c_str());
+                ErrorInLine(ctx, nLine, msg::kInvalidParam, std::string(params[rc - kBadParam1]).c_str());
                 break;
             case kSyntaxError:
                 ErrorInLine(ctx, nLine, "%s", msg::kSyntaxError);

@@ -8,13 +8,6 @@
 namespace tarvo::test {
 namespace {
 
-const std::string kClean = "Pass: 1 (OBJ file created)\nPass: 2 (No errors)\n";
-
-std::string Report(const std::string& src, int errors, long bytes) {
-    return "Assembled:\t" + src + "\n# Errors:\t" + std::to_string(errors) + "\n# Bytes:\t" +
-           std::to_string(bytes) + "\n";
-}
-
 struct UsageRow {
     const char* name;
     std::vector<std::string> args;

@@ -10,13 +10,6 @@
 namespace tarvo::test {
 namespace {
 
-const std::string kClean = "Pass: 1 (OBJ file created)\nPass: 2 (No errors)\n";
-
-std::string Report(const std::string& src, int errors, long bytes) {
-    return "Assembled:\t" + src + "\n# Errors:\t" + std::to_string(errors) + "\n# Bytes:\t" +
-           std::to_string(bytes) + "\n";
-}
-
 TEST(HostileTest, TenMegabyteLine) {
     ScratchDir dir;
     const std::string text(10'000'000, 'A');

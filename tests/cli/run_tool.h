@@ -43,4 +43,12 @@ inline const std::string kUsage =
     "          -s               Obj in stdout\n"
     "          -d <Adr> <bytes> Dissasm start <Adr> and <bytes>\n";
 
+inline const std::string kClean = "Pass: 1 (OBJ file created)\nPass: 2 (No errors)\n";
+
+// The closing report of an assembly run.
+inline std::string Report(const std::string& src, int errors, long bytes) {
+    return "Assembled:\t" + src + "\n# Errors:\t" + std::to_string(errors) + "\n# Bytes:\t" +
+           std::to_string(bytes) + "\n";
+}
+
 }  // namespace tarvo::test
