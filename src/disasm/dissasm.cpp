@@ -178,6 +178,18 @@ int LengthOf(std::uint16_t hw1) {
     }
 }
 
+// An image that cannot be positioned (a pipe) is read up to the start.
+bool SkipTo(std::FILE* image, std::int64_t address) {
+    char scratch[4096];
+    while (address > 0) {
+        std::size_t want = address < static_cast<std::int64_t>(sizeof scratch) ? static_cast<std::size_t>(address) : sizeof scratch;
+        std::size_t got = fread_unlocked(scratch, 1, want, image);
+        if (got == 0) return false;
+        address -= static_cast<std::int64_t>(got);
+    }
+    return true;
+}
+
 }  // namespace
 
 int Dissasm(Context& ctx, std::FILE* image, std::FILE* listing, const char* name) {
@@ -194,7 +206,8 @@ int Dissasm(Context& ctx, std::FILE* image, std::FILE* listing, const char* name
     std::size_t have = 0, at = 0;  // bytes in block; offset of address in it
     bool ended = false;            // no more bytes follow those in block
     // Addresses below 0 hold no image bytes: such a span lists nothing.
-    if (address < 0 || fseeko(image, static_cast<off_t>(address), SEEK_SET) != 0) ended = true;
+    if (address < 0) ended = true;
+    else if (fseeko(image, static_cast<off_t>(address), SEEK_SET) != 0) ended = !SkipTo(image, address);
 
     Listing out(listing);
     while (address < bound) {

@@ -2,6 +2,8 @@
 // creation rules, standard output as the object stream, and refusals.
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include "run_tool.h"
 
@@ -189,6 +191,24 @@ TEST(CliTest, IncludeOfTheObjectFileIsRefused) {
     ToolResult r = RunTool(dir.path(), {"prog.s", "-o", "out.bin"});
     EXPECT_EQ(r.out, kBanner + "Error at 00000002: Cannot open \"out.bin\" file.\nPass: 1 (OBJ file created)\n" +
                          Report("prog.s", 1, 2));
+}
+
+TEST(CliTest, ImageThroughAPipe) {
+    ScratchDir dir;
+    dir.Write("rom.bin", HexToBytes("41 00 1F 18 01 68"));
+    mkfifo((dir / "pipe").c_str(), 0600);
+    pid_t writer = fork();
+    if (writer == 0) {  // feeds the pipe, as a shell's process substitution would
+        std::FILE* in = std::fopen((dir / "rom.bin").c_str(), "rb");
+        std::FILE* out = std::fopen((dir / "pipe").c_str(), "wb");
+        for (int c; (c = std::fgetc(in)) != EOF;) std::fputc(c, out);
+        std::fclose(out);
+        _exit(0);
+    }
+    ToolResult r = RunTool(dir.path(), {"pipe", "-d", "2"});
+    waitpid(writer, nullptr, 0);
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(dir.Read("output.asm"), "\n0x00000002\tjmp\t[$31]\n0x00000004\thalt");
 }
 
 TEST(CliTest, DisassemblyArgumentsAtThe32BitLimits) {
