@@ -30,12 +30,17 @@ int stricmp(std::string_view a, std::string_view b) {
 
 std::size_t SymbolList::ShapeIndex(std::string_view name) { return Fold(name.front()); }
 
+bool SymbolList::SameName(const Slot& slot, std::string_view name) {
+    if (slot.nameLen == kNotInline) return stricmp(slot.record->szName, name) == 0;
+    return slot.nameLen == name.size() && stricmp(std::string_view(slot.text, slot.nameLen), name) == 0;
+}
+
 std::size_t SymbolList::Find(std::string_view name, std::uint32_t hash) const {
     std::size_t mask = index_.size() - 1;
     for (std::size_t i = hash & mask;; i = (i + 1) & mask) {
         const Slot& s = index_[i];
         if (s.record == nullptr) return i;
-        if (s.hash == hash && stricmp(s.record->szName, name) == 0) return i;
+        if (s.hash == hash && SameName(s, name)) return i;
     }
 }
 
@@ -59,13 +64,22 @@ void SymbolList::InsertConstant(Constant record) {
     if (!added.szName.empty()) shapes_[ShapeIndex(added.szName)] |= LengthBit(added.szName.size());
     Slot& slot = index_[Find(added.szName, hash)];
     if (slot.record == nullptr) ++names_;
-    slot = {hash, &added};
+    slot = Slot{};
+    slot.hash = hash;
+    slot.record = &added;
+    if (added.szName.size() + added.szValue.size() <= sizeof slot.text) {
+        slot.nameLen = static_cast<std::uint8_t>(added.szName.size());
+        slot.valueLen = static_cast<std::uint8_t>(added.szValue.size());
+        added.szName.copy(slot.text, added.szName.size());
+        added.szValue.copy(slot.text + added.szName.size(), added.szValue.size());
+    }
 }
 
 std::optional<std::string_view> SymbolList::CheckConstant(std::string_view name) const {
     if (!MayBeDefined(name)) return std::nullopt;
     const Slot& slot = index_[Find(name, HashName(name))];
     if (slot.record == nullptr) return std::nullopt;
+    if (slot.valueLen != kNotInline) return std::string_view(slot.text + slot.nameLen, slot.valueLen);
     return std::string_view(slot.record->szValue);
 }
 

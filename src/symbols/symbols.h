@@ -29,7 +29,7 @@ public:
     void InsertConstant(Constant record);
 
     // The value text of the newest record whose name equals name ignoring
-    // case. The view stays valid until ClearConstant.
+    // case. The view stays valid until the next InsertConstant or ClearConstant.
     std::optional<std::string_view> CheckConstant(std::string_view name) const;
 
     void ClearConstant();
@@ -39,10 +39,18 @@ public:
     const Constant& operator[](std::size_t i) const { return records_[i]; }
 
 private:
-    struct Slot {
+    // One cache line: short names and values are kept in the slot itself, so
+    // that a lookup costs one memory access, not two.
+    static constexpr std::uint8_t kNotInline = 0xFF;
+    struct alignas(64) Slot {
         std::uint32_t hash = 0;
+        std::uint8_t nameLen = kNotInline;  // name then value in text, when both fit
+        std::uint8_t valueLen = kNotInline;
+        char text[50] = {};
         const Constant* record = nullptr;  // the newest record of the name; null: free
     };
+    static_assert(sizeof(Slot) == 64);
+    static bool SameName(const Slot& slot, std::string_view name);
     std::size_t Find(std::string_view name, std::uint32_t hash) const;
     void Grow();
 
