@@ -1,0 +1,2 @@
+nop
+inc. "a.s
