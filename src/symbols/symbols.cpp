@@ -16,6 +16,11 @@ std::uint32_t HashName(std::string_view name) {
     return static_cast<std::uint32_t>(h ^ (h >> 32));
 }
 
+// The home slot of a hash in an index of any size (multiply and shift, not a mask).
+std::size_t Home(std::uint32_t hash, std::size_t size) {
+    return static_cast<std::size_t>((static_cast<std::uint64_t>(hash) * size) >> 32);
+}
+
 }  // namespace
 
 int stricmp(std::string_view a, std::string_view b) {
@@ -36,8 +41,8 @@ bool SymbolList::SameName(const Slot& slot, std::string_view name) {
 }
 
 std::size_t SymbolList::Find(std::string_view name, std::uint32_t hash) const {
-    std::size_t mask = index_.size() - 1;
-    for (std::size_t i = hash & mask;; i = (i + 1) & mask) {
+    const std::size_t size = index_.size();
+    for (std::size_t i = Home(hash, size);; i = i + 1 == size ? 0 : i + 1) {
         const Slot& s = index_[i];
         if (s.record == nullptr) return i;
         if (s.hash == hash && SameName(s, name)) return i;
@@ -46,18 +51,18 @@ std::size_t SymbolList::Find(std::string_view name, std::uint32_t hash) const {
 
 void SymbolList::Grow() {
     std::vector<Slot> old = std::move(index_);
-    index_.assign(old.empty() ? 64 : old.size() * 2, Slot{});
+    index_.assign(old.empty() ? 64 : old.size() * 3 / 2, Slot{});
     for (const Slot& s : old) {
         if (s.record == nullptr) continue;
-        std::size_t mask = index_.size() - 1;
-        std::size_t i = s.hash & mask;
-        while (index_[i].record != nullptr) i = (i + 1) & mask;
+        const std::size_t size = index_.size();
+        std::size_t i = Home(s.hash, size);
+        while (index_[i].record != nullptr) i = i + 1 == size ? 0 : i + 1;
         index_[i] = s;
     }
 }
 
 void SymbolList::InsertConstant(Constant record) {
-    if ((names_ + 1) * 2 > index_.size()) Grow();
+    if ((names_ + 1) * 10 > index_.size() * 7) Grow();  // at most 70% full
     std::uint32_t hash = HashName(record.szName);
     records_.push_back(std::move(record));
     const Constant& added = records_.back();
