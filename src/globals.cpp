@@ -10,7 +10,7 @@ namespace tarvo {
 namespace {
 
 FileId IdOf(const struct stat& st) {
-    return {static_cast<std::uint64_t>(st.st_dev), static_cast<std::uint64_t>(st.st_ino)};
+    return {static_cast<std::uint64_t>(st.st_dev), static_cast<std::uint64_t>(st.st_ino), S_ISREG(st.st_mode)};
 }
 
 void Prefixed(Context& ctx, const char* prefix, const char* fmt, std::va_list args) {

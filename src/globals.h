@@ -14,7 +14,8 @@ namespace tarvo {
 struct FileId {
     std::uint64_t dev = 0;
     std::uint64_t ino = 0;
-    bool operator==(const FileId&) const = default;
+    bool regular = false;  // a plain file, not a device, pipe or directory
+    bool operator==(const FileId& o) const { return dev == o.dev && ino == o.ino; }
 };
 bool GetFileId(std::FILE* f, FileId& id);
 bool GetFileId(const char* path, FileId& id);

@@ -33,8 +33,9 @@ int Assemble(Context& ctx, std::FILE* src, const char* srcPath, std::FILE* obj, 
     if (obj != stdout) {
         objBuffer.resize(1 << 20);
         std::setvbuf(obj, objBuffer.data(), _IOFBF, objBuffer.size());
-        ctx.hasObjId = GetFileId(obj, ctx.objId);
     }
+    // An include must never read the object file while it is being written.
+    ctx.hasObjId = GetFileId(obj, ctx.objId) && ctx.objId.regular;
     FileId srcId;
     if (GetFileId(src, srcId)) ctx.includeChain.push_back(srcId);
     ctx.runPass = GenerateObj;

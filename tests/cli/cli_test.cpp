@@ -211,6 +211,16 @@ TEST(CliTest, ImageThroughAPipe) {
     EXPECT_EQ(dir.Read("output.asm"), "\n0x00000002\tjmp\t[$31]\n0x00000004\thalt");
 }
 
+TEST(CliTest, IncludeOfARedirectedStandardOutputIsRefused) {
+    ScratchDir dir;
+    dir.Write("prog.s", "nop\ninc. \"captured\"\ninc. \"/dev/null\"\n");
+    ToolResult r = RunTool(dir.path(), {"prog.s", "-s"}, "captured");
+    EXPECT_EQ(r.status, 1);
+    const std::string before = kBanner + HexToBytes("00 9A") + "Error at 00000002: Cannot open \"captured\" file.\n" +
+                               "Starting recursion with /dev/null .... Pass(Ok)\nPass: 1 (OBJ file created)\n";
+    EXPECT_EQ(dir.Read("captured"), before + Report("prog.s", 1, static_cast<long>(before.size())));
+}
+
 TEST(CliTest, DisassemblyArgumentsAtThe32BitLimits) {
     ScratchDir dir;
     dir.Write("rom.bin", HexToBytes("41 00 41 00"));
