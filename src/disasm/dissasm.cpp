@@ -182,8 +182,8 @@ int LengthOf(std::uint16_t hw1) {
 bool SkipTo(std::FILE* image, std::int64_t address) {
     char scratch[4096];
     while (address > 0) {
-        std::size_t want = address < static_cast<std::int64_t>(sizeof scratch) ? static_cast<std::size_t>(address) : sizeof scratch;
-        std::size_t got = fread_unlocked(scratch, 1, want, image);
+        const auto want = static_cast<std::size_t>(std::min<std::int64_t>(address, sizeof scratch));
+        const std::size_t got = fread_unlocked(scratch, 1, want, image);
         if (got == 0) return false;
         address -= static_cast<std::int64_t>(got);
     }
@@ -201,8 +201,8 @@ int Dissasm(Context& ctx, std::FILE* image, std::FILE* listing, const char* name
 
     // Reads in blocks of up to 1 MiB; a short span needs no more than itself.
     const std::int64_t span = std::max<std::int64_t>(bound - address, 0);
-    const auto kBlock = static_cast<std::size_t>(std::min<std::int64_t>(span + 8, 1 << 20));
-    std::unique_ptr<unsigned char[]> block(new unsigned char[kBlock]);
+    const auto blockSize = static_cast<std::size_t>(std::min<std::int64_t>(span + 8, 1 << 20));
+    std::unique_ptr<unsigned char[]> block(new unsigned char[blockSize]);
     std::size_t have = 0, at = 0;  // bytes in block; offset of address in it
     bool ended = false;            // no more bytes follow those in block
     // Addresses below 0 hold no image bytes: such a span lists nothing.
@@ -216,7 +216,7 @@ int Dissasm(Context& ctx, std::FILE* image, std::FILE* listing, const char* name
             have -= at;
             at = 0;
             while (have < 4 && !ended) {
-                std::size_t n = fread_unlocked(block.get() + have, 1, kBlock - have, image);  // kBlock - have > 4
+                std::size_t n = fread_unlocked(block.get() + have, 1, blockSize - have, image);
                 have += n;
                 if (n == 0 || std::ferror(image)) {
                     if (std::ferror(image)) {
@@ -236,9 +236,8 @@ int Dissasm(Context& ctx, std::FILE* image, std::FILE* listing, const char* name
         if (avail < 2 || static_cast<std::size_t>(LengthOf(GetHalf(b))) > avail) break;
         const int length = ListOne(out, static_cast<std::uint32_t>(address), b);
         if (length == 0) {
-            out.Flush();
             Say(ctx, msg::kInvalidRom, static_cast<unsigned>(address),
-                static_cast<unsigned>(GetHalf(b) << 16 | GetHalf(b + 2)));
+                static_cast<unsigned>(GetHalf(b)) << 16 | GetHalf(b + 2));
             result = 0;
         }
         const int step = length == 0 ? 2 : length;
