@@ -2,6 +2,7 @@
 
 #include <cstdio>
 #include <string_view>
+#include <vector>
 
 #include "disasm/dissasm.h"
 #include "driver/assemble.h"
