@@ -92,24 +92,24 @@ int ListOne(Listing& out, std::uint32_t address, const unsigned char* b) {
                 out.Put(", ");
                 out.Reg(r2);
             }
-            return 2;
+            break;
         case FMT_IMMREG:
             out.Begin(address, e.name);
             out.Put('\t');
             out.Dec(r1, 2);
             out.Put(", ");
             out.Reg(r2);
-            return 2;
+            break;
         case FMT_BCOND:
             out.Begin(address, e.name);
             out.Put('\t');
             out.Dec(hw1 & 0x1FF, 4);
-            return 2;
+            break;
         case FMT_JUMP26:
             out.Begin(address, e.name);
             out.Put('\t');
             out.Hex((hw1 & 0x3FFu) << 16 | hw2, 8);
-            return 4;
+            break;
         case FMT_IMM16:
             out.Begin(address, e.name);
             out.Put('\t');
@@ -118,7 +118,7 @@ int ListOne(Listing& out, std::uint32_t address, const unsigned char* b) {
             out.Reg(r1);
             out.Put(", ");
             out.Reg(r2);
-            return 4;
+            break;
         case FMT_LOAD:
             out.Begin(address, e.name);
             out.Put('\t');
@@ -127,7 +127,7 @@ int ListOne(Listing& out, std::uint32_t address, const unsigned char* b) {
             out.Reg(r1);
             out.Put("], ");
             out.Reg(r2);
-            return 4;
+            break;
         case FMT_STORE:
             out.Begin(address, e.name);
             out.Put('\t');
@@ -137,7 +137,7 @@ int ListOne(Listing& out, std::uint32_t address, const unsigned char* b) {
             out.Put('[');
             out.Reg(r1);
             out.Put(']');
-            return 4;
+            break;
         case FMT_FPP: {
             const int sub = kFpBySub[hw2 >> 10];
             if (sub < 0) {
@@ -149,12 +149,12 @@ int ListOne(Listing& out, std::uint32_t address, const unsigned char* b) {
                 out.Put(", ");
                 out.Reg(r2);
             }
-            return 4;
+            break;
         }
         case FMT_BSTR: {
             const int sub = kBsBySub[r1];
             out.Begin(address, sub < 0 ? std::string_view("nop") : bstable[static_cast<std::size_t>(sub)].name);
-            return 2;
+            break;
         }
         case FMT_SPECIAL:
             out.Begin(address, e.name);
@@ -162,20 +162,17 @@ int ListOne(Listing& out, std::uint32_t address, const unsigned char* b) {
                 out.Put("\t0x");
                 out.Hex(hw1 & 0x3FF, 4);
             }
-            return 2;
+            break;
         default:
             return 0;
     }
+    return FormatLength(e.format);
 }
 
 // The length an instruction will take, from its first halfword alone.
 int LengthOf(std::uint16_t hw1) {
     const int index = kOpByKey[OpcodeKey(hw1)];
-    if (index < 0) return 2;
-    switch (optable[static_cast<std::size_t>(index)].format) {
-        case FMT_JUMP26: case FMT_IMM16: case FMT_LOAD: case FMT_STORE: case FMT_FPP: return 4;
-        default: return 2;
-    }
+    return index < 0 ? 2 : FormatLength(optable[static_cast<std::size_t>(index)].format);
 }
 
 // An image that cannot be positioned (a pipe) is read up to the start.

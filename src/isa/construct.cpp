@@ -39,11 +39,10 @@ struct Operands {
 
 // Reads operands in the order the class demands and builds the words.
 int Encode(const OpEntry& e, std::uint64_t key, const Operands& ops, std::uint16_t& hw1,
-           std::uint16_t& hw2, int& length) {
+           std::uint16_t& hw2) {
     unsigned r1 = 0, r2 = 0;
     std::uint32_t v = 0;
     int rc = kEncoded;
-    length = 2;
     switch (e.format) {
         case FMT_REGREG:
             if ((rc = ops.Reg(0, r1)) || (rc = ops.Reg(1, r2))) return rc;
@@ -61,20 +60,17 @@ int Encode(const OpEntry& e, std::uint64_t key, const Operands& ops, std::uint16
             if ((rc = ops.Num(0, v))) return rc;
             hw1 = static_cast<std::uint16_t>((e.code & 0x3F) << 10 | ((v >> 16) & 0x3FF));
             hw2 = static_cast<std::uint16_t>(v);
-            length = 4;
             return kEncoded;
         case FMT_IMM16:
         case FMT_LOAD:
             if ((rc = ops.Num(0, v)) || (rc = ops.Reg(1, r1)) || (rc = ops.Reg(2, r2))) return rc;
             hw1 = Pack6(e.code, r2, r1);
             hw2 = static_cast<std::uint16_t>(v);
-            length = 4;
             return kEncoded;
         case FMT_STORE:
             if ((rc = ops.Reg(0, r2)) || (rc = ops.Num(1, v)) || (rc = ops.Reg(2, r1))) return rc;
             hw1 = Pack6(e.code, r2, r1);
             hw2 = static_cast<std::uint16_t>(v);
-            length = 4;
             return kEncoded;
         case FMT_SPECIAL:
             if (key == kTrap) {
@@ -97,12 +93,8 @@ int Encode(const OpEntry& e, std::uint64_t key, const Operands& ops, std::uint16
 int Construct(Context& ctx, std::FILE* obj, const Tokens& tokens) {
     Operands ops{{tokens.szParam1, tokens.szParam2, tokens.szParam3}};
     // One level of name resolution on every operand, before kinds are judged.
-    if (!ctx.lstHead.empty()) {
-        for (std::string_view& t : ops.text) {
-            if (t.empty()) continue;
-            if (auto value = ctx.lstHead.CheckConstant(t)) t = *value;
-        }
-    }
+    for (std::string_view& t : ops.text)
+        if (auto value = ctx.lstHead.CheckConstant(t)) t = *value;
 
     const std::uint64_t key = PackName(tokens.szOpcode);
     std::uint16_t mask = 0;
@@ -129,7 +121,7 @@ int Construct(Context& ctx, std::FILE* obj, const Tokens& tokens) {
     }
 
     std::uint16_t hw1 = 0, hw2 = 0;
-    int length = 0;
+    std::uint16_t format = 0;
     const Mnemonic* m = FindMnemonic(key);
     const OpEntry* entry = nullptr;
     if (m != nullptr) {
@@ -141,7 +133,8 @@ int Construct(Context& ctx, std::FILE* obj, const Tokens& tokens) {
         }
     }
     if (entry != nullptr) {
-        if (int rc = Encode(*entry, key, ops, hw1, hw2, length)) return rc;
+        if (int rc = Encode(*entry, key, ops, hw1, hw2)) return rc;
+        format = entry->format;
     } else if (mask & FMT_FPP) {
         if (m == nullptr || m->fp < 0) return kBadOpcode;
         unsigned r1 = 0, r2 = 0;
@@ -149,15 +142,16 @@ int Construct(Context& ctx, std::FILE* obj, const Tokens& tokens) {
         if (int rc = ops.Reg(1, r2)) return rc;
         hw1 = Pack6(kOpcodeFPP, r2, r1);
         hw2 = static_cast<std::uint16_t>((fptable[m->fp].format & 0x3F) << 10);
-        length = 4;
+        format = FMT_FPP;
     } else if (mask & FMT_BSTR) {
         if (m == nullptr || m->bs < 0) return kBadOpcode;
         hw1 = Pack6(kOpcodeBSTR, 0, bstable[m->bs].format);
-        length = 2;
+        format = FMT_BSTR;
     } else {
         return kBadOpcode;
     }
 
+    const int length = FormatLength(format);
     PutHalf(obj, hw1);
     if (length == 4) PutHalf(obj, hw2);
     AdvancePC(ctx, static_cast<std::uint32_t>(length));

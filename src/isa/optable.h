@@ -69,6 +69,14 @@ inline constexpr std::array<OpEntry, 12> bstable{{
     {0x0C, 0, "ORNBSU"},  {0x0D, 0, "ANDNBSU"}, {0x0E, 0, "XORNBSU"}, {0x0F, 0, "MOVNBSU"},
 }};
 
+// Bytes an instruction of a class takes.
+constexpr int FormatLength(std::uint16_t format) {
+    switch (format) {
+        case FMT_JUMP26: case FMT_IMM16: case FMT_LOAD: case FMT_STORE: case FMT_FPP: return 4;
+        default: return 2;
+    }
+}
+
 inline constexpr std::uint16_t kOpcodeFPP = 0x3E;
 inline constexpr std::uint16_t kOpcodeBSTR = 0x1F;
 
