@@ -3,6 +3,7 @@
 #include <sys/stat.h>
 
 #include <cstdarg>
+#include <string_view>
 
 #include "messages.h"
 
@@ -11,11 +12,6 @@ namespace {
 
 FileId IdOf(const struct stat& st) {
     return {static_cast<std::uint64_t>(st.st_dev), static_cast<std::uint64_t>(st.st_ino), S_ISREG(st.st_mode)};
-}
-
-void Prefixed(Context& ctx, const char* prefix, const char* fmt, std::va_list args) {
-    std::fprintf(ctx.out, prefix, static_cast<unsigned>(ctx.nPC));
-    std::vfprintf(ctx.out, fmt, args);
 }
 
 }  // namespace
@@ -41,29 +37,46 @@ void Say(Context& ctx, const char* fmt, ...) {
     va_end(args);
 }
 
-void ErrorAt(Context& ctx, const char* fmt, ...) {
+void Report(Context& ctx, Severity severity, const Where& where, const char* fmt, ...) {
+    char small[512];
+    std::string large;
+    const char* text = small;
     std::va_list args;
     va_start(args, fmt);
-    Prefixed(ctx, msg::kErrorPrefix, fmt, args);
+    std::va_list again;
+    va_copy(again, args);
+    int n = std::vsnprintf(small, sizeof small, fmt, args);
+    if (n >= static_cast<int>(sizeof small)) {
+        large.resize(static_cast<std::size_t>(n) + 1);
+        std::vsnprintf(large.data(), large.size(), fmt, again);
+        text = large.c_str();
+    }
+    va_end(again);
     va_end(args);
-    ++ctx.nErrors;
-}
 
-void WarningAt(Context& ctx, bool counted, const char* fmt, ...) {
-    std::va_list args;
-    va_start(args, fmt);
-    Prefixed(ctx, msg::kWarningPrefix, fmt, args);
-    va_end(args);
-    if (counted) ++ctx.nErrors;
-}
+    const bool warning = severity != Severity::kError;
+    switch (where.kind) {
+        case Where::kLine: std::fprintf(ctx.out, msg::kLinePrefix, where.line); break;
+        case Where::kLocation:
+            std::fprintf(ctx.out, warning ? msg::kWarningPrefix : msg::kErrorPrefix,
+                         static_cast<unsigned>(ctx.obj.Location()));
+            break;
+        case Where::kNone: break;
+    }
+    std::fputs(text, ctx.out);
+    if (severity != Severity::kWarning) ++ctx.nErrors;
 
-void ErrorInLine(Context& ctx, int nLine, const char* fmt, ...) {
-    std::fprintf(ctx.out, msg::kLinePrefix, nLine);
-    std::va_list args;
-    va_start(args, fmt);
-    std::vfprintf(ctx.out, fmt, args);
-    va_end(args);
-    ++ctx.nErrors;
+    if (!ctx.set.gnuErrors) return;
+    std::string_view body = text;
+    while (!body.empty() && body.front() == '\n') body.remove_prefix(1);
+    while (!body.empty() && body.back() == '\n') body.remove_suffix(1);
+    const int len = static_cast<int>(body.size());
+    const char* label = warning ? "warning" : "error";
+    if (where.kind == Where::kNone || where.file >= ctx.files.size())
+        std::fprintf(ctx.err, "tarvo: %s: %.*s\n", label, len, body.data());
+    else
+        std::fprintf(ctx.err, "%s:%d: %s: %.*s\n", ctx.files[where.file].c_str(), where.line, label, len,
+                     body.data());
 }
 
 }  // namespace tarvo

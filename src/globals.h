@@ -3,9 +3,13 @@
 #pragma once
 #include <cstdint>
 #include <cstdio>
+#include <deque>
+#include <memory>
 #include <string>
 #include <vector>
 
+#include "object_writer.h"
+#include "symbols/forward.h"
 #include "symbols/symbols.h"
 
 namespace tarvo {
@@ -20,35 +24,82 @@ struct FileId {
 bool GetFileId(std::FILE* f, FileId& id);
 bool GetFileId(const char* path, FileId& id);
 
+// Closes what it holds on every path out of a function.
+struct FileCloser {
+    void operator()(std::FILE* f) const {
+        if (f != nullptr && f != stdout && f != stdin) std::fclose(f);
+    }
+};
+using FilePtr = std::unique_ptr<std::FILE, FileCloser>;
+
+// The switches of the command line that the passes need.
+struct Settings {
+    bool classic = false;      // the classic language and include rules only
+    bool strict = false;       // silent cut-downs are errors
+    bool quiet = false;        // no Define:, Label: and include progress lines
+    bool gnuErrors = false;    // every diagnostic also as FILE:LINE on standard error
+    bool necEncoding = false;  // reti and halt without bit 0
+    std::vector<std::string> includeDirs;
+};
+
 struct Context;
 // Runs one assembly pass over an open source; "inc." nests through it, so
 // the directives need not know the driver.
-using PassFn = int (*)(Context&, std::FILE* src, const char* name, std::FILE* obj);
+using PassFn = int (*)(Context&, std::FILE* src, const char* name);
 
 struct Context {
-    std::int32_t nPC = 0;      // next image offset to be written (listing: start)
+    std::int32_t nPC = 0;      // listing: the start address
     std::int32_t nBytes = 0;   // byte count of a listing
     std::int32_t nErrors = 0;  // every reported error adds one
     SymbolList lstHead;
     std::string szBuffer;      // the current line when it spans the reader's blocks
     std::FILE* out = stdout;   // every message goes here, in production order
+    std::FILE* err = stderr;   // --gnu-errors lines
+    Settings set;
+    ObjectWriter obj;          // owns the location counter
+    Forwards forwards;         // fields waiting for later definitions
     PassFn runPass = nullptr;
     std::vector<FileId> includeChain;  // sources being assembled, outermost first
     FileId objId;                      // the object file, never read as a source
     bool hasObjId = false;
+
+    // Where the pass stands, for file:line diagnostics.
+    std::deque<std::string> files;  // every path that opened a source
+    std::uint32_t file = 0;         // index in files of the current one
+    int line = 0;                   // its current line
+    std::uint32_t lineAddress = 0;  // '.': the address where the current line starts
+    // One entry per running pass: a late error of a forward field marks it.
+    struct Pass {
+        int serial;
+        bool failed;
+    };
+    std::vector<Pass> passes;
+    int nextPass = 0;
 };
 
-// nPC counts written bytes; it wraps rather than overflow on huge images.
-inline void AdvancePC(Context& ctx, std::uint32_t n) {
-    ctx.nPC = static_cast<std::int32_t>(static_cast<std::uint32_t>(ctx.nPC) + n);
-}
+enum class Severity {
+    kError,           // counted
+    kWarning,         // not counted
+    kCountedWarning,  // worded as a warning, counted as an error
+};
+
+// Where a diagnostic belongs; the classic prefix follows from it.
+struct Where {
+    enum Kind { kLine, kLocation, kNone } kind;
+    std::uint32_t file = 0;
+    int line = 0;
+};
+
+// Prints one diagnostic on the message stream ("Error in line %d: ",
+// "Error at %08x: ", "Warning at %08x: " or no prefix, then the text), adds
+// its FILE:LINE form to standard error under --gnu-errors, and counts it.
+[[gnu::format(printf, 4, 5)]] void Report(Context& ctx, Severity severity, const Where& where,
+                                          const char* fmt, ...);
 
 [[gnu::format(printf, 2, 3)]] void Say(Context& ctx, const char* fmt, ...);
-// "Error at %08x: " with nPC, then the text; counted in nErrors.
-[[gnu::format(printf, 2, 3)]] void ErrorAt(Context& ctx, const char* fmt, ...);
-// "Warning at %08x: " with nPC, then the text; counted only when asked.
-[[gnu::format(printf, 3, 4)]] void WarningAt(Context& ctx, bool counted, const char* fmt, ...);
-// "Error in line %d: " then the text; counted in nErrors.
-[[gnu::format(printf, 3, 4)]] void ErrorInLine(Context& ctx, int nLine, const char* fmt, ...);
+
+inline Where AtLocation(const Context& ctx) { return {Where::kLocation, ctx.file, ctx.line}; }
+inline Where InLine(const Context& ctx, int nLine) { return {Where::kLine, ctx.file, nLine}; }
+inline Where Nowhere() { return {Where::kNone}; }
 
 }  // namespace tarvo

@@ -19,6 +19,9 @@ inline constexpr const char* kCannotWrite = "Cannot write %s.\n";
 inline constexpr const char* kCannotRead = "Cannot read %s.\n";
 inline constexpr const char* kBadStart = "Invalid Starting Address.\n";
 inline constexpr const char* kBadCount = "Cannot dissasm this number of bytes.\n";
+inline constexpr const char* kUnknownOption = "Unknown option %s.\n";
+inline constexpr const char* kNeedsValue = "Option %s needs a value.\n";
+inline constexpr const char* kVersion = "tarvo %s\n";
 
 // Assembly pass.
 inline constexpr const char* kPassFail = "Pass: 0 (Too many errors)\n";
@@ -30,6 +33,22 @@ inline constexpr const char* kInvalidOpcode = "Invalid Opcode (%s)\n";
 inline constexpr const char* kInvalidParam = "Invalid Parameter (%s)\n";
 inline constexpr const char* kSyntaxError = "Syntax Error.\n";
 inline constexpr const char* kUnknownError = "Unknown Error (%s)\n";
+
+// Labels, expressions and forward references; each names the operand.
+inline constexpr const char* kTargetRange = "Target out of range (%s)\n";
+inline constexpr const char* kTargetAlign = "Target not aligned (%s)\n";
+inline constexpr const char* kUndefinedName = "Undefined name (%s)\n";
+inline constexpr const char* kDivZero = "Division by zero (%s)\n";
+
+// --strict; each names the token, after the classic prefix of its line.
+inline constexpr const char* kValueRange = "Value out of range (%s)\n";
+inline constexpr const char* kOddDisplacement = "Displacement not aligned (%s)\n";
+inline constexpr const char* kRegisterRange = "Register out of range (%s)\n";
+inline constexpr const char* kTrailing = "Characters after number (%s)\n";
+inline constexpr const char* kLabelTwice = "Label defined twice (%s)\n";
+inline constexpr const char* kNameIsNumber = "Name reads as a number or register (%s)\n";
+inline constexpr const char* kOddLocation = "Instruction at odd location (%s)\n";
+inline constexpr const char* kBeyondImage = "Location beyond 0xFFFFFF (%s)\n";
 
 // Directives and pseudo-instructions; each follows "Error at %08x: ".
 inline constexpr const char* kErrorPrefix = "Error at %08x: ";

@@ -16,7 +16,7 @@ constexpr int DigitValue(char c) {
 
 }  // namespace
 
-Scan ScanNumber(std::string_view text, std::int32_t& value) {
+Scan ScanNumber(std::string_view text, std::int32_t& value, std::size_t* end) {
     std::size_t i = 0;
     while (i < text.size() && IsSpace(text[i])) ++i;
     if (i == text.size()) return Scan::kEmpty;
@@ -42,6 +42,7 @@ Scan ScanNumber(std::string_view text, std::int32_t& value) {
     }
     if (negative) v = 0u - v;
     value = static_cast<std::int32_t>(v);
+    if (end != nullptr) *end = i;
     return Scan::kNumber;
 }
 

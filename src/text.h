@@ -51,8 +51,9 @@ enum class Scan {
 // Reads an integer as the "%i" conversion does: white space, an optional
 // sign, then 0x/0X and hex digits, a leading 0 and octal digits, or decimal
 // digits, stopping at the first character that cannot continue the number.
-// The value wraps modulo 2^32 whatever its length.
-Scan ScanNumber(std::string_view text, std::int32_t& value);
+// The value wraps modulo 2^32 whatever its length. end, when given, receives
+// the offset of the first character not read.
+Scan ScanNumber(std::string_view text, std::int32_t& value, std::size_t* end = nullptr);
 
 inline bool ReadNumber(std::string_view text, std::int32_t& value) {
     return ScanNumber(text, value) == Scan::kNumber;

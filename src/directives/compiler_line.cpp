@@ -1,7 +1,9 @@
 #include "directives/compiler_line.h"
 
 #include <array>
+#include <memory>
 #include <string>
+#include <vector>
 
 #include "isa/construct.h"
 #include "messages.h"
@@ -25,34 +27,20 @@ Keyword FindKeyword(std::string_view token) {
     return kNone;
 }
 
-void WriteFill(std::FILE* obj, std::uint32_t count) {
-    static constexpr auto kFill = [] {
-        std::array<unsigned char, 4096> a{};
-        a.fill(0xFF);
-        return a;
-    }();
-    while (count > 0) {
-        std::size_t n = count < kFill.size() ? count : kFill.size();
-        fwrite_unlocked(kFill.data(), 1, n, obj);
-        count -= static_cast<std::uint32_t>(n);
-    }
-}
-
-void Org(Context& ctx, std::string_view rest, std::FILE* obj) {
+void Org(Context& ctx, std::string_view rest) {
     std::int32_t value = 0;
-    if (!ReadNumber(NextOperand(rest), value)) {
-        ErrorAt(ctx, msg::kInvalidOrg);
+    if (ReadValue(ctx, NextOperand(rest), value) != ExprStatus::kOk) {
+        Report(ctx, Severity::kError, AtLocation(ctx), msg::kInvalidOrg);
         return;
     }
     // Only the low 24 bits count, so the image base may be written or not.
     std::uint32_t target = static_cast<std::uint32_t>(value) & 0xFFFFFF;
-    auto distance = static_cast<std::int32_t>(target - static_cast<std::uint32_t>(ctx.nPC));
+    auto distance = static_cast<std::int32_t>(target - static_cast<std::uint32_t>(ctx.obj.Location()));
     if (distance < 0) {
-        ErrorAt(ctx, msg::kOrgBelowPC);
+        Report(ctx, Severity::kError, AtLocation(ctx), msg::kOrgBelowPC);
         return;
     }
-    WriteFill(obj, static_cast<std::uint32_t>(distance));
-    AdvancePC(ctx, static_cast<std::uint32_t>(distance));
+    ctx.obj.EmitFill(static_cast<std::uint32_t>(distance), 0xFF);
 }
 
 // The quoted text of "ds." and "inc.": rest is the text after the keyword's
@@ -60,12 +48,12 @@ void Org(Context& ctx, std::string_view rest, std::FILE* obj) {
 bool Quoted(Context& ctx, std::string_view rest, const char* noQuote, std::string_view& text,
             bool& closed) {
     if (rest.empty()) {
-        ErrorAt(ctx, msg::kInvalidString);
+        Report(ctx, Severity::kError, AtLocation(ctx), msg::kInvalidString);
         return false;
     }
     std::size_t open = rest.find('"');
     if (open == std::string_view::npos) {
-        ErrorAt(ctx, "%s", noQuote);
+        Report(ctx, Severity::kError, AtLocation(ctx), "%s", noQuote);
         return false;
     }
     rest.remove_prefix(open + 1);
@@ -75,97 +63,170 @@ bool Quoted(Context& ctx, std::string_view rest, const char* noQuote, std::strin
     return true;
 }
 
-void Ds(Context& ctx, std::string_view rest, std::FILE* obj) {
+void Ds(Context& ctx, std::string_view rest) {
     std::string_view text;
     bool closed = false;
     if (!Quoted(ctx, rest, msg::kInvalidString, text, closed)) return;
-    fwrite_unlocked(text.data(), 1, text.size(), obj);
-    AdvancePC(ctx, static_cast<std::uint32_t>(text.size()));
-    if (!closed) WarningAt(ctx, true, msg::kNoClosingQuote);
+    ctx.obj.Emit(reinterpret_cast<const std::uint8_t*>(text.data()), text.size());
+    if (!closed) Report(ctx, Severity::kCountedWarning, AtLocation(ctx), msg::kNoClosingQuote);
 }
 
-void Data(Context& ctx, std::string_view rest, std::FILE* obj, unsigned width, const char* bad) {
+void Data(Context& ctx, std::string_view rest, unsigned width, const char* bad) {
     for (;;) {
         std::string_view item = NextOperand(rest);
         if (item.empty()) return;
         std::int32_t value = 0;
-        if (!ReadNumber(item, value)) {
-            ErrorAt(ctx, "%s", bad);
+        const ExprStatus status = ReadValue(ctx, item, value);
+        if (status == ExprStatus::kMalformed) {
+            Report(ctx, Severity::kError, AtLocation(ctx), "%s", bad);
             return;
         }
-        auto v = static_cast<std::uint32_t>(value);
-        for (unsigned i = 0; i < width; ++i) putc_unlocked((v >> (8 * i)) & 0xFF, obj);
-        AdvancePC(ctx, width);
+        if (status == ExprStatus::kDivZero) {
+            Report(ctx, Severity::kError, AtLocation(ctx), msg::kDivZero, std::string(item).c_str());
+            return;
+        }
+        if (ctx.set.strict && status == ExprStatus::kOk) {
+            std::size_t end = 0;
+            if (ScanNumber(item, value, &end) == Scan::kNumber && end != item.size())
+                Report(ctx, Severity::kError, AtLocation(ctx), msg::kTrailing, std::string(item).c_str());
+            if (!DataFits(width, value))
+                Report(ctx, Severity::kError, AtLocation(ctx), msg::kValueRange, std::string(item).c_str());
+        }
+        std::uint8_t bytes[4];
+        for (unsigned i = 0; i < width; ++i) bytes[i] = static_cast<std::uint8_t>(static_cast<std::uint32_t>(value) >> (8 * i));
+        if (status == ExprStatus::kOk) {
+            ctx.obj.Emit(bytes, width);
+        } else {
+            FieldUse use;
+            use.width = static_cast<std::uint8_t>(width);
+            AddForward(ctx, item, item, ctx.obj.Reserve(bytes, width), use);
+        }
     }
+}
+
+// Under --strict a name must not read as a number or register: every use
+// of it would read the number instead.
+void CheckName(Context& ctx, std::string_view name) {
+    std::int32_t n = 0;
+    unsigned r = 0;
+    if (ctx.set.strict && (ReadNumber(name, n) || ReadRegister(name, r)))
+        Report(ctx, Severity::kError, AtLocation(ctx), msg::kNameIsNumber, std::string(name).c_str());
+}
+
+void Insert(Context& ctx, Constant record) {
+    const std::string name = record.szName, value = record.szValue;
+    ctx.lstHead.InsertConstant(std::move(record));
+    ResolveForwards(ctx, name, value);
 }
 
 void Define(Context& ctx, std::string_view rest) {
     Constant record = SymbolList::CreateConstant();
     std::string_view name = NextOperand(rest);
     if (name.empty()) {
-        ErrorAt(ctx, msg::kInvalidDefineName);
+        Report(ctx, Severity::kError, AtLocation(ctx), msg::kInvalidDefineName);
         return;
     }
     std::string_view value = NextOperand(rest);
     if (value.empty()) {
-        ErrorAt(ctx, msg::kInvalidDefineValue);
+        Report(ctx, Severity::kError, AtLocation(ctx), msg::kInvalidDefineValue);
         return;
     }
     record.szName = name;
     record.szValue = value;
-    Say(ctx, msg::kDefine, record.szName.c_str(), record.szValue.c_str());
-    ctx.lstHead.InsertConstant(std::move(record));
+    if (!ctx.set.quiet) Say(ctx, msg::kDefine, record.szName.c_str(), record.szValue.c_str());
+    CheckName(ctx, name);
+    if (ctx.forwards.empty()) ctx.lstHead.InsertConstant(std::move(record));
+    else Insert(ctx, std::move(record));
 }
 
-void Label(Context& ctx, std::string_view rest) {
+}  // namespace
+
+void DefineLabel(Context& ctx, std::string_view name) {
     Constant record = SymbolList::CreateConstant();
-    std::string_view name = NextOperand(rest);
-    if (name.empty()) {
-        ErrorAt(ctx, msg::kInvalidLabelName);
-        return;
-    }
     record.szName = name;
+    record.bLabel = true;
     // Labels carry the image base, so jumps to them reach the loaded code.
     char value[16];
-    std::snprintf(value, sizeof value, "0x%08x",
-                  static_cast<unsigned>(static_cast<std::uint32_t>(ctx.nPC) | 0x07000000u));
+    std::snprintf(value, sizeof value, "0x%08x", static_cast<unsigned>(CurrentAddress(ctx)));
     record.szValue = value;
-    Say(ctx, msg::kLabel, record.szName.c_str(), record.szValue.c_str());
-    ctx.lstHead.InsertConstant(std::move(record));
+    if (!ctx.set.quiet) Say(ctx, msg::kLabel, record.szName.c_str(), record.szValue.c_str());
+    if (ctx.set.strict) {
+        const Constant* old = ctx.lstHead.FindConstant(name);
+        if (old != nullptr && old->bLabel)
+            Report(ctx, Severity::kError, AtLocation(ctx), msg::kLabelTwice, record.szName.c_str());
+        CheckName(ctx, name);
+    }
+    if (ctx.forwards.empty()) ctx.lstHead.InsertConstant(std::move(record));
+    else Insert(ctx, std::move(record));
 }
 
-void Include(Context& ctx, std::string_view rest, std::FILE* obj) {
+namespace {
+
+void Label(Context& ctx, std::string_view rest) {
+    std::string_view name = NextOperand(rest);
+    if (name.empty()) {
+        Report(ctx, Severity::kError, AtLocation(ctx), msg::kInvalidLabelName);
+        return;
+    }
+    DefineLabel(ctx, name);
+}
+
+// Opens an include: the working directory first (the classic place), then
+// the including file's folder, then each --include-dir. path receives the
+// path that opened it.
+std::FILE* OpenInclude(const Context& ctx, const std::string& name, std::string& path) {
+    path = name;
+    if (std::FILE* f = std::fopen(name.c_str(), "r")) return f;
+    if (ctx.set.classic || name.empty() || name.front() == '/') return nullptr;
+    std::vector<std::string> places;
+    const std::string& including = ctx.files[ctx.file];
+    const std::size_t slash = including.rfind('/');
+    if (slash != std::string::npos) places.push_back(including.substr(0, slash + 1));
+    for (const std::string& dir : ctx.set.includeDirs)
+        places.push_back(dir.empty() || dir.back() == '/' ? dir : dir + '/');
+    for (const std::string& place : places) {
+        path = place + name;
+        if (std::FILE* f = std::fopen(path.c_str(), "r")) return f;
+    }
+    return nullptr;
+}
+
+void Include(Context& ctx, std::string_view rest) {
     std::string_view quoted;
     bool closed = false;
     if (!Quoted(ctx, rest, msg::kInvalidInclude, quoted, closed)) return;
     // The nested pass reuses the line buffer, so the name must be our own copy.
     const std::string name(quoted);
-    if (!closed) WarningAt(ctx, false, msg::kAssumingName, name.c_str());
+    if (!closed) Report(ctx, Severity::kWarning, AtLocation(ctx), msg::kAssumingName, name.c_str());
 
-    std::FILE* f = ctx.includeChain.size() < kMaxIncludeDepth ? std::fopen(name.c_str(), "r") : nullptr;
+    std::string path;
+    FilePtr f(ctx.includeChain.size() < kMaxIncludeDepth ? OpenInclude(ctx, name, path) : nullptr);
     FileId id;
     // Reading the object file while writing it could chase its own output.
-    if (f != nullptr && GetFileId(f, id) && ctx.hasObjId && id == ctx.objId) {
-        std::fclose(f);
-        f = nullptr;
-    }
-    if (f == nullptr) {
-        ErrorAt(ctx, msg::kCannotOpenInclude, name.c_str());
+    if (f && GetFileId(f.get(), id) && ctx.hasObjId && id == ctx.objId) f.reset();
+    if (!f) {
+        Report(ctx, Severity::kError, AtLocation(ctx), msg::kCannotOpenInclude, name.c_str());
         return;
     }
     for (const FileId& open : ctx.includeChain) {
         if (open == id) {
-            std::fclose(f);
-            ErrorAt(ctx, msg::kRecursiveInclude, name.c_str());
+            Report(ctx, Severity::kError, AtLocation(ctx), msg::kRecursiveInclude, name.c_str());
             return;
         }
     }
-    Say(ctx, msg::kStartRecursion, name.c_str());
+    if (!ctx.set.quiet) Say(ctx, msg::kStartRecursion, name.c_str());
     ctx.includeChain.push_back(id);
-    int ok = ctx.runPass(ctx, f, name.c_str(), obj);
+    const std::uint32_t outerFile = ctx.file;
+    const int outerLine = ctx.line;
+    const std::uint32_t outerAddress = ctx.lineAddress;
+    ctx.files.push_back(path);
+    ctx.file = static_cast<std::uint32_t>(ctx.files.size() - 1);
+    int ok = ctx.runPass(ctx, f.get(), name.c_str());
+    ctx.file = outerFile;
+    ctx.line = outerLine;
+    ctx.lineAddress = outerAddress;
     ctx.includeChain.pop_back();
-    Say(ctx, "%s", ok ? msg::kRecursionOk : msg::kRecursionFail);
-    std::fclose(f);
+    if (!ok || !ctx.set.quiet) Say(ctx, "%s", ok ? msg::kRecursionOk : msg::kRecursionFail);
 }
 
 // "0x" and four lower-case hex digits: the form in which halves reach Construct.
@@ -181,112 +242,121 @@ struct HalfText {
     std::string_view view() const { return {text, 6}; }
 };
 
-// High and low halves for "movhi" then "movea": movea sign-extends its
-// immediate, so a low half with bit 15 set needs one more in the high half.
-void Halves(std::uint32_t v, std::uint32_t& high, std::uint32_t& low) {
-    low = v & 0xFFFF;
-    high = (v >> 16) & 0xFFFF;
-    if (low & 0x8000) high = (high + 1) & 0xFFFF;
-}
+// The operand texts of a movhi/movea pair that builds a value: the halves as
+// numbers, or hi()/lo() of an expression whose names come later.
+struct PairText {
+    std::string high, low;
+    PairText(std::uint32_t v, std::uint32_t highOr = 0)
+        : high(HalfText(HighHalf(v) | highOr).view()), low(HalfText(LowHalf(v)).view()) {}
+    explicit PairText(std::string_view expr)
+        : high("hi(" + std::string(expr) + ")"), low("lo(" + std::string(expr) + ")") {}
+};
 
 // movhi high, $0, reg / movea low, reg, reg
-bool LoadPair(Context& ctx, std::FILE* obj, std::uint32_t high, std::uint32_t low,
-              std::string_view reg) {
-    HalfText h(high), l(low);
-    return Construct(ctx, obj, {"movhi", h.view(), "$0", reg}) == kEncoded &&
-           Construct(ctx, obj, {"movea", l.view(), reg, reg}) == kEncoded;
+bool LoadPair(Context& ctx, const PairText& pair, std::string_view reg) {
+    return Construct(ctx, {"movhi", pair.high, "$0", reg}).status == EncodeStatus::kOk &&
+           Construct(ctx, {"movea", pair.low, reg, reg}).status == EncodeStatus::kOk;
 }
 
-bool JumpTo(Context& ctx, std::FILE* obj, std::uint32_t target) {
-    std::uint32_t high = 0, low = 0;
-    Halves(target, high, low);
-    return LoadPair(ctx, obj, high, low, "$1") && Construct(ctx, obj, {"jmp", "$1", {}, {}}) == kEncoded;
+bool JumpTo(Context& ctx, const PairText& target) {
+    return LoadPair(ctx, target, "$1") && Construct(ctx, {"jmp", "$1", {}, {}}).status == EncodeStatus::kOk;
 }
 
-// The value of the name that follows ".jump" or ".call"; a number written
-// directly is not accepted.
-bool LabelValue(Context& ctx, std::string_view& rest, std::uint32_t& target) {
+// A value text that names a number, or (extensions) an expression.
+ExprStatus ValueOf(Context& ctx, std::string_view text, std::int32_t& v) {
+    if (ReadNumber(text, v)) return ExprStatus::kOk;
+    return ctx.set.classic || !HasParen(text) ? ExprStatus::kMalformed : ReadValue(ctx, text, v);
+}
+
+// The target that follows ".jump" or ".call": a name whose value is a
+// number (a number written directly is not accepted), or an expression.
+bool JumpTarget(Context& ctx, std::string_view& rest, std::unique_ptr<PairText>& target) {
     std::string_view name = NextOperand(rest);
     if (name.empty()) return false;
-    auto value = ctx.lstHead.CheckConstant(name);
     std::int32_t v = 0;
-    if (!value || !ReadNumber(*value, v)) return false;
-    target = static_cast<std::uint32_t>(v);
-    return true;
+    ExprStatus status = ExprStatus::kMalformed;
+    if (auto value = ctx.lstHead.CheckConstant(name)) status = ValueOf(ctx, *value, v);
+    else if (!ctx.set.classic && HasParen(name)) status = ReadValue(ctx, name, v);
+    if (status == ExprStatus::kOk) target = std::make_unique<PairText>(static_cast<std::uint32_t>(v));
+    else if (status == ExprStatus::kUndefined) target = std::make_unique<PairText>(name);
+    return target != nullptr;
 }
 
-void Jump(Context& ctx, std::string_view rest, std::FILE* obj) {
-    std::uint32_t target = 0;
-    if (!LabelValue(ctx, rest, target)) {
-        ErrorAt(ctx, msg::kJumpNoLabel);
+void Jump(Context& ctx, std::string_view rest) {
+    std::unique_ptr<PairText> target;
+    if (!JumpTarget(ctx, rest, target)) {
+        Report(ctx, Severity::kError, AtLocation(ctx), msg::kJumpNoLabel);
         return;
     }
-    if (!JumpTo(ctx, obj, target)) ErrorAt(ctx, msg::kJumpFailed);
+    if (!JumpTo(ctx, *target)) Report(ctx, Severity::kError, AtLocation(ctx), msg::kJumpFailed);
 }
 
-void Call(Context& ctx, std::string_view rest, std::FILE* obj) {
-    std::uint32_t target = 0;
-    if (!LabelValue(ctx, rest, target)) {
-        ErrorAt(ctx, msg::kCallNoLabel);
+void Call(Context& ctx, std::string_view rest) {
+    std::unique_ptr<PairText> target;
+    if (!JumpTarget(ctx, rest, target)) {
+        Report(ctx, Severity::kError, AtLocation(ctx), msg::kCallNoLabel);
         return;
     }
     // The link address is the byte after the 18-byte sequence, image base included.
-    std::uint32_t high = 0, low = 0;
-    Halves(static_cast<std::uint32_t>(ctx.nPC) + 18, high, low);
-    if (!LoadPair(ctx, obj, high | 0x0700, low, "$31")) {
-        ErrorAt(ctx, msg::kLinkFailed);
+    if (!LoadPair(ctx, PairText(static_cast<std::uint32_t>(ctx.obj.Location()) + 18, 0x0700), "$31")) {
+        Report(ctx, Severity::kError, AtLocation(ctx), msg::kLinkFailed);
         return;
     }
-    if (!JumpTo(ctx, obj, target)) ErrorAt(ctx, msg::kCallFailed);
+    if (!JumpTo(ctx, *target)) Report(ctx, Severity::kError, AtLocation(ctx), msg::kCallFailed);
 }
 
-void Mov32(Context& ctx, std::string_view rest, std::FILE* obj) {
+void Mov32(Context& ctx, std::string_view rest) {
     std::string_view operand = NextOperand(rest);
     if (operand.empty()) {
-        ErrorAt(ctx, msg::kMov32NoNumber);
+        Report(ctx, Severity::kError, AtLocation(ctx), msg::kMov32NoNumber);
         return;
     }
     std::int32_t v = 0;
+    ExprStatus status = ExprStatus::kOk;
     if (!ReadNumber(operand, v)) {  // a number is never looked up as a name
         auto value = ctx.lstHead.CheckConstant(operand);
-        if (!value) {
-            ErrorAt(ctx, msg::kMov32NoParam);
-            return;
-        }
-        if (!ReadNumber(*value, v)) {
-            ErrorAt(ctx, msg::kMov32BadDefine, std::string(*value).c_str());
-            return;
+        if (value) {
+            status = ValueOf(ctx, *value, v);
+            if (status == ExprStatus::kMalformed || status == ExprStatus::kDivZero) {
+                Report(ctx, Severity::kError, AtLocation(ctx), msg::kMov32BadDefine, std::string(*value).c_str());
+                return;
+            }
+        } else {
+            status = ctx.set.classic || !HasParen(operand) ? ExprStatus::kMalformed : ReadValue(ctx, operand, v);
+            if (status == ExprStatus::kMalformed || status == ExprStatus::kDivZero) {
+                Report(ctx, Severity::kError, AtLocation(ctx), msg::kMov32NoParam);
+                return;
+            }
         }
     }
     // The register goes to Construct as written, so a name for a register works.
     std::string_view reg = NextToken(rest);
     if (reg.empty() || reg.front() == ';') {
-        ErrorAt(ctx, msg::kMov32NoReg, std::string(reg).c_str());
+        Report(ctx, Severity::kError, AtLocation(ctx), msg::kMov32NoReg, std::string(reg).c_str());
         return;
     }
-    std::uint32_t high = 0, low = 0;
-    Halves(static_cast<std::uint32_t>(v), high, low);
-    if (!LoadPair(ctx, obj, high, low, reg)) ErrorAt(ctx, msg::kMov32Failed);
+    const PairText pair = status == ExprStatus::kOk ? PairText(static_cast<std::uint32_t>(v)) : PairText(operand);
+    if (!LoadPair(ctx, pair, reg)) Report(ctx, Severity::kError, AtLocation(ctx), msg::kMov32Failed);
 }
 
 }  // namespace
 
-int CompilerLine(Context& ctx, std::string_view line, std::FILE* obj) {
+int CompilerLine(Context& ctx, std::string_view line) {
     std::string_view rest = line;
     Keyword keyword = FindKeyword(NextToken(rest));
     switch (keyword) {
         case kNone: return 0;
-        case kOrg: Org(ctx, rest, obj); break;
-        case kInc: Include(ctx, rest, obj); break;
-        case kDs: Ds(ctx, rest, obj); break;
-        case kDw: Data(ctx, rest, obj, 4, msg::kInvalid32); break;
-        case kDh: Data(ctx, rest, obj, 2, msg::kInvalid16); break;
-        case kDb: Data(ctx, rest, obj, 1, msg::kInvalid8); break;
+        case kOrg: Org(ctx, rest); break;
+        case kInc: Include(ctx, rest); break;
+        case kDs: Ds(ctx, rest); break;
+        case kDw: Data(ctx, rest, 4, msg::kInvalid32); break;
+        case kDh: Data(ctx, rest, 2, msg::kInvalid16); break;
+        case kDb: Data(ctx, rest, 1, msg::kInvalid8); break;
         case kDf: Define(ctx, rest); break;
         case kLb: Label(ctx, rest); break;
-        case kJump: Jump(ctx, rest, obj); break;
-        case kCall: Call(ctx, rest, obj); break;
-        case kMov32: Mov32(ctx, rest, obj); break;
+        case kJump: Jump(ctx, rest); break;
+        case kCall: Call(ctx, rest); break;
+        case kMov32: Mov32(ctx, rest); break;
     }
     return 1;
 }

@@ -10,7 +10,10 @@ namespace tarvo {
 
 // Handles the line when its first token is a keyword and returns 1 (also
 // when it reported an error); returns 0 for any other line. Never changes line.
-int CompilerLine(Context& ctx, std::string_view line, std::FILE* obj);
+int CompilerLine(Context& ctx, std::string_view line);
+
+// Defines name as a label at the current address ("lb. NAME").
+void DefineLabel(Context& ctx, std::string_view name);
 
 // Include nesting beyond this depth is refused like a file that cannot be
 // opened, so that no chain of files can exhaust the stack.

@@ -140,7 +140,7 @@ int ListOne(Listing& out, std::uint32_t address, const unsigned char* b) {
             break;
         case FMT_FPP: {
             const int sub = kFpBySub[hw2 >> 10];
-            if (sub < 0) {
+            if (sub < 0 || fptable[static_cast<std::size_t>(sub)].flags & kExtension) {
                 out.Begin(address, "nop");
             } else {
                 out.Begin(address, fptable[static_cast<std::size_t>(sub)].name);

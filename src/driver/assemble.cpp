@@ -15,6 +15,52 @@ namespace {
 constexpr std::size_t kTopBlock = 256 * 1024;
 constexpr std::size_t kIncludeBlock = 16 * 1024;
 
+// The highest image offset a label can carry beside the image base.
+constexpr std::uint32_t kImageEnd = 0x1000000;
+
+// Prints the message of a failed instruction line; it quotes the tokens as
+// written, not their resolved values.
+void ReportLine(Context& ctx, int nLine, const Tokens& tokens, const LineResult& r) {
+    const std::string_view params[] = {tokens.szParam1, tokens.szParam2, tokens.szParam3};
+    const std::string param(params[r.slot]);
+    const Where where = InLine(ctx, nLine);
+    switch (r.status) {
+        case EncodeStatus::kOk: break;
+        case EncodeStatus::kBadOpcode:
+            Report(ctx, Severity::kError, where, msg::kInvalidOpcode, std::string(tokens.szOpcode).c_str());
+            break;
+        case EncodeStatus::kBadParam: Report(ctx, Severity::kError, where, msg::kInvalidParam, param.c_str()); break;
+        case EncodeStatus::kSyntaxError: Report(ctx, Severity::kError, where, "%s", msg::kSyntaxError); break;
+        case EncodeStatus::kUnknown:
+            Report(ctx, Severity::kError, where, msg::kUnknownError, std::string(tokens.szOpcode).c_str());
+            break;
+        case EncodeStatus::kTargetRange: Report(ctx, Severity::kError, where, msg::kTargetRange, param.c_str()); break;
+        case EncodeStatus::kTargetAlign: Report(ctx, Severity::kError, where, msg::kTargetAlign, param.c_str()); break;
+        case EncodeStatus::kDivZero: Report(ctx, Severity::kError, where, msg::kDivZero, param.c_str()); break;
+    }
+}
+
+// The --strict findings of an instruction that was written; true when any.
+bool ReportStrict(Context& ctx, int nLine, const Tokens& tokens, const LineResult& r) {
+    static constexpr std::pair<StrictFlag, const char*> kTexts[] = {
+        {kStrictRange, msg::kValueRange}, {kStrictOdd, msg::kOddDisplacement},
+        {kStrictRegister, msg::kRegisterRange}, {kStrictTrailing, msg::kTrailing}};
+    const std::string_view params[] = {tokens.szParam1, tokens.szParam2, tokens.szParam3};
+    bool any = false;
+    if (r.oddLocation) {
+        Report(ctx, Severity::kError, InLine(ctx, nLine), msg::kOddLocation, std::string(tokens.szOpcode).c_str());
+        any = true;
+    }
+    for (int slot = 0; slot < 3; ++slot) {
+        for (const auto& [flag, text] : kTexts) {
+            if (!(r.strict[slot] & flag)) continue;
+            Report(ctx, Severity::kError, InLine(ctx, nLine), text, std::string(params[slot]).c_str());
+            any = true;
+        }
+    }
+    return any;
+}
+
 }  // namespace
 
 int FilterCommand(std::string_view line, Tokens& tokens) {
@@ -27,42 +73,46 @@ int FilterCommand(std::string_view line, Tokens& tokens) {
     return 1;
 }
 
-int GenerateObj(Context& ctx, std::FILE* src, const char* name, std::FILE* obj) {
+int GenerateObj(Context& ctx, std::FILE* src, const char* name) {
     LineReader reader(src, ctx.includeChain.size() > 1 ? kIncludeBlock : kTopBlock);
+    const bool top = ctx.passes.empty();
+    ctx.passes.push_back({ctx.nextPass++, false});
     int bResult = 1;
     int nLine = 0;
     std::string_view line;
     Tokens tokens;
     while (reader.ExtractLine(ctx.szBuffer, line)) {
         ++nLine;
-        if (CompilerLine(ctx, line, obj)) continue;
+        ctx.line = nLine;
+        ctx.lineAddress = CurrentAddress(ctx);
+        const bool beyond = static_cast<std::uint32_t>(ctx.obj.Location()) > kImageEnd;
+        if (CompilerLine(ctx, line)) {
+            if (ctx.set.strict && !beyond && static_cast<std::uint32_t>(ctx.obj.Location()) > kImageEnd) {
+                std::string_view rest = line;
+                Report(ctx, Severity::kError, AtLocation(ctx), msg::kBeyondImage,
+                       std::string(NextToken(rest)).c_str());
+            }
+            continue;
+        }
         if (!FilterCommand(line, tokens)) continue;
-        int rc = Construct(ctx, obj, tokens);
-        if (rc == kEncoded) continue;
-        bResult = 0;
-        // The messages quote the tokens as written, not their resolved values.
-        const std::string_view params[] = {tokens.szParam1, tokens.szParam2, tokens.szParam3};
-        switch (static_cast<unsigned>(rc)) {
-            case kBadOpcode:
-                ErrorInLine(ctx, nLine, msg::kInvalidOpcode, std::string(tokens.szOpcode).c_str());
-                break;
-            case kBadParam1:
-            case kBadParam2:
-            case kBadParam3:
-                ErrorInLine(ctx, nLine, msg::kInvalidParam, std::string(params[rc - kBadParam1]).c_str());
-                break;
-            case kSyntaxError:
-                ErrorInLine(ctx, nLine, "%s", msg::kSyntaxError);
-                break;
-            default:
-                ErrorInLine(ctx, nLine, msg::kUnknownError, std::string(tokens.szOpcode).c_str());
-                break;
+        const LineResult r = Construct(ctx, tokens);
+        if (r.status != EncodeStatus::kOk) {
+            bResult = 0;
+            ReportLine(ctx, nLine, tokens, r);
+            continue;
+        }
+        if (!ctx.set.strict) continue;
+        if (ReportStrict(ctx, nLine, tokens, r)) bResult = 0;
+        if (!beyond && static_cast<std::uint32_t>(ctx.obj.Location()) > kImageEnd) {
+            Report(ctx, Severity::kError, InLine(ctx, nLine), msg::kBeyondImage,
+                   std::string(tokens.szOpcode).c_str());
+            bResult = 0;
         }
     }
-    if (reader.Failed()) {
-        Say(ctx, msg::kCannotRead, name);
-        ++ctx.nErrors;
-    }
+    if (reader.Failed()) Report(ctx, Severity::kError, Nowhere(), msg::kCannotRead, name);
+    if (top) FinishForwards(ctx);
+    if (ctx.passes.back().failed) bResult = 0;
+    ctx.passes.pop_back();
     return bResult;
 }
 

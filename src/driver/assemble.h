@@ -12,8 +12,9 @@ namespace tarvo {
 // holds no statement (empty, separators only, or a comment).
 int FilterCommand(std::string_view line, Tokens& tokens);
 
-// Assembles every line of src into obj; name is used in "Cannot read".
-// Returns 1 when every instruction line of this file encoded, else 0.
-int GenerateObj(Context& ctx, std::FILE* src, const char* name, std::FILE* obj);
+// Assembles every line of src into ctx.obj; name is used in "Cannot read".
+// Returns 1 when every instruction line of this file encoded, else 0. The
+// top file's pass also settles the forward fields at its end.
+int GenerateObj(Context& ctx, std::FILE* src, const char* name);
 
 }  // namespace tarvo

@@ -1,13 +1,20 @@
 #include "driver/run.h"
 
 #include <cstdio>
+#include <string>
 #include <string_view>
 #include <vector>
 
+#include "directives/compiler_line.h"
 #include "disasm/dissasm.h"
 #include "driver/assemble.h"
+#include "driver/options.h"
 #include "messages.h"
 #include "text.h"
+
+#ifndef TARVO_VERSION
+#error "the build defines TARVO_VERSION"
+#endif
 
 namespace tarvo {
 namespace {
@@ -22,39 +29,41 @@ bool SameFile(std::FILE* src, const char* path) {
 // Flushes an output and reports it once when any write to it failed.
 bool WriteFailed(Context& ctx, std::FILE* f, const char* name) {
     bool failed = std::fflush(f) != 0 || std::ferror(f);
-    if (failed) {
-        Say(ctx, msg::kCannotWrite, name);
-        ++ctx.nErrors;
-    }
+    if (failed) Report(ctx, Severity::kError, Nowhere(), msg::kCannotWrite, name);
     return failed;
 }
 
-int Assemble(Context& ctx, std::FILE* src, const char* srcPath, std::FILE* obj, const char* objName) {
+int Assemble(Context& ctx, const Options& o, FilePtr src, const std::string& srcPath, FilePtr obj,
+             const std::string& objName) {
     std::vector<char> objBuffer;
-    if (obj != stdout) {
+    if (obj.get() != stdout) {
         objBuffer.resize(1 << 20);
-        std::setvbuf(obj, objBuffer.data(), _IOFBF, objBuffer.size());
+        std::setvbuf(obj.get(), objBuffer.data(), _IOFBF, objBuffer.size());
     }
     // An include must never read the object file while it is being written.
-    ctx.hasObjId = GetFileId(obj, ctx.objId) && ctx.objId.regular;
+    ctx.hasObjId = GetFileId(obj.get(), ctx.objId) && ctx.objId.regular;
     FileId srcId;
-    if (GetFileId(src, srcId)) ctx.includeChain.push_back(srcId);
+    if (GetFileId(src.get(), srcId)) ctx.includeChain.push_back(srcId);
     ctx.runPass = GenerateObj;
+    ctx.obj.Open(obj.get());
+    ctx.files.push_back(srcPath);
+    for (const auto& [name, value] : o.defines) CompilerLine(ctx, "df. " + name + " " + value);
 
-    int result = GenerateObj(ctx, src, srcPath, obj);
-    WriteFailed(ctx, obj, objName);
+    int result = GenerateObj(ctx, src.get(), srcPath.c_str());
+    WriteFailed(ctx, obj.get(), objName.c_str());
     Say(ctx, "%s", result ? msg::kPassObj : msg::kPassFail);
     if (ctx.nErrors == 0) Say(ctx, "%s", msg::kPassClean);
-    Say(ctx, msg::kReport, srcPath, ctx.nErrors, std::ftell(obj));
-    std::fclose(src);
-    if (obj != stdout) std::fclose(obj);
-    ctx.lstHead.ClearConstant();
+    Say(ctx, msg::kReport, srcPath.c_str(), ctx.nErrors, std::ftell(obj.get()));
+    // A strict run leaves no object file behind that holds known errors.
+    const bool removeObj = o.settings.strict && ctx.nErrors > 0 && obj.get() != stdout && ctx.hasObjId;
+    obj.reset();
+    if (removeObj) std::remove(objName.c_str());
     return ctx.nErrors == 0 ? kExitOk : kExitError;
 }
 
 // A number argument of -d: the default stays when the argument holds no
 // text to convert; false when it does not begin with a number.
-bool NumberArgument(const char* arg, std::int32_t& value) {
+bool NumberArgument(const std::string& arg, std::int32_t& value) {
     std::int32_t v = 0;
     switch (ScanNumber(arg, v)) {
         case Scan::kNumber: value = v; return true;
@@ -64,45 +73,42 @@ bool NumberArgument(const char* arg, std::int32_t& value) {
     return false;
 }
 
-int Disassemble(Context& ctx, int argc, char** argv, std::FILE* src) {
+int Disassemble(Context& ctx, const std::vector<std::string>& args, FilePtr src) {
     const char* kListing = "output.asm";
-    if (SameFile(src, kListing)) {
-        Say(ctx, msg::kOverSource, kListing);
+    if (SameFile(src.get(), kListing)) {
+        Report(ctx, Severity::kError, Nowhere(), msg::kOverSource, kListing);
         return kExitError;
     }
-    std::FILE* listing = std::fopen(kListing, "wb");
-    if (listing == nullptr) {
-        Say(ctx, msg::kCannotOpenAsm);
+    FilePtr listing(std::fopen(kListing, "wb"));
+    if (!listing) {
+        Report(ctx, Severity::kError, Nowhere(), msg::kCannotOpenAsm);
         return kExitError;
     }
     ctx.nPC = 0;
     ctx.nBytes = 8192;
-    if (argc > 3 && !NumberArgument(argv[3], ctx.nPC)) {
-        Say(ctx, msg::kBadStart);
+    if (args.size() > 2 && !NumberArgument(args[2], ctx.nPC)) {
+        Report(ctx, Severity::kError, Nowhere(), msg::kBadStart);
         return kExitError;
     }
-    if (argc > 4 && !NumberArgument(argv[4], ctx.nBytes)) {
-        Say(ctx, msg::kBadCount);
+    if (args.size() > 3 && !NumberArgument(args[3], ctx.nBytes)) {
+        Report(ctx, Severity::kError, Nowhere(), msg::kBadCount);
         return kExitError;
     }
     Say(ctx, msg::kDisasmInfo, static_cast<unsigned>(ctx.nPC), ctx.nBytes);
-    int result = Dissasm(ctx, src, listing, argv[1]);
-    if (WriteFailed(ctx, listing, kListing)) result = 0;
+    int result = Dissasm(ctx, src.get(), listing.get(), args[0].c_str());
+    if (WriteFailed(ctx, listing.get(), kListing)) result = 0;
     Say(ctx, "%s", result && ctx.nErrors == 0 ? msg::kDisasmOk : msg::kDisasmFail);
-    std::fclose(src);
-    std::fclose(listing);
-    ctx.lstHead.ClearConstant();
     return result && ctx.nErrors == 0 ? kExitOk : kExitError;
 }
 
 // Opens an object file unless it is the source itself.
-std::FILE* OpenObject(Context& ctx, std::FILE* src, const char* path, bool& refused) {
-    refused = SameFile(src, path);
+FilePtr OpenObject(Context& ctx, std::FILE* src, const std::string& path, bool& refused) {
+    refused = SameFile(src, path.c_str());
     if (refused) {
-        Say(ctx, msg::kOverSource, path);
+        Report(ctx, Severity::kError, Nowhere(), msg::kOverSource, path.c_str());
         return nullptr;
     }
-    return std::fopen(path, "wb");
+    return FilePtr(std::fopen(path.c_str(), "wb"));
 }
 
 }  // namespace
@@ -115,42 +121,61 @@ void PrintUsage(Context& ctx) {
 
 int RunMain(int argc, char** argv) {
     Context ctx;
+    Options o;
+    std::string error;
+    const bool parsed = ParseOptions(argc, argv, o, error);
+    if (parsed && o.version) {
+        Say(ctx, msg::kVersion, TARVO_VERSION);
+        return kExitOk;
+    }
+    ctx.set = o.settings;
     About(ctx);
-    if (argc < 2) {
+    if (!parsed) {
+        Report(ctx, Severity::kError, Nowhere(), "%s", error.c_str());
         PrintUsage(ctx);
         return kExitUsage;
     }
-    const char* srcPath = argv[1];
-    std::FILE* src = std::fopen(srcPath, "r");
-    if (src == nullptr) {
-        Say(ctx, msg::kCannotOpenRead, srcPath);
+    if (o.help) {
+        PrintUsage(ctx);
+        Say(ctx, "%s", kOptionHelp);
+        return kExitOk;
+    }
+    const std::vector<std::string>& args = o.args;
+    if (args.empty()) {
+        PrintUsage(ctx);
+        return kExitUsage;
+    }
+    const std::string& srcPath = args[0];
+    FilePtr src(std::fopen(srcPath.c_str(), "r"));
+    if (!src) {
+        Report(ctx, Severity::kError, Nowhere(), msg::kCannotOpenRead, srcPath.c_str());
         return kExitError;
     }
     bool refused = false;
-    if (argc < 3) {
-        std::FILE* obj = OpenObject(ctx, src, "output.obj", refused);
-        if (obj == nullptr) {
-            if (!refused) Say(ctx, msg::kCannotOpenObj);
+    if (args.size() < 2) {
+        FilePtr obj = OpenObject(ctx, src.get(), "output.obj", refused);
+        if (!obj) {
+            if (!refused) Report(ctx, Severity::kError, Nowhere(), msg::kCannotOpenObj);
             return kExitError;
         }
-        return Assemble(ctx, src, srcPath, obj, "output.obj");
+        return Assemble(ctx, o, std::move(src), srcPath, std::move(obj), "output.obj");
     }
     // Only the second character of the option counts: -s, /s and xs alike.
-    std::string_view option = argv[2];
+    std::string_view option = args[1];
     switch (option.size() >= 2 ? option[1] : '\0') {
         case 's':
-            return Assemble(ctx, src, srcPath, stdout, "stdout");
+            return Assemble(ctx, o, std::move(src), srcPath, FilePtr(stdout), "stdout");
         case 'o': {
-            if (argc < 4) break;
-            std::FILE* obj = OpenObject(ctx, src, argv[3], refused);
-            if (obj == nullptr) {
-                if (!refused) Say(ctx, msg::kCannotOpenWrite, argv[3]);
+            if (args.size() < 3) break;
+            FilePtr obj = OpenObject(ctx, src.get(), args[2], refused);
+            if (!obj) {
+                if (!refused) Report(ctx, Severity::kError, Nowhere(), msg::kCannotOpenWrite, args[2].c_str());
                 return kExitError;
             }
-            return Assemble(ctx, src, srcPath, obj, argv[3]);
+            return Assemble(ctx, o, std::move(src), srcPath, std::move(obj), args[2]);
         }
         case 'd':
-            return Disassemble(ctx, argc, argv, src);
+            return Disassemble(ctx, args, std::move(src));
         default:
             break;
     }

@@ -1,6 +1,8 @@
 #include "isa/construct.h"
 
+#include "isa/encode.h"
 #include "isa/optable.h"
+#include "messages.h"
 #include "text.h"
 
 namespace tarvo {
@@ -8,97 +10,234 @@ namespace {
 
 enum Kind : unsigned { kAbsent = 0, kRegister = 1, kNumber = 2 };
 
-constexpr Kind KindOf(std::string_view text) {
-    if (text.empty()) return kAbsent;
-    return text.front() == '$' ? kRegister : kNumber;
-}
-
 constexpr unsigned Shape(Kind a, Kind b, Kind c) { return a | b << 2 | c << 4; }
 
 constexpr std::uint64_t kJmp = PackName("jmp");
 constexpr std::uint64_t kNop = PackName("nop");
 constexpr std::uint64_t kTrap = PackName("trap");
-constexpr std::uint64_t kEi = PackName("ei");
-constexpr std::uint64_t kDi = PackName("di");
+constexpr std::uint64_t kLdsr = PackName("ldsr");
+constexpr std::uint64_t kStsr = PackName("stsr");
+constexpr std::uint64_t kSetf = PackName("setf");
 
-// Operands as read for one instruction; each reader returns the failure code
-// of its slot, so the first operand that fails decides the result.
-struct Operands {
-    std::string_view text[3];
+constexpr std::uint32_t kImageBase = 0x07000000;
 
-    int Reg(int slot, unsigned& r) const {
-        return ReadRegister(text[slot], r) ? kEncoded : kBadParam1 + slot;
-    }
-    int Num(int slot, std::uint32_t& v) const {
-        std::int32_t n = 0;
-        if (!ReadNumber(text[slot], n)) return kBadParam1 + slot;
-        v = static_cast<std::uint32_t>(n);
-        return kEncoded;
-    }
+ExprEnv LineEnv(const Context& ctx) { return {ctx.lstHead, ctx.lineAddress}; }
+
+bool SystemRegisterSlot(std::uint64_t key, int slot) { return slot == 0 && (key == kLdsr || key == kStsr); }
+
+Kind KindOf(const Context& ctx, std::uint64_t key, int slot, std::string_view text) {
+    if (text.empty()) return kAbsent;
+    if (text.front() == '$') return kRegister;
+    if (!ctx.set.classic && SystemRegisterSlot(key, slot) && FindNamed(kSystemRegisters, text) >= 0)
+        return kRegister;
+    return kNumber;
+}
+
+// One operand as the resolver leaves it.
+struct Slot {
+    std::uint32_t value = 0;
+    bool pending = false;  // a forward field: value stays 0 until the names are defined
+    bool target = false;
 };
 
-// Reads operands in the order the class demands and builds the words.
-int Encode(const OpEntry& e, std::uint64_t key, const Operands& ops, std::uint16_t& hw1,
-           std::uint16_t& hw2) {
-    unsigned r1 = 0, r2 = 0;
-    std::uint32_t v = 0;
-    int rc = kEncoded;
-    switch (e.format) {
-        case FMT_REGREG:
-            if ((rc = ops.Reg(0, r1)) || (rc = ops.Reg(1, r2))) return rc;
-            hw1 = Pack6(e.code, r2, r1);
-            return kEncoded;
-        case FMT_IMMREG:
-            if ((rc = ops.Num(0, v)) || (rc = ops.Reg(1, r2))) return rc;
-            hw1 = Pack6(e.code, r2, v);
-            return kEncoded;
-        case FMT_BCOND:
-            if ((rc = ops.Num(0, v))) return rc;
-            hw1 = PackBranch(e.code, v);
-            return kEncoded;
-        case FMT_JUMP26:
-            if ((rc = ops.Num(0, v))) return rc;
-            hw1 = static_cast<std::uint16_t>((e.code & 0x3F) << 10 | ((v >> 16) & 0x3FF));
-            hw2 = static_cast<std::uint16_t>(v);
-            return kEncoded;
-        case FMT_IMM16:
-        case FMT_LOAD:
-            if ((rc = ops.Num(0, v)) || (rc = ops.Reg(1, r1)) || (rc = ops.Reg(2, r2))) return rc;
-            hw1 = Pack6(e.code, r2, r1);
-            hw2 = static_cast<std::uint16_t>(v);
-            return kEncoded;
-        case FMT_STORE:
-            if ((rc = ops.Reg(0, r2)) || (rc = ops.Num(1, v)) || (rc = ops.Reg(2, r1))) return rc;
-            hw1 = Pack6(e.code, r2, r1);
-            hw2 = static_cast<std::uint16_t>(v);
-            return kEncoded;
-        case FMT_SPECIAL:
-            if (key == kTrap) {
-                // "trap" with nothing to read is a syntax error, never a
-                // parameter error, since those quote an operand.
-                if (ops.text[0].empty()) return kSyntaxError;
-                if ((rc = ops.Num(0, v))) return rc;
-            } else {
-                v = (key == kEi || key == kDi) ? 0 : 1;  // reti and halt carry bit 0
-            }
-            hw1 = static_cast<std::uint16_t>((e.code & 0x3F) << 10 | (v & 0x3FF));
-            return kEncoded;
-        default:  // the group entries "BSTR" and "FPP " encode nothing themselves
-            return kUnknown;
+class Resolver {
+public:
+    Resolver(Context& ctx, std::uint64_t key, LineResult& result) : ctx_(ctx), key_(key), result_(result) {}
+
+    bool Register(int slot, std::string_view text, Slot& out) {
+        if (!text.empty() && text.front() == '$') {
+            std::int32_t n = 0;
+            std::size_t end = 0;
+            if (ScanNumber(text.substr(1), n, &end) != Scan::kNumber) return false;
+            out.value = static_cast<std::uint32_t>(n) & 0x1F;
+            if (n < 0 || n > 31) result_.strict[slot] |= kStrictRegister;
+            if (end + 1 != text.size()) result_.strict[slot] |= kStrictTrailing;
+            return true;
+        }
+        const int sr = ctx_.set.classic || !SystemRegisterSlot(key_, slot) ? -1 : FindNamed(kSystemRegisters, text);
+        out.value = static_cast<std::uint32_t>(sr);
+        return sr >= 0;
     }
+
+    EncodeStatus Number(const Instr& in, int slot, std::string_view text, Slot& out) {
+        std::int32_t n = 0;
+        std::size_t end = 0;
+        if (ScanNumber(text, n, &end) == Scan::kNumber) {
+            if (end != text.size()) result_.strict[slot] |= kStrictTrailing;
+            Check(in, slot, n);
+            out.value = static_cast<std::uint32_t>(n);
+            return EncodeStatus::kOk;
+        }
+        if (ctx_.set.classic || text.empty()) return EncodeStatus::kBadParam;
+        if (text.front() == '@' && IsDisplacement(in.format) && key_ != kNop) {
+            out.target = true;
+            return Expression(in, slot, text.substr(1), out);
+        }
+        if (HasParen(text)) return Expression(in, slot, text, out);
+        if (key_ == kSetf && slot == 0) {
+            const int c = FindNamed(kConditions, text);
+            out.value = static_cast<std::uint32_t>(c);
+            return c >= 0 ? EncodeStatus::kOk : EncodeStatus::kBadParam;
+        }
+        return EncodeStatus::kBadParam;
+    }
+
+    std::string pendingExpr;
+
+private:
+    void Check(const Instr& in, int slot, std::int32_t v) {
+        if (!FieldFits(*in.entry, v)) result_.strict[slot] |= kStrictRange;
+        if (IsDisplacement(in.format) && (v & 1)) result_.strict[slot] |= kStrictOdd;
+    }
+
+    EncodeStatus Expression(const Instr& in, int slot, std::string_view expr, Slot& out) {
+        std::int32_t v = 0;
+        switch (Evaluate(expr, LineEnv(ctx_), v)) {
+            case ExprStatus::kMalformed: return EncodeStatus::kBadParam;
+            case ExprStatus::kDivZero: return EncodeStatus::kDivZero;
+            case ExprStatus::kUndefined:
+                out.pending = true;
+                pendingExpr = expr;
+                return EncodeStatus::kOk;
+            case ExprStatus::kOk: break;
+        }
+        if (out.target) {
+            v = static_cast<std::int32_t>(static_cast<std::uint32_t>(v) - CurrentAddress(ctx_));
+            if (!FieldFits(*in.entry, v)) return EncodeStatus::kTargetRange;
+            if (v & 1) return EncodeStatus::kTargetAlign;
+        } else {
+            Check(in, slot, v);
+        }
+        out.value = static_cast<std::uint32_t>(v);
+        return EncodeStatus::kOk;
+    }
+
+    Context& ctx_;
+    std::uint64_t key_;
+    LineResult& result_;
+};
+
+// Finds the entry the mnemonic and the operand kinds select.
+EncodeStatus Select(const Context& ctx, std::uint64_t key, std::uint16_t mask, Instr& in) {
+    const Mnemonic* m = FindMnemonic(key);
+    if (m == nullptr && !ctx.set.classic) m = FindAlias(key);
+    if (m != nullptr) {
+        for (std::int8_t i : m->op) {
+            if (i >= 0 && (optable[i].format & mask) == optable[i].format) {
+                in.entry = &optable[i];
+                in.format = optable[i].format;
+                return EncodeStatus::kOk;
+            }
+        }
+    }
+    if (mask & FMT_FPP) {
+        if (m == nullptr || m->fp < 0) return EncodeStatus::kBadOpcode;
+        in.sub = &fptable[m->fp];
+        if (in.sub->flags & kExtension && ctx.set.classic) return EncodeStatus::kBadOpcode;
+        in.entry = &optable[kOpByKey[kOpcodeFPP]];
+        in.format = FMT_FPP;
+        return EncodeStatus::kOk;
+    }
+    if (mask & FMT_BSTR) {
+        if (m == nullptr || m->bs < 0) return EncodeStatus::kBadOpcode;
+        in.sub = &bstable[m->bs];
+        in.entry = &optable[kOpByKey[kOpcodeBSTR]];
+        in.format = FMT_BSTR;
+        return EncodeStatus::kOk;
+    }
+    return EncodeStatus::kBadOpcode;
+}
+
+bool OneRegister(const Context& ctx, std::uint64_t key) {
+    if (ctx.set.classic) return false;
+    const Mnemonic* m = FindMnemonic(key);
+    return m != nullptr && m->fp >= 0 && fptable[m->fp].flags & kOneReg;
+}
+
+void PutLittle(std::uint32_t v, unsigned width, std::uint8_t* out) {
+    for (unsigned i = 0; i < width; ++i) out[i] = static_cast<std::uint8_t>(v >> (8 * i));
+}
+
+// The bytes of a forward field for a value.
+Encoded FieldBytes(const FieldUse& use, std::uint32_t value, bool nec) {
+    if (use.entry < 0) {
+        Encoded e;
+        e.length = use.width;
+        PutLittle(value, use.width, e.bytes);
+        return e;
+    }
+    const OpEntry& entry = optable[static_cast<std::size_t>(use.entry)];
+    std::uint32_t v[3] = {use.values[0], use.values[1], use.values[2]};
+    v[use.slot] = value;
+    return Encode({&entry, entry.format, nullptr}, v, nec);
+}
+
+void MarkFailed(Context& ctx, int pass) {
+    for (Context::Pass& p : ctx.passes)
+        if (p.serial == pass) p.failed = true;
+}
+
+void Fill(Context& ctx, const Forward& f) {
+    const Where where{Where::kLine, f.file, f.line};
+    const char* error = nullptr;
+    std::int32_t v = 0;
+    switch (Evaluate(f.expr, LineEnv(ctx), v)) {
+        case ExprStatus::kOk: break;
+        case ExprStatus::kDivZero: error = msg::kDivZero; break;
+        default: error = msg::kInvalidParam; break;
+    }
+    const OpEntry* entry = f.use.entry < 0 ? nullptr : &optable[static_cast<std::size_t>(f.use.entry)];
+    if (error == nullptr && f.use.target) {
+        v = static_cast<std::int32_t>(static_cast<std::uint32_t>(v) - f.use.base);
+        if (!FieldFits(*entry, v)) error = msg::kTargetRange;
+        else if (v & 1) error = msg::kTargetAlign;
+    }
+    if (error != nullptr) {
+        Report(ctx, Severity::kError, where, error, f.operand.c_str());
+        MarkFailed(ctx, f.pass);
+        v = 0;
+    } else if (ctx.set.strict && !f.use.target) {
+        const bool fits = entry ? FieldFits(*entry, v) : DataFits(f.use.width, v);
+        if (!fits) {
+            Report(ctx, Severity::kError, where, msg::kValueRange, f.operand.c_str());
+            MarkFailed(ctx, f.pass);
+        } else if (entry && IsDisplacement(entry->format) && (v & 1)) {
+            Report(ctx, Severity::kError, where, msg::kOddDisplacement, f.operand.c_str());
+            MarkFailed(ctx, f.pass);
+        }
+    }
+    Encoded e = FieldBytes(f.use, static_cast<std::uint32_t>(v), ctx.set.necEncoding);
+    ctx.obj.Patch(f.ref, e.bytes);
 }
 
 }  // namespace
 
-int Construct(Context& ctx, std::FILE* obj, const Tokens& tokens) {
-    Operands ops{{tokens.szParam1, tokens.szParam2, tokens.szParam3}};
+bool DataFits(unsigned width, std::int32_t v) {
+    if (width == 1) return v >= -128 && v <= 255;
+    if (width == 2) return v >= -32768 && v <= 65535;
+    return true;
+}
+
+std::uint32_t CurrentAddress(const Context& ctx) {
+    return static_cast<std::uint32_t>(ctx.obj.Location()) | kImageBase;
+}
+
+LineResult Construct(Context& ctx, const Tokens& tokens) {
+    LineResult result;
+    std::string_view text[3] = {tokens.szParam1, tokens.szParam2, tokens.szParam3};
+    const std::string_view written[3] = {text[0], text[1], text[2]};
     // One level of name resolution on every operand, before kinds are judged.
-    for (std::string_view& t : ops.text)
+    for (std::string_view& t : text)
         if (auto value = ctx.lstHead.CheckConstant(t)) t = *value;
 
     const std::uint64_t key = PackName(tokens.szOpcode);
+    auto fail = [&result](EncodeStatus s, int slot = 0) {
+        result.status = s;
+        result.slot = slot;
+        return result;
+    };
     std::uint16_t mask = 0;
-    switch (Shape(KindOf(ops.text[0]), KindOf(ops.text[1]), KindOf(ops.text[2]))) {
+    switch (Shape(KindOf(ctx, key, 0, text[0]), KindOf(ctx, key, 1, text[1]), KindOf(ctx, key, 2, text[2]))) {
         case Shape(kRegister, kRegister, kAbsent): mask = FMT_REGREG | FMT_FPP; break;
         case Shape(kNumber, kRegister, kAbsent): mask = FMT_IMMREG; break;
         case Shape(kNumber, kAbsent, kAbsent): mask = FMT_BCOND | FMT_JUMP26 | FMT_SPECIAL; break;
@@ -107,55 +246,103 @@ int Construct(Context& ctx, std::FILE* obj, const Tokens& tokens) {
         case Shape(kAbsent, kAbsent, kAbsent): mask = FMT_BSTR | FMT_SPECIAL; break;
         case Shape(kRegister, kAbsent, kAbsent):
             if (key == kJmp) {
-                ops.text[1] = "$0";  // "jmp [$r]" is the register pair form with reg2 = 0
+                text[1] = "$0";  // "jmp [$r]" is the register pair form with reg2 = 0
                 mask = FMT_REGREG;
+            } else if (OneRegister(ctx, key)) {
+                mask = FMT_FPP;
             } else if (key != kNop) {
-                return kSyntaxError;
+                return fail(EncodeStatus::kSyntaxError);
             }
             break;
-        default: return kSyntaxError;
+        default: return fail(EncodeStatus::kSyntaxError);
     }
     if (key == kNop) {  // always the never-taken branch; its operands are ignored
-        ops.text[0] = "0";
+        text[0] = "0";
         mask = FMT_BCOND;
     }
 
-    std::uint16_t hw1 = 0, hw2 = 0;
-    std::uint16_t format = 0;
-    const Mnemonic* m = FindMnemonic(key);
-    const OpEntry* entry = nullptr;
-    if (m != nullptr) {
-        for (std::int8_t i : m->op) {
-            if (i >= 0 && (optable[i].format & mask) == optable[i].format) {
-                entry = &optable[i];
-                break;
-            }
+    Instr in;
+    if (EncodeStatus s = Select(ctx, key, mask, in); s != EncodeStatus::kOk) return fail(s);
+    if (in.format == FMT_FPP && in.sub->flags & kOneReg && !text[1].empty())
+        return fail(EncodeStatus::kSyntaxError);
+    if (in.format == FMT_SPECIAL && key == kTrap && text[0].empty()) {
+        // "trap" with nothing to read is a syntax error, never a parameter
+        // error, since those quote an operand.
+        return fail(EncodeStatus::kSyntaxError);
+    }
+    // The group entries "BSTR" and "FPP " encode nothing themselves.
+    if ((in.format == FMT_BSTR || in.format == FMT_FPP) && in.sub == nullptr) return fail(EncodeStatus::kUnknown);
+
+    Resolver resolver(ctx, key, result);
+    Slot slots[3];
+    int pendingSlot = -1;
+    const char* kinds = SlotKinds(in);
+    for (int i = 0; kinds[i] != '\0'; ++i) {
+        if (kinds[i] == 'r') {
+            if (!resolver.Register(i, text[i], slots[i])) return fail(EncodeStatus::kBadParam, i);
+        } else {
+            EncodeStatus s = resolver.Number(in, i, text[i], slots[i]);
+            if (s != EncodeStatus::kOk) return fail(s, i);
+            if (slots[i].pending) pendingSlot = i;
         }
     }
-    if (entry != nullptr) {
-        if (int rc = Encode(*entry, key, ops, hw1, hw2)) return rc;
-        format = entry->format;
-    } else if (mask & FMT_FPP) {
-        if (m == nullptr || m->fp < 0) return kBadOpcode;
-        unsigned r1 = 0, r2 = 0;
-        if (int rc = ops.Reg(0, r1)) return rc;
-        if (int rc = ops.Reg(1, r2)) return rc;
-        hw1 = Pack6(kOpcodeFPP, r2, r1);
-        hw2 = static_cast<std::uint16_t>((fptable[m->fp].format & 0x3F) << 10);
-        format = FMT_FPP;
-    } else if (mask & FMT_BSTR) {
-        if (m == nullptr || m->bs < 0) return kBadOpcode;
-        hw1 = Pack6(kOpcodeBSTR, 0, bstable[m->bs].format);
-        format = FMT_BSTR;
-    } else {
-        return kBadOpcode;
+    const std::uint32_t v[3] = {slots[0].value, slots[1].value, slots[2].value};
+    const Encoded e = Encode(in, v, ctx.set.necEncoding);
+    result.oddLocation = ctx.obj.Location() & 1;
+    if (pendingSlot < 0) {
+        ctx.obj.Emit(e.bytes, e.length);
+        return result;
     }
+    FieldUse use;
+    use.entry = static_cast<std::int16_t>(in.entry - optable.data());
+    use.slot = static_cast<std::uint8_t>(pendingSlot);
+    for (int i = 0; i < 3; ++i) use.values[i] = v[i];
+    use.target = slots[pendingSlot].target;
+    use.base = CurrentAddress(ctx);
+    const std::string expr = resolver.pendingExpr;
+    AddForward(ctx, expr, written[pendingSlot], ctx.obj.Reserve(e.bytes, e.length), use);
+    return result;
+}
 
-    const int length = FormatLength(format);
-    PutHalf(obj, hw1);
-    if (length == 4) PutHalf(obj, hw2);
-    AdvancePC(ctx, static_cast<std::uint32_t>(length));
-    return kEncoded;
+ExprStatus ReadValue(Context& ctx, std::string_view text, std::int32_t& value) {
+    if (ReadNumber(text, value)) return ExprStatus::kOk;
+    if (ctx.set.classic || !HasParen(text)) return ExprStatus::kMalformed;
+    return Evaluate(text, LineEnv(ctx), value);
+}
+
+void AddForward(Context& ctx, std::string_view expr, std::string_view operand, std::uint64_t ref,
+                const FieldUse& use) {
+    Forward f;
+    f.expr = Substitute(expr, LineEnv(ctx));
+    f.operand = operand;
+    f.file = ctx.file;
+    f.line = ctx.line;
+    f.pass = ctx.passes.empty() ? -1 : ctx.passes.back().serial;
+    f.ref = ref;
+    f.use = use;
+    std::vector<std::string> missing;
+    std::int32_t unused = 0;
+    Evaluate(f.expr, LineEnv(ctx), unused, &missing);
+    ctx.forwards.Add(std::move(f), missing);
+}
+
+void ResolveForwards(Context& ctx, std::string_view name, std::string_view value) {
+    if (ctx.forwards.empty()) return;
+    for (const Forward& f : ctx.forwards.Define(name, LineEnv(ctx), value)) Fill(ctx, f);
+}
+
+void FinishForwards(Context& ctx) {
+    std::vector<std::string> missing;
+    for (const auto& [id, f] : ctx.forwards.Open()) {
+        missing.clear();
+        std::int32_t unused = 0;
+        Evaluate(f.expr, LineEnv(ctx), unused, &missing);
+        for (const std::string& name : missing)
+            Report(ctx, Severity::kError, {Where::kLine, f.file, f.line}, msg::kUndefinedName, name.c_str());
+        MarkFailed(ctx, f.pass);
+    }
+    ctx.forwards.Clear();
+    ctx.obj.Finish();
 }
 
 }  // namespace tarvo

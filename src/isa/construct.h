@@ -1,6 +1,8 @@
-// Encoding of one instruction line into the object stream.
+// One instruction line: the operand resolver reads names, numbers,
+// registers and expressions (what is not defined yet becomes a forward
+// field), the encoder builds the bytes, and the object writer takes them.
 #pragma once
-#include <cstdio>
+#include <cstdint>
 #include <string_view>
 
 #include "globals.h"
@@ -12,19 +14,55 @@ struct Tokens {
     std::string_view szOpcode, szParam1, szParam2, szParam3;
 };
 
-// Result codes of Construct.
-enum : int {
-    kEncoded = 0,
-    kBadOpcode = 1,
-    kBadParam1 = 2,
-    kBadParam2 = 3,
-    kBadParam3 = 4,
-    kSyntaxError = 5,
-    kUnknown = -1,
+enum class EncodeStatus : std::uint8_t {
+    kOk,
+    kBadOpcode,
+    kBadParam,     // the operand in slot fails
+    kSyntaxError,
+    kUnknown,      // a group entry ("BSTR", "FPP ") named as a mnemonic
+    kTargetRange,  // an @ target beyond the field
+    kTargetAlign,  // an odd @ target
+    kDivZero,
 };
 
-// Resolves names in the operands, finds the instruction, writes its two or
-// four bytes and advances nPC. Prints nothing; on failure writes nothing.
-int Construct(Context& ctx, std::FILE* obj, const Tokens& tokens);
+// What --strict reports of an operand; the instruction is written all the same.
+enum StrictFlag : std::uint8_t {
+    kStrictRange = 1,     // the value does not fit its field
+    kStrictOdd = 2,       // an odd displacement
+    kStrictRegister = 4,  // a register number above 31
+    kStrictTrailing = 8,  // characters after the number or register
+};
+
+struct LineResult {
+    EncodeStatus status = EncodeStatus::kOk;
+    int slot = 0;                  // the operand a failure is about
+    std::uint8_t strict[3] = {};   // StrictFlag bits by operand
+    bool oddLocation = false;
+};
+
+// Encodes the line into ctx.obj; on failure writes nothing. Prints nothing.
+LineResult Construct(Context& ctx, const Tokens& tokens);
+
+// The address of the current location: the image base plus the location.
+std::uint32_t CurrentAddress(const Context& ctx);
+
+// Whether a data item of width bytes holds v, written signed or unsigned.
+bool DataFits(unsigned width, std::int32_t v);
+
+// Reads a data item or other number that may be an expression: the classic
+// reading first, then "(...)". On kUndefined the caller reserves the room
+// and calls AddForward.
+ExprStatus ReadValue(Context& ctx, std::string_view text, std::int32_t& value);
+
+// Registers the field just reserved under ref, waiting for the names of expr.
+void AddForward(Context& ctx, std::string_view expr, std::string_view operand, std::uint64_t ref,
+                const FieldUse& use);
+
+// After a definition: fills every forward field that now lacks nothing.
+void ResolveForwards(Context& ctx, std::string_view name, std::string_view value);
+
+// At the end of the top file: reports the names still undefined and writes
+// their fields as they stand.
+void FinishForwards(Context& ctx);
 
 }  // namespace tarvo

@@ -21,11 +21,21 @@ enum Format : std::uint16_t {
     FMT_SPECIAL = 0x0200,  // 10-bit value field
 };
 
+// What the tables say of an entry beyond its class.
+enum EntryFlag : std::uint8_t {
+    kSigned = 1,      // the processor sign-extends the value field
+    kEitherSign = 2,  // the field is written signed or unsigned (movea, addi, movhi)
+    kSetsBit0 = 4,    // written with bit 0 set (reti, halt), unless NEC's encoding is asked for
+    kExtension = 8,   // not in the classic language, nor in the classic listing
+    kOneReg = 16,     // one register operand, in reg2 (xb, xh)
+};
+
 // In the sub-operation tables, format holds the sub-opcode and code is 0.
 struct OpEntry {
     std::uint16_t format;
     std::uint8_t code;
     std::string_view name;
+    std::uint8_t flags = 0;
 };
 
 // Search order matters: the first entry whose class the operands allow wins,
@@ -36,31 +46,36 @@ inline constexpr std::array<OpEntry, 69> optable{{
     {FMT_REGREG, 0x06, "jmp"},    {FMT_REGREG, 0x07, "sar"},    {FMT_REGREG, 0x08, "mul"},
     {FMT_REGREG, 0x09, "div"},    {FMT_REGREG, 0x0A, "mulu"},   {FMT_REGREG, 0x0B, "divu"},
     {FMT_REGREG, 0x0C, "or"},     {FMT_REGREG, 0x0D, "and"},    {FMT_REGREG, 0x0E, "xor"},
-    {FMT_REGREG, 0x0F, "not"},    {FMT_IMMREG, 0x10, "mov"},    {FMT_IMMREG, 0x11, "add"},
-    {FMT_IMMREG, 0x12, "setf"},   {FMT_IMMREG, 0x13, "cmp"},    {FMT_IMMREG, 0x14, "shl"},
+    {FMT_REGREG, 0x0F, "not"},    {FMT_IMMREG, 0x10, "mov", kSigned}, {FMT_IMMREG, 0x11, "add", kSigned},
+    {FMT_IMMREG, 0x12, "setf"},   {FMT_IMMREG, 0x13, "cmp", kSigned}, {FMT_IMMREG, 0x14, "shl"},
     {FMT_IMMREG, 0x15, "shr"},    {FMT_SPECIAL, 0x16, "ei"},    {FMT_IMMREG, 0x17, "sar"},
     {FMT_SPECIAL, 0x18, "trap"},  {FMT_REGREG, 0x1C, "ldsr"},   {FMT_REGREG, 0x1D, "stsr"},
-    {FMT_SPECIAL, 0x1E, "di"},    {FMT_BCOND, 0x40, "bv"},      {FMT_BCOND, 0x41, "bl"},
-    {FMT_BCOND, 0x42, "be"},      {FMT_BCOND, 0x43, "bnh"},     {FMT_BCOND, 0x44, "bn"},
-    {FMT_BCOND, 0x45, "br"},      {FMT_BCOND, 0x46, "blt"},     {FMT_BCOND, 0x47, "ble"},
-    {FMT_BCOND, 0x48, "bnv"},     {FMT_BCOND, 0x49, "bnl"},     {FMT_BCOND, 0x4A, "bne"},
-    {FMT_BCOND, 0x4B, "bh"},      {FMT_BCOND, 0x4C, "bp"},      {FMT_BCOND, 0x4D, "nop"},
-    {FMT_BCOND, 0x4E, "bge"},     {FMT_BCOND, 0x4F, "bgt"},     {FMT_JUMP26, 0x2A, "jr"},
-    {FMT_JUMP26, 0x2B, "jal"},    {FMT_IMM16, 0x28, "movea"},   {FMT_IMM16, 0x29, "addi"},
-    {FMT_IMM16, 0x2C, "ori"},     {FMT_IMM16, 0x2D, "andi"},    {FMT_IMM16, 0x2E, "xori"},
-    {FMT_IMM16, 0x2F, "movhi"},   {FMT_LOAD, 0x30, "ld.b"},     {FMT_LOAD, 0x31, "ld.h"},
-    {FMT_LOAD, 0x33, "ld.w"},     {FMT_LOAD, 0x38, "in.b"},     {FMT_LOAD, 0x39, "in.h"},
-    {FMT_LOAD, 0x3A, "caxi"},     {FMT_LOAD, 0x3B, "in.w"},     {FMT_STORE, 0x34, "st.b"},
-    {FMT_STORE, 0x35, "st.h"},    {FMT_STORE, 0x37, "st.w"},    {FMT_STORE, 0x3C, "out.b"},
-    {FMT_STORE, 0x3D, "out.h"},   {FMT_STORE, 0x3F, "out.w"},   {FMT_SPECIAL, 0x19, "reti"},
-    {FMT_SPECIAL, 0x1A, "halt"},  {FMT_BSTR, 0x1F, "BSTR"},     {FMT_FPP, 0x3E, "FPP "},
+    {FMT_SPECIAL, 0x1E, "di"},    {FMT_BCOND, 0x40, "bv", kSigned},  {FMT_BCOND, 0x41, "bl", kSigned},
+    {FMT_BCOND, 0x42, "be", kSigned},  {FMT_BCOND, 0x43, "bnh", kSigned}, {FMT_BCOND, 0x44, "bn", kSigned},
+    {FMT_BCOND, 0x45, "br", kSigned},  {FMT_BCOND, 0x46, "blt", kSigned}, {FMT_BCOND, 0x47, "ble", kSigned},
+    {FMT_BCOND, 0x48, "bnv", kSigned}, {FMT_BCOND, 0x49, "bnl", kSigned}, {FMT_BCOND, 0x4A, "bne", kSigned},
+    {FMT_BCOND, 0x4B, "bh", kSigned},  {FMT_BCOND, 0x4C, "bp", kSigned},  {FMT_BCOND, 0x4D, "nop", kSigned},
+    {FMT_BCOND, 0x4E, "bge", kSigned}, {FMT_BCOND, 0x4F, "bgt", kSigned}, {FMT_JUMP26, 0x2A, "jr", kSigned},
+    {FMT_JUMP26, 0x2B, "jal", kSigned}, {FMT_IMM16, 0x28, "movea", kEitherSign},
+    {FMT_IMM16, 0x29, "addi", kEitherSign}, {FMT_IMM16, 0x2C, "ori"}, {FMT_IMM16, 0x2D, "andi"},
+    {FMT_IMM16, 0x2E, "xori"},    {FMT_IMM16, 0x2F, "movhi", kEitherSign},
+    {FMT_LOAD, 0x30, "ld.b", kSigned},  {FMT_LOAD, 0x31, "ld.h", kSigned},  {FMT_LOAD, 0x33, "ld.w", kSigned},
+    {FMT_LOAD, 0x38, "in.b", kSigned},  {FMT_LOAD, 0x39, "in.h", kSigned},  {FMT_LOAD, 0x3A, "caxi", kSigned},
+    {FMT_LOAD, 0x3B, "in.w", kSigned},  {FMT_STORE, 0x34, "st.b", kSigned}, {FMT_STORE, 0x35, "st.h", kSigned},
+    {FMT_STORE, 0x37, "st.w", kSigned}, {FMT_STORE, 0x3C, "out.b", kSigned},
+    {FMT_STORE, 0x3D, "out.h", kSigned}, {FMT_STORE, 0x3F, "out.w", kSigned},
+    {FMT_SPECIAL, 0x19, "reti", kSetsBit0}, {FMT_SPECIAL, 0x1A, "halt", kSetsBit0},
+    {FMT_BSTR, 0x1F, "BSTR"},     {FMT_FPP, 0x3E, "FPP "},
 }};
 static_assert(optable[46].name == "movea" && optable[41].name == "nop");
 static_assert(optable[67].code == 0x1F && optable[68].name.size() == 4);
 
-inline constexpr std::array<OpEntry, 8> fptable{{
+// The Virtual Boy's own entries of the group (xb, xh, rev, mpyhw) are extensions.
+inline constexpr std::array<OpEntry, 12> fptable{{
     {0x00, 0, "cmpf.s"}, {0x02, 0, "cvt.ws"}, {0x03, 0, "cvt.sw"}, {0x04, 0, "addf.s"},
     {0x05, 0, "subf.s"}, {0x06, 0, "mulf.s"}, {0x07, 0, "divf.s"}, {0x0B, 0, "trnc.sw"},
+    {0x08, 0, "xb", kExtension | kOneReg}, {0x09, 0, "xh", kExtension | kOneReg},
+    {0x0A, 0, "rev", kExtension}, {0x0C, 0, "mpyhw", kExtension},
 }};
 
 inline constexpr std::array<OpEntry, 12> bstable{{
@@ -76,6 +91,29 @@ constexpr int FormatLength(std::uint16_t format) {
         default: return 2;
     }
 }
+
+// Bits of the value field of a class, and its range as the entry reads it.
+constexpr int FieldBits(std::uint16_t format) {
+    switch (format) {
+        case FMT_IMMREG: return 5;
+        case FMT_BCOND: return 9;
+        case FMT_JUMP26: return 26;
+        case FMT_IMM16: case FMT_LOAD: case FMT_STORE: return 16;
+        case FMT_SPECIAL: return 10;
+        default: return 0;
+    }
+}
+constexpr bool FieldFits(const OpEntry& e, std::int32_t v) {
+    const std::int64_t span = std::int64_t{1} << FieldBits(e.format);
+    const std::int64_t low = e.flags & (kSigned | kEitherSign) ? -span / 2 : 0;
+    const std::int64_t high = e.flags & kSigned ? span / 2 - 1 : span - 1;
+    return v >= low && v <= high;
+}
+static_assert(FieldFits(optable[16], -16) && !FieldFits(optable[16], 16) && FieldFits(optable[20], 31));
+static_assert(FieldFits(optable[46], 65535) && FieldFits(optable[46], -32768) && !FieldFits(optable[48], -1));
+
+// Displacement classes: the value is a distance in bytes, always even.
+constexpr bool IsDisplacement(std::uint16_t format) { return format == FMT_BCOND || format == FMT_JUMP26; }
 
 inline constexpr std::uint16_t kOpcodeFPP = 0x3E;
 inline constexpr std::uint16_t kOpcodeBSTR = 0x1F;
@@ -182,5 +220,46 @@ constexpr const Mnemonic* FindMnemonic(std::uint64_t key) {
 }
 static_assert(FindMnemonic(PackName("MOV"))->op[1] == 16);
 static_assert(FindMnemonic(PackName("movbsu"))->bs == 7);
+
+// Other spellings of table mnemonics (extensions).
+struct Alias {
+    std::string_view name, canonical;
+};
+inline constexpr std::array<Alias, 7> kAliases{{
+    {"bz", "be"}, {"bnz", "bne"}, {"bc", "bl"}, {"bnc", "bnl"}, {"cli", "ei"}, {"sei", "di"},
+    {"notbsu", "MOVNBSU"},
+}};
+constexpr const Mnemonic* FindAlias(std::uint64_t key) {
+    for (const Alias& a : kAliases)
+        if (PackName(a.name) == key) return FindMnemonic(PackName(a.canonical));
+    return nullptr;
+}
+static_assert(FindAlias(PackName("BZ"))->op[0] == 30);
+
+// A name and the number it stands for: system registers of ldsr/stsr and
+// the conditions of setf (extensions; letter case ignored).
+struct NamedNumber {
+    std::string_view name;
+    std::uint8_t value;
+};
+inline constexpr std::array<NamedNumber, 10> kSystemRegisters{{
+    {"eipc", 0}, {"eipsw", 1}, {"fepc", 2}, {"fepsw", 3}, {"ecr", 4},
+    {"psw", 5}, {"pir", 6}, {"tkcw", 7}, {"chcw", 24}, {"adtre", 25},
+}};
+inline constexpr std::array<NamedNumber, 22> kConditions{{
+    {"v", 0},   {"c", 1},   {"l", 1},   {"z", 2},   {"e", 2},   {"nh", 3},  {"s", 4},
+    {"n", 4},   {"t", 5},   {"lt", 6},  {"le", 7},  {"nv", 8},  {"nc", 9},  {"nl", 9},
+    {"nz", 10}, {"ne", 10}, {"h", 11},  {"ns", 12}, {"p", 12},  {"f", 13},  {"ge", 14},
+    {"gt", 15},
+}};
+
+template <std::size_t N>
+constexpr int FindNamed(const std::array<NamedNumber, N>& table, std::string_view name) {
+    const std::uint64_t key = PackName(name);
+    for (const NamedNumber& n : table)
+        if (key != 0 && PackName(n.name) == key) return n.value;
+    return -1;
+}
+static_assert(FindNamed(kSystemRegisters, "PSW") == 5 && FindNamed(kConditions, "gt") == 15);
 
 }  // namespace tarvo

@@ -88,6 +88,11 @@ std::optional<std::string_view> SymbolList::CheckConstant(std::string_view name)
     return std::string_view(slot.record->szValue);
 }
 
+const Constant* SymbolList::FindConstant(std::string_view name) const {
+    if (!MayBeDefined(name)) return nullptr;
+    return index_[Find(name, HashName(name))].record;
+}
+
 void SymbolList::ClearConstant() {
     records_.clear();
     index_.clear();

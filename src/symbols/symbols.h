@@ -18,6 +18,7 @@ int stricmp(std::string_view a, std::string_view b);
 struct Constant {
     std::string szName;
     std::string szValue;
+    bool bLabel = false;  // made by a label, not by "df."
 };
 
 class SymbolList {
@@ -31,6 +32,9 @@ public:
     // The value text of the newest record whose name equals name ignoring
     // case. The view stays valid until the next InsertConstant or ClearConstant.
     std::optional<std::string_view> CheckConstant(std::string_view name) const;
+
+    // The newest record of the name, or null.
+    const Constant* FindConstant(std::string_view name) const;
 
     void ClearConstant();
 

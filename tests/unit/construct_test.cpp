@@ -22,10 +22,21 @@ Encoded EncodeLine(const std::string& line, const std::vector<std::pair<std::str
     Context ctx;
     for (const auto& [name, value] : names) ctx.lstHead.InsertConstant({name, value});
     test::MemOut obj;
+    ctx.obj.Open(obj.get());
     Tokens t;
     EXPECT_EQ(FilterCommand(line, t), 1) << line;
-    int code = Construct(ctx, obj.get(), t);
-    return {code, test::Hex(obj.str()), ctx.nPC};
+    const LineResult r = Construct(ctx, t);
+    // The result codes as numbers: 0 encoded, 1 opcode, 2-4 the operand, 5 syntax, -1 unknown.
+    int code = 0;
+    switch (r.status) {
+        case EncodeStatus::kOk: code = 0; break;
+        case EncodeStatus::kBadOpcode: code = 1; break;
+        case EncodeStatus::kBadParam: code = 2 + r.slot; break;
+        case EncodeStatus::kSyntaxError: code = 5; break;
+        case EncodeStatus::kUnknown: code = -1; break;
+        default: code = 99; break;
+    }
+    return {code, test::Hex(obj.str()), ctx.obj.Location()};
 }
 
 struct BytesRow {

@@ -12,13 +12,15 @@ Run AssembleText(const std::string& source) {
     MemOut out, obj;
     ctx.out = out.get();
     ctx.runPass = GenerateObj;
+    ctx.obj.Open(obj.get());
+    ctx.files.push_back("in.s");
     std::FILE* src = MemIn(source);
     Run run;
-    run.result = GenerateObj(ctx, src, "in.s", obj.get());
+    run.result = GenerateObj(ctx, src, "in.s");
     std::fclose(src);
     run.bytes = obj.str();
     run.output = out.str();
-    run.nPC = ctx.nPC;
+    run.nPC = ctx.obj.Location();
     run.nErrors = ctx.nErrors;
     return run;
 }

@@ -1,0 +1,77 @@
+#include "object_writer.h"
+
+#include <cstring>
+
+namespace tarvo {
+
+void ObjectWriter::Put(const std::uint8_t* p, std::size_t n) {
+    if (!refs_.empty()) {
+        held_.insert(held_.end(), p, p + n);
+        return;
+    }
+    // Byte by byte through stdio: with -s the bytes share standard output
+    // with the messages and must keep their order.
+    for (std::size_t i = 0; i < n; ++i) putc_unlocked(p[i], f_);
+}
+
+void ObjectWriter::Emit(const std::uint8_t* p, std::size_t n) {
+    Put(p, n);
+    pc_ += static_cast<std::uint32_t>(n);
+}
+
+void ObjectWriter::EmitFill(std::uint32_t count, std::uint8_t byte) {
+    std::uint8_t chunk[4096];
+    std::memset(chunk, byte, sizeof chunk);
+    while (count > 0) {
+        std::uint32_t n = count < sizeof chunk ? count : static_cast<std::uint32_t>(sizeof chunk);
+        if (refs_.empty()) fwrite_unlocked(chunk, 1, n, f_);
+        else held_.insert(held_.end(), chunk, chunk + n);
+        pc_ += n;
+        count -= n;
+    }
+}
+
+ObjectWriter::RefId ObjectWriter::Reserve(const std::uint8_t* p, std::size_t n) {
+    if (refs_.empty()) {
+        held_.clear();
+        heldStart_ = 0;
+        heldBase_ = pc_;
+    }
+    refs_.push_back({pc_, static_cast<std::uint8_t>(n), false});
+    Emit(p, n);
+    return firstRef_ + refs_.size() - 1;
+}
+
+void ObjectWriter::Patch(RefId id, const std::uint8_t* p) {
+    Ref& r = refs_[static_cast<std::size_t>(id - firstRef_)];
+    std::memcpy(held_.data() + heldStart_ + (r.location - heldBase_), p, r.length);
+    r.done = true;
+    Release();
+}
+
+void ObjectWriter::Finish() {
+    for (Ref& r : refs_) r.done = true;
+    Release();
+}
+
+// Writes out what lies before the oldest field still open. The written part
+// is dropped from the front lazily, so a long run of fills costs no copying.
+void ObjectWriter::Release() {
+    while (!refs_.empty() && refs_.front().done) {
+        refs_.pop_front();
+        ++firstRef_;
+    }
+    const std::size_t upTo = refs_.empty() ? held_.size() - heldStart_ : refs_.front().location - heldBase_;
+    if (upTo > 0) fwrite_unlocked(held_.data() + heldStart_, 1, upTo, f_);
+    heldStart_ += upTo;
+    heldBase_ += static_cast<std::uint32_t>(upTo);
+    if (refs_.empty()) {
+        held_.clear();
+        heldStart_ = 0;
+    } else if (heldStart_ > held_.size() / 2) {
+        held_.erase(held_.begin(), held_.begin() + static_cast<std::ptrdiff_t>(heldStart_));
+        heldStart_ = 0;
+    }
+}
+
+}  // namespace tarvo

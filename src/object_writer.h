@@ -1,0 +1,56 @@
+// The one writer of the object stream. It owns the location counter and the
+// room of fields whose values are not known yet: bytes from the first such
+// field on are held in memory until it is filled, so every output (a file,
+// a pipe, standard output between messages) receives final bytes in order.
+#pragma once
+#include <cstdint>
+#include <cstdio>
+#include <deque>
+#include <vector>
+
+namespace tarvo {
+
+class ObjectWriter {
+public:
+    using RefId = std::uint64_t;
+
+    void Open(std::FILE* f) { f_ = f; }
+    std::FILE* file() const { return f_; }
+
+    // The image offset of the next byte; it wraps rather than overflow.
+    std::int32_t Location() const { return static_cast<std::int32_t>(pc_); }
+
+    void Emit(const std::uint8_t* p, std::size_t n);
+    void EmitFill(std::uint32_t count, std::uint8_t byte);
+
+    // Writes provisional bytes whose final values come with Patch; until
+    // then they and everything after them are held.
+    RefId Reserve(const std::uint8_t* p, std::size_t n);
+    void Patch(RefId id, const std::uint8_t* p);
+
+    // Writes out everything held, open fields as they stand.
+    void Finish();
+
+    bool Holding() const { return !refs_.empty(); }
+    // Bytes held now, for tests of the memory bound.
+    std::size_t HeldBytes() const { return held_.size() - heldStart_; }
+
+private:
+    void Put(const std::uint8_t* p, std::size_t n);
+    void Release();
+
+    struct Ref {
+        std::uint32_t location;  // image offset of the field
+        std::uint8_t length;
+        bool done;
+    };
+    std::FILE* f_ = nullptr;
+    std::uint32_t pc_ = 0;
+    std::uint32_t heldBase_ = 0;       // image offset of held_[heldStart_]
+    std::size_t heldStart_ = 0;        // bytes before it are written already
+    std::vector<std::uint8_t> held_;
+    std::deque<Ref> refs_;             // in reserve order, so offsets rise
+    RefId firstRef_ = 0;               // id of refs_.front()
+};
+
+}  // namespace tarvo

@@ -1,0 +1,245 @@
+#include "symbols/expr.h"
+
+#include <climits>
+
+#include "text.h"
+
+namespace tarvo {
+namespace {
+
+constexpr std::string_view kOperatorChars = "+-*/%<>&^|~()";
+
+constexpr bool IsOperatorChar(char c) { return kOperatorChars.find(c) != std::string_view::npos; }
+constexpr bool IsNameChar(char c) { return !IsOperatorChar(c) && !IsSeparator(c); }
+constexpr bool IsDigit(char c) { return c >= '0' && c <= '9'; }
+
+// Names that may be nested inside each other's values before we give up.
+constexpr int kMaxDepth = 64;
+
+// A number in the classic syntax, read whole.
+bool WholeNumber(std::string_view run, std::uint32_t& v) {
+    std::int32_t n = 0;
+    std::size_t end = 0;
+    if (ScanNumber(run, n, &end) != Scan::kNumber || end != run.size()) return false;
+    v = static_cast<std::uint32_t>(n);
+    return true;
+}
+
+bool IsFunction(std::string_view run, std::string_view rest) {
+    return !rest.empty() && rest.front() == '(' && (stricmp(run, "hi") == 0 || stricmp(run, "lo") == 0);
+}
+
+class Parser {
+public:
+    Parser(std::string_view s, const ExprEnv& env, int depth, std::vector<std::string>* missing)
+        : s_(s), env_(env), depth_(depth), missing_(missing) {}
+
+    std::uint32_t Full() {
+        std::uint32_t v = Or();
+        if (i_ != s_.size()) bad_ = true;
+        return v;
+    }
+    ExprStatus Status() const {
+        if (bad_) return ExprStatus::kMalformed;
+        if (undefined_) return ExprStatus::kUndefined;  // a zero divisor may be a missing name
+        return divZero_ ? ExprStatus::kDivZero : ExprStatus::kOk;
+    }
+
+private:
+    bool Take(std::string_view op) {
+        if (s_.substr(i_, op.size()) != op) return false;
+        // "<" must not take the first half of "<<", nor "|" anything longer.
+        i_ += op.size();
+        return true;
+    }
+    std::uint32_t Or() {
+        std::uint32_t v = Xor();
+        while (Take("|")) v |= Xor();
+        return v;
+    }
+    std::uint32_t Xor() {
+        std::uint32_t v = And();
+        while (Take("^")) v ^= And();
+        return v;
+    }
+    std::uint32_t And() {
+        std::uint32_t v = Shift();
+        while (Take("&")) v &= Shift();
+        return v;
+    }
+    std::uint32_t Shift() {
+        std::uint32_t v = Sum();
+        for (;;) {
+            if (Take("<<")) v <<= (Sum() & 31);
+            else if (Take(">>")) v = static_cast<std::uint32_t>(static_cast<std::int32_t>(v) >> (Sum() & 31));
+            else return v;
+        }
+    }
+    std::uint32_t Sum() {
+        std::uint32_t v = Product();
+        for (;;) {
+            if (Take("+")) v += Product();
+            else if (Take("-")) v -= Product();
+            else return v;
+        }
+    }
+    std::uint32_t Product() {
+        std::uint32_t v = Unary();
+        for (;;) {
+            char op = i_ < s_.size() ? s_[i_] : '\0';
+            if (op != '*' && op != '/' && op != '%') return v;
+            ++i_;
+            std::uint32_t w = Unary();
+            if (op == '*') {
+                v *= w;
+                continue;
+            }
+            const auto a = static_cast<std::int32_t>(v), b = static_cast<std::int32_t>(w);
+            if (b == 0) {
+                divZero_ = true;
+                v = 0;
+            } else if (a == INT_MIN && b == -1) {
+                v = op == '/' ? v : 0;  // the one quotient that does not fit wraps
+            } else {
+                v = static_cast<std::uint32_t>(op == '/' ? a / b : a % b);
+            }
+        }
+    }
+    std::uint32_t Unary() {
+        if (Take("-")) return 0u - Unary();
+        if (Take("~")) return ~Unary();
+        return Primary();
+    }
+    std::uint32_t Primary() {
+        if (Take("(")) {
+            std::uint32_t v = Or();
+            if (!Take(")")) bad_ = true;
+            return v;
+        }
+        std::size_t j = i_;
+        while (j < s_.size() && IsNameChar(s_[j])) ++j;
+        const std::string_view run = s_.substr(i_, j - i_);
+        i_ = j;
+        if (run.empty()) {
+            bad_ = true;
+            return 0;
+        }
+        std::uint32_t v = 0;
+        if (IsDigit(run.front())) {
+            if (!WholeNumber(run, v)) bad_ = true;
+            return v;
+        }
+        if (IsFunction(run, s_.substr(i_))) {
+            ++i_;
+            v = Or();
+            if (!Take(")")) bad_ = true;
+            return (run[0] | 0x20) == 'h' ? HighHalf(v) : LowHalf(v);
+        }
+        return Name(run);
+    }
+    std::uint32_t Name(std::string_view name) {
+        if (name == ".") return env_.dot;
+        auto text = env_.names.CheckConstant(name);
+        if (!text) {
+            undefined_ = true;
+            if (missing_ != nullptr) {
+                bool seen = false;
+                for (const std::string& m : *missing_) seen = seen || stricmp(m, name) == 0;
+                if (!seen) missing_->emplace_back(name);
+            }
+            return 0;
+        }
+        // The classic reading of a value comes first; a register is no number.
+        std::int32_t n = 0;
+        if (ScanNumber(*text, n) == Scan::kNumber) return static_cast<std::uint32_t>(n);
+        if (depth_ >= kMaxDepth || text->empty() || text->front() == '$') {
+            bad_ = true;
+            return 0;
+        }
+        const std::string copy(*text);  // a later insert may move the value
+        Parser inner(copy, env_, depth_ + 1, missing_);
+        std::uint32_t v = inner.Full();
+        bad_ = bad_ || inner.bad_;
+        divZero_ = divZero_ || inner.divZero_;
+        undefined_ = undefined_ || inner.undefined_;
+        return v;
+    }
+
+    std::string_view s_;
+    std::size_t i_ = 0;
+    const ExprEnv& env_;
+    int depth_;
+    std::vector<std::string>* missing_;
+    bool bad_ = false, divZero_ = false, undefined_ = false;
+};
+
+std::string SubstituteAt(std::string_view text, const ExprEnv& env, int depth) {
+    std::string out;
+    std::size_t i = 0;
+    while (i < text.size()) {
+        if (!IsNameChar(text[i])) {
+            out.push_back(text[i++]);
+            continue;
+        }
+        std::size_t j = i;
+        while (j < text.size() && IsNameChar(text[j])) ++j;
+        const std::string_view run = text.substr(i, j - i);
+        i = j;
+        auto value = IsDigit(run.front()) || IsFunction(run, text.substr(i)) ? std::nullopt
+                                                                               : env.names.CheckConstant(run);
+        std::int32_t n = 0;
+        if (run == ".") {
+            out += std::to_string(env.dot);
+        } else if (!value) {
+            out += run;
+        } else if (ScanNumber(*value, n) == Scan::kNumber) {
+            out += std::to_string(static_cast<std::uint32_t>(n));
+        } else if (depth < kMaxDepth) {
+            const std::string copy(*value);
+            out += '(';
+            out += SubstituteAt(copy, env, depth + 1);
+            out += ')';
+        } else {
+            out += run;
+        }
+    }
+    return out;
+}
+
+}  // namespace
+
+ExprStatus Evaluate(std::string_view text, const ExprEnv& env, std::int32_t& value,
+                    std::vector<std::string>* missing) {
+    Parser p(text, env, 0, missing);
+    value = static_cast<std::int32_t>(p.Full());
+    return p.Status();
+}
+
+std::string Substitute(std::string_view text, const ExprEnv& env) { return SubstituteAt(text, env, 0); }
+
+std::string Bind(std::string_view text, std::string_view name, std::string_view value) {
+    std::string out;
+    std::size_t i = 0;
+    while (i < text.size()) {
+        if (!IsNameChar(text[i])) {
+            out.push_back(text[i++]);
+            continue;
+        }
+        std::size_t j = i;
+        while (j < text.size() && IsNameChar(text[j])) ++j;
+        const std::string_view run = text.substr(i, j - i);
+        i = j;
+        if (stricmp(run, name) == 0 && !IsFunction(run, text.substr(i))) {
+            out += '(';
+            out += value;
+            out += ')';
+        } else {
+            out += run;
+        }
+    }
+    return out;
+}
+
+bool HasParen(std::string_view text) { return text.find('(') != std::string_view::npos; }
+
+}  // namespace tarvo

@@ -1,0 +1,48 @@
+// Expressions over numbers and names: "(EXPR)", "hi(EXPR)", "lo(EXPR)" and
+// the targets of "@". 32-bit two's complement arithmetic that wraps, with
+// C's operators and precedence.
+#pragma once
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "symbols/symbols.h"
+
+namespace tarvo {
+
+// What an expression can see: the defined names and the address of the
+// start of the current line ('.').
+struct ExprEnv {
+    const SymbolList& names;
+    std::uint32_t dot = 0;
+};
+
+enum class ExprStatus {
+    kOk,
+    kMalformed,  // not an expression, a number not read whole, nesting too deep
+    kDivZero,
+    kUndefined,  // well formed, but names in it are not defined yet
+};
+
+// Evaluates text. On kUndefined, missing (when given) receives the names
+// that are not defined, in the order they appear, each once.
+ExprStatus Evaluate(std::string_view text, const ExprEnv& env, std::int32_t& value,
+                    std::vector<std::string>* missing = nullptr);
+
+// The text with every defined name and '.' replaced by its value, so that it
+// keeps its meaning whatever is defined later; undefined names stay.
+std::string Substitute(std::string_view text, const ExprEnv& env);
+
+// Replaces every use of name (letter case ignored) in text by "(value)".
+std::string Bind(std::string_view text, std::string_view name, std::string_view value);
+
+// True for text that "(...)" and "@" may hold: a token with '(' or a target.
+bool HasParen(std::string_view text);
+
+// hi() and lo() as movhi then movea use them: movea sign-extends, so a low
+// half with bit 15 set needs one more in the high half.
+constexpr std::uint32_t HighHalf(std::uint32_t v) { return ((v >> 16) + ((v >> 15) & 1)) & 0xFFFF; }
+constexpr std::uint32_t LowHalf(std::uint32_t v) { return v & 0xFFFF; }
+
+}  // namespace tarvo
