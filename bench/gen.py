@@ -5,6 +5,9 @@
   symbols.s  1,000,000 lines: 100,000 definitions spread through the file,
              about half of all operand slots naming an earlier definition,
              and .jump/.mov32 lines naming earlier labels and defines
+  labels.s   1,000,000 lines with 100,000 labels: most branches and jr/jal
+             name a label with @ (about half of them forward), dw. (label)
+             tables and .call (label) forward calls
 """
 import random
 import sys
@@ -101,12 +104,39 @@ def symbols(out, r, names=100_000):
             out.write("be %s\n" % r.choice(labels))
 
 
+def labels(out, r, names=100_000):
+    every = LINES // names
+    for i in range(LINES):
+        cur = i // every
+        if i % every == 0:
+            out.write("lb. L%d\n" % cur)
+            continue
+        # Branches reach the label before them or the next one: at most nine
+        # lines of at most 18 bytes lie between, well within reach.
+        back = "L%d" % cur
+        fwd = "L%d" % (cur + 1) if cur + 1 < names else back
+        near = fwd if r.random() < 0.5 else back
+        k = r.randrange(10)
+        if k < 3:
+            out.write("%s @%s\n" % (r.choice(["be", "bne", "br", "blt", "bgt", "bnh", "bz", "bnz"]), near))
+        elif k == 3:
+            out.write("%s @L%d\n" % (r.choice(["jr", "jal"]), r.randrange(names)))
+        elif k == 4:
+            out.write("dw. (%s)\n" % near)
+        elif k == 5:
+            out.write(".call (%s)\n" % fwd)
+        else:
+            out.write(plain_line(r) + "\n")
+
+
 def main():
     which, path = sys.argv[1], sys.argv[2]
     r = random.Random(810)
     with open(path, "w") as out:
         if which == "plain":
             plain(out, r)
+        elif which == "labels":
+            labels(out, r)
         else:
             symbols(out, r, int(sys.argv[3]) if len(sys.argv) > 3 else 100_000)
 

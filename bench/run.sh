@@ -2,6 +2,8 @@
 # Benchmark: builds a release binary, makes the workloads if absent, and for
 # each prints the median wall time of 5 runs after a warm-up, lines/s, MB/s,
 # peak resident memory, and the time of `wc -l` on the same input.
+# BASELINE=/path/to/an/older/tarvo adds its rows for the assembly workloads,
+# measured in the same run, for a side-by-side comparison.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 data="$root/bench/data"
@@ -13,6 +15,7 @@ tarvo="$root/build/release/tarvo"
 
 [ -f "$data/plain.s" ] || python3 "$root/bench/gen.py" plain "$data/plain.s"
 [ -f "$data/symbols.s" ] || python3 "$root/bench/gen.py" symbols "$data/symbols.s"
+[ -f "$data/labels.s" ] || python3 "$root/bench/gen.py" labels "$data/labels.s"
 if [ ! -f "$data/image.bin" ]; then
     # 16 MiB: the plain workload's image, repeated and cut to size.
     (cd "$data" && "$tarvo" plain.s -o plain.obj >/dev/null)
@@ -33,20 +36,25 @@ median() {
 peak_kib() { /usr/bin/time -v "$@" 2>&1 >/dev/null | awk -F: '/Maximum resident/ { gsub(/ /, "", $2); print $2 }'; }
 
 cd "$data"
-printf '%-8s %10s %14s %9s %10s %10s %9s\n' workload seconds "items/s" "MB/s" "peak MiB" "wc -l s" "x wc -l"
-for w in plain symbols image; do
+printf '%-13s %10s %14s %9s %10s %10s %9s\n' workload seconds "items/s" "MB/s" "peak MiB" "wc -l s" "x wc -l"
+rows=(plain symbols labels image)
+[ -n "${BASELINE:-}" ] && rows+=(base:plain base:symbols)
+for w in "${rows[@]}"; do
+    bin=$tarvo
+    case $w in base:*) bin=$BASELINE; w=${w#base:} ;; esac
     if [ "$w" = image ]; then
-        input=image.bin; cmd=("$tarvo" image.bin -d 0 16777216)
-        items=$("$tarvo" image.bin -d 0 16777216 >/dev/null; grep -c '' output.asm)
+        input=image.bin; cmd=("$bin" image.bin -d 0 16777216)
+        items=$("$bin" image.bin -d 0 16777216 >/dev/null; grep -c '' output.asm)
     else
-        input=$w.s; cmd=("$tarvo" "$w.s" -o "$w.obj")
+        input=$w.s; cmd=("$bin" "$w.s" -o "$w.obj")
         items=$(wc -l < "$input")
     fi
+    [ "$bin" = "$tarvo" ] || w="base:$w"
     t=$(median "${cmd[@]}")
     twc=$(median wc -l "$input")
     kib=$(peak_kib "${cmd[@]}")
     bytes=$(stat -c %s "$input")
     awk -v w="$w" -v t="$t" -v n="$items" -v b="$bytes" -v k="$kib" -v twc="$twc" 'BEGIN {
-        printf "%-8s %10.4f %14.0f %9.1f %10.1f %10.4f %9.1f\n", w, t, n / t, b / t / 1e6, k / 1024, twc, t / twc }'
+        printf "%-13s %10.4f %14.0f %9.1f %10.1f %10.4f %9.1f\n", w, t, n / t, b / t / 1e6, k / 1024, twc, t / twc }'
 done
 echo "(image: items are listed instructions; nproc $(nproc))"

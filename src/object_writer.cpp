@@ -4,21 +4,6 @@
 
 namespace tarvo {
 
-void ObjectWriter::Put(const std::uint8_t* p, std::size_t n) {
-    if (!refs_.empty()) {
-        held_.insert(held_.end(), p, p + n);
-        return;
-    }
-    // Byte by byte through stdio: with -s the bytes share standard output
-    // with the messages and must keep their order.
-    for (std::size_t i = 0; i < n; ++i) putc_unlocked(p[i], f_);
-}
-
-void ObjectWriter::Emit(const std::uint8_t* p, std::size_t n) {
-    Put(p, n);
-    pc_ += static_cast<std::uint32_t>(n);
-}
-
 void ObjectWriter::EmitFill(std::uint32_t count, std::uint8_t byte) {
     std::uint8_t chunk[4096];
     std::memset(chunk, byte, sizeof chunk);

@@ -20,7 +20,16 @@ public:
     // The image offset of the next byte; it wraps rather than overflow.
     std::int32_t Location() const { return static_cast<std::int32_t>(pc_); }
 
-    void Emit(const std::uint8_t* p, std::size_t n);
+    void Emit(const std::uint8_t* p, std::size_t n) {
+        if (refs_.empty()) {
+            // Byte by byte through stdio: with -s the bytes share standard
+            // output with the messages and must keep their order.
+            for (std::size_t i = 0; i < n; ++i) putc_unlocked(p[i], f_);
+        } else {
+            held_.insert(held_.end(), p, p + n);
+        }
+        pc_ += static_cast<std::uint32_t>(n);
+    }
     void EmitFill(std::uint32_t count, std::uint8_t byte);
 
     // Writes provisional bytes whose final values come with Patch; until
@@ -36,7 +45,6 @@ public:
     std::size_t HeldBytes() const { return held_.size() - heldStart_; }
 
 private:
-    void Put(const std::uint8_t* p, std::size_t n);
     void Release();
 
     struct Ref {

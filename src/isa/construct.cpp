@@ -19,18 +19,15 @@ constexpr std::uint64_t kLdsr = PackName("ldsr");
 constexpr std::uint64_t kStsr = PackName("stsr");
 constexpr std::uint64_t kSetf = PackName("setf");
 
-constexpr std::uint32_t kImageBase = 0x07000000;
-
 ExprEnv LineEnv(const Context& ctx) { return {ctx.lstHead, ctx.lineAddress}; }
 
 bool SystemRegisterSlot(std::uint64_t key, int slot) { return slot == 0 && (key == kLdsr || key == kStsr); }
 
-Kind KindOf(const Context& ctx, std::uint64_t key, int slot, std::string_view text) {
+// sysregSlot: the operand may name a system register (extensions).
+inline Kind KindOf(bool sysregSlot, std::string_view text) {
     if (text.empty()) return kAbsent;
     if (text.front() == '$') return kRegister;
-    if (!ctx.set.classic && SystemRegisterSlot(key, slot) && FindNamed(kSystemRegisters, text) >= 0)
-        return kRegister;
-    return kNumber;
+    return sysregSlot && FindNamed(kSystemRegisters, text) >= 0 ? kRegister : kNumber;
 }
 
 // One operand as the resolver leaves it.
@@ -50,8 +47,10 @@ public:
             std::size_t end = 0;
             if (ScanNumber(text.substr(1), n, &end) != Scan::kNumber) return false;
             out.value = static_cast<std::uint32_t>(n) & 0x1F;
-            if (n < 0 || n > 31) result_.strict[slot] |= kStrictRegister;
-            if (end + 1 != text.size()) result_.strict[slot] |= kStrictTrailing;
+            if (ctx_.set.strict) {
+                if (n < 0 || n > 31) result_.strict[slot] |= kStrictRegister;
+                if (end + 1 != text.size()) result_.strict[slot] |= kStrictTrailing;
+            }
             return true;
         }
         const int sr = ctx_.set.classic || !SystemRegisterSlot(key_, slot) ? -1 : FindNamed(kSystemRegisters, text);
@@ -63,8 +62,10 @@ public:
         std::int32_t n = 0;
         std::size_t end = 0;
         if (ScanNumber(text, n, &end) == Scan::kNumber) {
-            if (end != text.size()) result_.strict[slot] |= kStrictTrailing;
-            Check(in, slot, n);
+            if (ctx_.set.strict) {
+                if (end != text.size()) result_.strict[slot] |= kStrictTrailing;
+                Check(in, slot, n);
+            }
             out.value = static_cast<std::uint32_t>(n);
             return EncodeStatus::kOk;
         }
@@ -82,7 +83,7 @@ public:
         return EncodeStatus::kBadParam;
     }
 
-    std::string pendingExpr;
+    std::string_view pendingExpr;  // the expression of a pending operand
 
 private:
     void Check(const Instr& in, int slot, std::int32_t v) {
@@ -105,7 +106,7 @@ private:
             v = static_cast<std::int32_t>(static_cast<std::uint32_t>(v) - CurrentAddress(ctx_));
             if (!FieldFits(*in.entry, v)) return EncodeStatus::kTargetRange;
             if (v & 1) return EncodeStatus::kTargetAlign;
-        } else {
+        } else if (ctx_.set.strict) {
             Check(in, slot, v);
         }
         out.value = static_cast<std::uint32_t>(v);
@@ -218,10 +219,6 @@ bool DataFits(unsigned width, std::int32_t v) {
     return true;
 }
 
-std::uint32_t CurrentAddress(const Context& ctx) {
-    return static_cast<std::uint32_t>(ctx.obj.Location()) | kImageBase;
-}
-
 LineResult Construct(Context& ctx, const Tokens& tokens) {
     LineResult result;
     std::string_view text[3] = {tokens.szParam1, tokens.szParam2, tokens.szParam3};
@@ -233,11 +230,12 @@ LineResult Construct(Context& ctx, const Tokens& tokens) {
     const std::uint64_t key = PackName(tokens.szOpcode);
     auto fail = [&result](EncodeStatus s, int slot = 0) {
         result.status = s;
-        result.slot = slot;
+        result.slot = static_cast<std::uint8_t>(slot);
         return result;
     };
     std::uint16_t mask = 0;
-    switch (Shape(KindOf(ctx, key, 0, text[0]), KindOf(ctx, key, 1, text[1]), KindOf(ctx, key, 2, text[2]))) {
+    const bool sysreg = !ctx.set.classic && SystemRegisterSlot(key, 0);
+    switch (Shape(KindOf(sysreg, text[0]), KindOf(false, text[1]), KindOf(false, text[2]))) {
         case Shape(kRegister, kRegister, kAbsent): mask = FMT_REGREG | FMT_FPP; break;
         case Shape(kNumber, kRegister, kAbsent): mask = FMT_IMMREG; break;
         case Shape(kNumber, kAbsent, kAbsent): mask = FMT_BCOND | FMT_JUMP26 | FMT_SPECIAL; break;
@@ -299,8 +297,7 @@ LineResult Construct(Context& ctx, const Tokens& tokens) {
     for (int i = 0; i < 3; ++i) use.values[i] = v[i];
     use.target = slots[pendingSlot].target;
     use.base = CurrentAddress(ctx);
-    const std::string expr = resolver.pendingExpr;
-    AddForward(ctx, expr, written[pendingSlot], ctx.obj.Reserve(e.bytes, e.length), use);
+    AddForward(ctx, resolver.pendingExpr, written[pendingSlot], ctx.obj.Reserve(e.bytes, e.length), use);
     return result;
 }
 

@@ -35,7 +35,7 @@ enum StrictFlag : std::uint8_t {
 
 struct LineResult {
     EncodeStatus status = EncodeStatus::kOk;
-    int slot = 0;                  // the operand a failure is about
+    std::uint8_t slot = 0;         // the operand a failure is about
     std::uint8_t strict[3] = {};   // StrictFlag bits by operand
     bool oddLocation = false;
 };
@@ -44,7 +44,9 @@ struct LineResult {
 LineResult Construct(Context& ctx, const Tokens& tokens);
 
 // The address of the current location: the image base plus the location.
-std::uint32_t CurrentAddress(const Context& ctx);
+inline std::uint32_t CurrentAddress(const Context& ctx) {
+    return static_cast<std::uint32_t>(ctx.obj.Location()) | 0x07000000u;
+}
 
 // Whether a data item of width bytes holds v, written signed or unsigned.
 bool DataFits(unsigned width, std::int32_t v);

@@ -1,5 +1,6 @@
 #include "symbols/expr.h"
 
+#include <array>
 #include <climits>
 
 #include "text.h"
@@ -7,10 +8,15 @@
 namespace tarvo {
 namespace {
 
-constexpr std::string_view kOperatorChars = "+-*/%<>&^|~()";
+// Characters that end a name: operators, parentheses and the separators.
+inline constexpr std::array<bool, 256> kEndsName = [] {
+    std::array<bool, 256> t{};
+    for (char c : std::string_view("+-*/%<>&^|~()")) t[static_cast<unsigned char>(c)] = true;
+    for (char c : szSeparators) t[static_cast<unsigned char>(c)] = true;
+    return t;
+}();
 
-constexpr bool IsOperatorChar(char c) { return kOperatorChars.find(c) != std::string_view::npos; }
-constexpr bool IsNameChar(char c) { return !IsOperatorChar(c) && !IsSeparator(c); }
+constexpr bool IsNameChar(char c) { return !kEndsName[static_cast<unsigned char>(c)]; }
 constexpr bool IsDigit(char c) { return c >= '0' && c <= '9'; }
 
 // Names that may be nested inside each other's values before we give up.
@@ -46,74 +52,67 @@ public:
     }
 
 private:
-    bool Take(std::string_view op) {
-        if (s_.substr(i_, op.size()) != op) return false;
-        // "<" must not take the first half of "<<", nor "|" anything longer.
-        i_ += op.size();
+    bool Take(char c) {
+        if (i_ == s_.size() || s_[i_] != c) return false;
+        ++i_;
         return true;
     }
-    std::uint32_t Or() {
-        std::uint32_t v = Xor();
-        while (Take("|")) v |= Xor();
-        return v;
-    }
-    std::uint32_t Xor() {
-        std::uint32_t v = And();
-        while (Take("^")) v ^= And();
-        return v;
-    }
-    std::uint32_t And() {
-        std::uint32_t v = Shift();
-        while (Take("&")) v &= Shift();
-        return v;
-    }
-    std::uint32_t Shift() {
-        std::uint32_t v = Sum();
-        for (;;) {
-            if (Take("<<")) v <<= (Sum() & 31);
-            else if (Take(">>")) v = static_cast<std::uint32_t>(static_cast<std::int32_t>(v) >> (Sum() & 31));
-            else return v;
+
+    // C's binary operators by precedence, lowest first: | ^ & (<< >>) (+ -) (* / %).
+    static int Precedence(char c, char next) {
+        switch (c) {
+            case '|': return 1;
+            case '^': return 2;
+            case '&': return 3;
+            case '<': case '>': return next == c ? 4 : 0;
+            case '+': case '-': return 5;
+            case '*': case '/': case '%': return 6;
+            default: return 0;
         }
     }
-    std::uint32_t Sum() {
-        std::uint32_t v = Product();
-        for (;;) {
-            if (Take("+")) v += Product();
-            else if (Take("-")) v -= Product();
-            else return v;
-        }
-    }
-    std::uint32_t Product() {
+
+    // Precedence climbing: one call per operand, not one per level.
+    std::uint32_t Or(int minPrec = 1) {
         std::uint32_t v = Unary();
         for (;;) {
-            char op = i_ < s_.size() ? s_[i_] : '\0';
-            if (op != '*' && op != '/' && op != '%') return v;
-            ++i_;
-            std::uint32_t w = Unary();
-            if (op == '*') {
-                v *= w;
-                continue;
-            }
-            const auto a = static_cast<std::int32_t>(v), b = static_cast<std::int32_t>(w);
-            if (b == 0) {
-                divZero_ = true;
-                v = 0;
-            } else if (a == INT_MIN && b == -1) {
-                v = op == '/' ? v : 0;  // the one quotient that does not fit wraps
-            } else {
-                v = static_cast<std::uint32_t>(op == '/' ? a / b : a % b);
-            }
+            if (i_ >= s_.size()) return v;
+            const char op = s_[i_];
+            const int prec = Precedence(op, i_ + 1 < s_.size() ? s_[i_ + 1] : '\0');
+            if (prec < minPrec || prec == 0) return v;
+            i_ += prec == 4 ? 2 : 1;
+            v = Apply(op, v, Or(prec + 1));
         }
     }
+
+    std::uint32_t Apply(char op, std::uint32_t v, std::uint32_t w) {
+        switch (op) {
+            case '|': return v | w;
+            case '^': return v ^ w;
+            case '&': return v & w;
+            case '<': return v << (w & 31);
+            case '>': return static_cast<std::uint32_t>(static_cast<std::int32_t>(v) >> (w & 31));
+            case '+': return v + w;
+            case '-': return v - w;
+            case '*': return v * w;
+            default: break;
+        }
+        const auto a = static_cast<std::int32_t>(v), b = static_cast<std::int32_t>(w);
+        if (b == 0) {
+            divZero_ = true;
+            return 0;
+        }
+        if (a == INT_MIN && b == -1) return op == '/' ? v : 0;  // the one quotient that does not fit wraps
+        return static_cast<std::uint32_t>(op == '/' ? a / b : a % b);
+    }
     std::uint32_t Unary() {
-        if (Take("-")) return 0u - Unary();
-        if (Take("~")) return ~Unary();
+        if (Take('-')) return 0u - Unary();
+        if (Take('~')) return ~Unary();
         return Primary();
     }
     std::uint32_t Primary() {
-        if (Take("(")) {
+        if (Take('(')) {
             std::uint32_t v = Or();
-            if (!Take(")")) bad_ = true;
+            if (!Take(')')) bad_ = true;
             return v;
         }
         std::size_t j = i_;
@@ -132,7 +131,7 @@ private:
         if (IsFunction(run, s_.substr(i_))) {
             ++i_;
             v = Or();
-            if (!Take(")")) bad_ = true;
+            if (!Take(')')) bad_ = true;
             return (run[0] | 0x20) == 'h' ? HighHalf(v) : LowHalf(v);
         }
         return Name(run);

@@ -13,6 +13,11 @@ constexpr unsigned char Fold(char c) {
 std::uint32_t HashName(std::string_view name) {
     std::uint64_t h = 0xcbf29ce484222325ull;  // FNV-1a over the folded bytes
     for (char c : name) h = (h ^ Fold(c)) * 0x100000001b3ull;
+    // FNV leaves the high bits of short, similar names ("L1", "L2", ...)
+    // alike; the index takes its slot from the high bits, so mix them.
+    h ^= h >> 33;
+    h *= 0xff51afd7ed558ccdull;
+    h ^= h >> 33;
     return static_cast<std::uint32_t>(h ^ (h >> 32));
 }
 
