@@ -1,5 +1,7 @@
 #include "isa/construct.h"
 
+#include <utility>
+
 #include "isa/encode.h"
 #include "isa/optable.h"
 #include "messages.h"
@@ -222,12 +224,18 @@ bool DataFits(unsigned width, std::int32_t v) {
 LineResult Construct(Context& ctx, const Tokens& tokens) {
     LineResult result;
     std::string_view text[3] = {tokens.szParam1, tokens.szParam2, tokens.szParam3};
-    const std::string_view written[3] = {text[0], text[1], text[2]};
+    std::string_view written[3] = {text[0], text[1], text[2]};
     // One level of name resolution on every operand, before kinds are judged.
     for (std::string_view& t : text)
         if (auto value = ctx.lstHead.CheckConstant(t)) t = *value;
 
     const std::uint64_t key = PackName(tokens.szOpcode);
+    // "ldsr $6, psw" as GNU writes it: the system register may come second.
+    if ((key == kLdsr || key == kStsr) && !ctx.set.classic && text[2].empty() && !text[1].empty() &&
+        text[1].front() != '$' && FindNamed(kSystemRegisters, text[1]) >= 0) {
+        std::swap(text[0], text[1]);
+        std::swap(written[0], written[1]);
+    }
     auto fail = [&result](EncodeStatus s, int slot = 0) {
         result.status = s;
         result.slot = static_cast<std::uint8_t>(slot);

@@ -4,6 +4,10 @@
 //   expected.hex  the bytes of output.obj (or of the file named in objfile)
 //   expected.asm  output.asm, byte for byte
 //   status        the exit status (default 0)
+//   extension     present when the case uses extensions of the language: it
+//                 is not run again with --classic
+// Every other case runs twice: as written, and with --classic first, which
+// must change nothing.
 // Every other file is copied into the scratch directory; NAME.hex files are
 // written there as the binary file NAME.
 #include <gtest/gtest.h>
@@ -18,10 +22,16 @@ namespace {
 
 namespace fs = std::filesystem;
 
+constexpr std::string_view kClassicSuffix = "__classic";
+
 std::vector<std::string> CaseNames() {
     std::vector<std::string> names;
-    for (const auto& entry : fs::directory_iterator(TARVO_CASES))
-        if (entry.is_directory()) names.push_back(entry.path().filename().string());
+    for (const auto& entry : fs::directory_iterator(TARVO_CASES)) {
+        if (!entry.is_directory()) continue;
+        const std::string name = entry.path().filename().string();
+        names.push_back(name);
+        if (!fs::exists(entry.path() / "extension")) names.push_back(name + std::string(kClassicSuffix));
+    }
     std::sort(names.begin(), names.end());
     return names;
 }
@@ -34,13 +44,17 @@ std::string Trimmed(std::string s) {
 class GoldenTest : public testing::TestWithParam<std::string> {};
 
 TEST_P(GoldenTest, MatchesExpectedFiles) {
-    const fs::path dir = fs::path(TARVO_CASES) / GetParam();
+    std::string caseName = GetParam();
+    const bool classic = caseName.ends_with(kClassicSuffix);
+    if (classic) caseName.resize(caseName.size() - kClassicSuffix.size());
+    const fs::path dir = fs::path(TARVO_CASES) / caseName;
     ScratchDir scratch;
     for (const auto& entry : fs::recursive_directory_iterator(dir)) {
         if (!entry.is_regular_file()) continue;
         const std::string rel = fs::relative(entry.path(), dir).string();
         const std::string name = entry.path().filename().string();
-        if (name == "args" || name == "status" || name == "objfile" || name.starts_with("expected."))
+        if (name == "args" || name == "status" || name == "objfile" || name == "extension" ||
+            name.starts_with("expected."))
             continue;
         if (rel.ends_with(".hex")) scratch.Write(rel.substr(0, rel.size() - 4), HexToBytes(ReadFile(entry.path())));
         else scratch.Write(rel, ReadFile(entry.path()));
@@ -51,6 +65,7 @@ TEST_P(GoldenTest, MatchesExpectedFiles) {
         std::istringstream in(ReadFile(dir / "args"));
         for (std::string a; in >> a;) args.push_back(a == "''" ? "" : a);
     }
+    if (classic) args.insert(args.begin(), "--classic");
     const int status = fs::exists(dir / "status") ? std::stoi(ReadFile(dir / "status")) : 0;
 
     ToolResult r = RunTool(scratch.path(), args);
