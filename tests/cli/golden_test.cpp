@@ -3,6 +3,8 @@
 //   expected.out  standard output, byte for byte
 //   expected.hex  the bytes of output.obj (or of the file named in objfile)
 //   expected.asm  output.asm, byte for byte
+//   expected.err  standard error, byte for byte (default: empty)
+//   absent        names of files that must not exist after the run
 //   status        the exit status (default 0)
 //   extension     present when the case uses extensions of the language: it
 //                 is not run again with --classic
@@ -53,7 +55,7 @@ TEST_P(GoldenTest, MatchesExpectedFiles) {
         if (!entry.is_regular_file()) continue;
         const std::string rel = fs::relative(entry.path(), dir).string();
         const std::string name = entry.path().filename().string();
-        if (name == "args" || name == "status" || name == "objfile" || name == "extension" ||
+        if (name == "args" || name == "status" || name == "objfile" || name == "extension" || name == "absent" ||
             name.starts_with("expected."))
             continue;
         if (rel.ends_with(".hex")) scratch.Write(rel.substr(0, rel.size() - 4), HexToBytes(ReadFile(entry.path())));
@@ -71,6 +73,11 @@ TEST_P(GoldenTest, MatchesExpectedFiles) {
     ToolResult r = RunTool(scratch.path(), args);
     EXPECT_EQ(r.out, ReadFile(dir / "expected.out"));
     EXPECT_EQ(r.status, status);
+    EXPECT_EQ(r.err, fs::exists(dir / "expected.err") ? ReadFile(dir / "expected.err") : "");
+    if (fs::exists(dir / "absent")) {
+        std::istringstream absent(ReadFile(dir / "absent"));
+        for (std::string f; absent >> f;) EXPECT_FALSE(scratch.Exists(f)) << f;
+    }
     if (fs::exists(dir / "expected.hex")) {
         const std::string obj = fs::exists(dir / "objfile") ? Trimmed(ReadFile(dir / "objfile")) : "output.obj";
         EXPECT_EQ(scratch.Read(obj), HexToBytes(ReadFile(dir / "expected.hex")));

@@ -69,6 +69,8 @@ ToolResult RunTool(const std::filesystem::path& dir, const std::vector<std::stri
     for (std::string& s : argvStrings) argv.push_back(s.data());
     argv.push_back(nullptr);
 
+    std::FILE* err = std::tmpfile();
+    if (err == nullptr) throw std::runtime_error("tmpfile failed");
     pid_t pid = fork();
     if (pid == 0) {
         if (chdir(dir.c_str()) != 0) _exit(127);
@@ -76,7 +78,7 @@ ToolResult RunTool(const std::filesystem::path& dir, const std::vector<std::stri
         if (!stdoutPath.empty()) out = open(stdoutPath.c_str(), O_WRONLY | O_CREAT | O_APPEND, 0644);
         dup2(out, STDOUT_FILENO);
         int null = open("/dev/null", O_RDWR);
-        dup2(null, STDERR_FILENO);
+        dup2(fileno(err), STDERR_FILENO);
         dup2(null, STDIN_FILENO);
         close(fds[0]);
         execvp(argv[0], argv.data());
@@ -91,6 +93,10 @@ ToolResult RunTool(const std::filesystem::path& dir, const std::vector<std::stri
     int status = 0;
     waitpid(pid, &status, 0);
     result.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    std::rewind(err);
+    while ((n = static_cast<ssize_t>(std::fread(buf, 1, sizeof buf, err))) > 0)
+        result.err.append(buf, static_cast<std::size_t>(n));
+    std::fclose(err);
     return result;
 }
 

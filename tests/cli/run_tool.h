@@ -24,11 +24,12 @@ private:
 
 struct ToolResult {
     std::string out;  // standard output
+    std::string err;  // standard error
     int status = -1;  // exit status, or -1 when the process did not exit normally
 };
 
 // Runs tarvo with args in dir. Standard output goes to a pipe, or to the
-// file stdoutPath when given (relative to dir); standard error is discarded.
+// file stdoutPath when given (relative to dir); standard error is kept apart.
 // The environment variable TARVO_WRAPPER, when set, is put before the binary.
 ToolResult RunTool(const std::filesystem::path& dir, const std::vector<std::string>& args,
                    const std::string& stdoutPath = "");

@@ -1,0 +1,3 @@
+lb. print
+        jal @table
+        jmp [$31]

@@ -1,0 +1,2 @@
+lb. libstart
+        jmp [$31]

@@ -1,0 +1,3 @@
+reti
+halt
+reti 5
