@@ -237,5 +237,57 @@ TEST(CliTest, DisassemblyArgumentsAtThe32BitLimits) {
     EXPECT_NE(r.out.find("Initial Address: 0x00000000\n\t# Bytes to dissasm: 8192\n"), std::string::npos);
 }
 
+// Long options: where they may stand, what ends them, and the usage errors.
+struct LongRow {
+    const char* name;
+    std::vector<std::string> args;
+    std::string out;  // after the banner
+    int status;
+    bool objectWritten;
+};
+
+class LongOptionTest : public testing::TestWithParam<LongRow> {};
+
+TEST_P(LongOptionTest, ParsesBeforeTheClassicArguments) {
+    ScratchDir dir;
+    dir.Write("prog.s", "nop\n");
+    dir.Write("--odd.s", "nop\n");
+    const LongRow& row = GetParam();
+    ToolResult r = RunTool(dir.path(), row.args);
+    EXPECT_EQ(r.out, row.name == std::string("Version") ? row.out : kBanner + row.out);
+    EXPECT_EQ(r.status, row.status);
+    EXPECT_EQ(dir.Exists("out.bin"), row.objectWritten);
+}
+
+const std::string kAssembled = kClean + Report("prog.s", 0, 2);
+
+INSTANTIATE_TEST_SUITE_P(Rows, LongOptionTest, testing::Values(
+    LongRow{"Version", {"--version"}, "tarvo " TARVO_VERSION "\n", 0, false},
+    LongRow{"Unknown", {"prog.s", "--bogus"}, "Unknown option --bogus.\n" + kUsage, 2, false},
+    LongRow{"FlagWithValue", {"--strict=1", "prog.s"}, "Unknown option --strict=1.\n" + kUsage, 2, false},
+    LongRow{"MissingValue", {"prog.s", "--include-dir"}, "Option --include-dir needs a value.\n" + kUsage, 2, false},
+    LongRow{"BetweenClassicArguments", {"prog.s", "-o", "--quiet", "out.bin"}, kAssembled, 0, true},
+    LongRow{"ValueAsNextArgument", {"--include-dir", "x", "prog.s", "-o", "out.bin"}, kAssembled, 0, true},
+    LongRow{"DoubleDashEnds", {"--", "--odd.s", "-o", "out.bin"},
+            kClean + Report("--odd.s", 0, 2), 0, true}),
+    [](const auto& info) { return info.param.name; });
+
+TEST(CliTest, HelpListsEveryLongOption) {
+    ScratchDir dir;
+    ToolResult r = RunTool(dir.path(), {"--help"});
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(r.out.rfind(kBanner + kUsage, 0), 0u);
+    for (const char* option : {"--help", "--version", "--classic", "--strict", "--quiet", "--gnu-errors",
+                               "--include-dir=DIR", "--define=NAME=VALUE", "--nec-encoding"})
+        EXPECT_NE(r.out.find(std::string("\n  ") + option + " "), std::string::npos) << option;
+}
+
+TEST(CliTest, GnuErrorsForMessagesTiedToNoLine) {
+    ScratchDir dir;
+    ToolResult r = RunTool(dir.path(), {"--gnu-errors", "missing.s"});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.err, "tarvo: error: Cannot open missing.s for read.\n");
+}
+
 }  // namespace
 }  // namespace tarvo::test

@@ -29,15 +29,19 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     tarvo::Context ctx;
     ctx.out = tarvo::fuzz::OpenCounter(messages);
     ctx.runPass = tarvo::GenerateObj;
+    ctx.obj.Open(obj);
+    ctx.files.push_back("in.s");
     std::FILE* src = std::fopen("in.s", "r");
     tarvo::FileId id;
     if (tarvo::GetFileId(src, id)) ctx.includeChain.push_back(id);
-    int result = tarvo::GenerateObj(ctx, src, "in.s", obj);
+    int result = tarvo::GenerateObj(ctx, src, "in.s");
     std::fclose(src);
     std::fclose(obj);
     std::fclose(ctx.out);
-    // The location counter is always the number of bytes written.
-    if (static_cast<std::uint32_t>(ctx.nPC) != static_cast<std::uint32_t>(objBytes.bytes)) std::abort();
+    // The location counter is always the number of bytes written, forward
+    // fields included: nothing is left held.
+    if (static_cast<std::uint32_t>(ctx.obj.Location()) != static_cast<std::uint32_t>(objBytes.bytes)) std::abort();
+    if (ctx.obj.Holding() || !ctx.forwards.empty()) std::abort();
     if (result != 0 && result != 1) std::abort();
     if (!ctx.includeChain.empty() && ctx.includeChain.size() != 1) std::abort();
     return 0;

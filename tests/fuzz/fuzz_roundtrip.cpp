@@ -46,12 +46,14 @@ std::string Assemble(const std::string& source) {
     tarvo::fuzz::Collector obj;
     ctx.out = tarvo::fuzz::OpenCounter(messages);
     std::FILE* out = tarvo::fuzz::OpenCollector(obj);
+    ctx.obj.Open(out);
     tarvo::Tokens tokens;
-    int rc = tarvo::FilterCommand(source, tokens) ? tarvo::Construct(ctx, out, tokens) : -99;
+    const bool ok = tarvo::FilterCommand(source, tokens) &&
+                    tarvo::Construct(ctx, tokens).status == tarvo::EncodeStatus::kOk;
     std::fclose(out);
     std::fclose(ctx.out);
-    if (rc != 0) {
-        std::fprintf(stderr, "\"%s\" does not assemble: %d\n", source.c_str(), rc);
+    if (!ok) {
+        std::fprintf(stderr, "\"%s\" does not assemble\n", source.c_str());
         std::abort();
     }
     return obj.text;
