@@ -9,5 +9,5 @@ lb. strcpy
         add     1, $6
         add     1, $7
         cmp     0, $8
-        bne     -14         ; next byte while the last was not zero
+        bne     @strcpy     ; next byte while the last was not zero
         jmp     [$31]
