@@ -172,7 +172,10 @@ private:
     bool bad_ = false, divZero_ = false, undefined_ = false;
 };
 
-std::string SubstituteAt(std::string_view text, const ExprEnv& env, int depth) {
+// Copies text, handing each run of name characters (and what follows it)
+// to put, which appends its replacement.
+template <typename Put>
+std::string MapRuns(std::string_view text, Put put) {
     std::string out;
     std::size_t i = 0;
     while (i < text.size()) {
@@ -182,10 +185,15 @@ std::string SubstituteAt(std::string_view text, const ExprEnv& env, int depth) {
         }
         std::size_t j = i;
         while (j < text.size() && IsNameChar(text[j])) ++j;
-        const std::string_view run = text.substr(i, j - i);
+        put(out, text.substr(i, j - i), text.substr(j));
         i = j;
-        auto value = IsDigit(run.front()) || IsFunction(run, text.substr(i)) ? std::nullopt
-                                                                               : env.names.CheckConstant(run);
+    }
+    return out;
+}
+
+std::string SubstituteAt(std::string_view text, const ExprEnv& env, int depth) {
+    return MapRuns(text, [&env, depth](std::string& out, std::string_view run, std::string_view rest) {
+        auto value = IsDigit(run.front()) || IsFunction(run, rest) ? std::nullopt : env.names.CheckConstant(run);
         std::int32_t n = 0;
         if (run == ".") {
             out += std::to_string(env.dot);
@@ -201,8 +209,7 @@ std::string SubstituteAt(std::string_view text, const ExprEnv& env, int depth) {
         } else {
             out += run;
         }
-    }
-    return out;
+    });
 }
 
 }  // namespace
@@ -217,26 +224,15 @@ ExprStatus Evaluate(std::string_view text, const ExprEnv& env, std::int32_t& val
 std::string Substitute(std::string_view text, const ExprEnv& env) { return SubstituteAt(text, env, 0); }
 
 std::string Bind(std::string_view text, std::string_view name, std::string_view value) {
-    std::string out;
-    std::size_t i = 0;
-    while (i < text.size()) {
-        if (!IsNameChar(text[i])) {
-            out.push_back(text[i++]);
-            continue;
-        }
-        std::size_t j = i;
-        while (j < text.size() && IsNameChar(text[j])) ++j;
-        const std::string_view run = text.substr(i, j - i);
-        i = j;
-        if (stricmp(run, name) == 0 && !IsFunction(run, text.substr(i))) {
+    return MapRuns(text, [name, value](std::string& out, std::string_view run, std::string_view rest) {
+        if (stricmp(run, name) == 0 && !IsFunction(run, rest)) {
             out += '(';
             out += value;
             out += ')';
         } else {
             out += run;
         }
-    }
-    return out;
+    });
 }
 
 bool HasParen(std::string_view text) { return text.find('(') != std::string_view::npos; }
