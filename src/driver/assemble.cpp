@@ -85,7 +85,7 @@ int GenerateObj(Context& ctx, std::FILE* src, const char* name) {
         ++nLine;
         ctx.line = nLine;
         ctx.lineAddress = CurrentAddress(ctx);
-        const bool beyond = static_cast<std::uint32_t>(ctx.obj.Location()) > kImageEnd;
+        const bool beyond = ctx.set.strict && static_cast<std::uint32_t>(ctx.obj.Location()) > kImageEnd;
         if (CompilerLine(ctx, line)) {
             if (ctx.set.strict && !beyond && static_cast<std::uint32_t>(ctx.obj.Location()) > kImageEnd) {
                 std::string_view rest = line;

@@ -32,23 +32,16 @@ inline Kind KindOf(bool sysregSlot, std::string_view text) {
     return sysregSlot && FindNamed(kSystemRegisters, text) >= 0 ? kRegister : kNumber;
 }
 
-// One operand as the resolver leaves it.
-struct Slot {
-    std::uint32_t value = 0;
-    bool pending = false;  // a forward field: value stays 0 until the names are defined
-    bool target = false;
-};
-
 class Resolver {
 public:
     Resolver(Context& ctx, std::uint64_t key, LineResult& result) : ctx_(ctx), key_(key), result_(result) {}
 
-    bool Register(int slot, std::string_view text, Slot& out) {
+    bool Register(int slot, std::string_view text, std::uint32_t& out) {
         if (!text.empty() && text.front() == '$') {
             std::int32_t n = 0;
             std::size_t end = 0;
             if (ScanNumber(text.substr(1), n, &end) != Scan::kNumber) return false;
-            out.value = static_cast<std::uint32_t>(n) & 0x1F;
+            out = static_cast<std::uint32_t>(n) & 0x1F;
             if (ctx_.set.strict) {
                 if (n < 0 || n > 31) result_.strict[slot] |= kStrictRegister;
                 if (end + 1 != text.size()) result_.strict[slot] |= kStrictTrailing;
@@ -56,11 +49,11 @@ public:
             return true;
         }
         const int sr = ctx_.set.classic || !SystemRegisterSlot(key_, slot) ? -1 : FindNamed(kSystemRegisters, text);
-        out.value = static_cast<std::uint32_t>(sr);
+        out = static_cast<std::uint32_t>(sr);
         return sr >= 0;
     }
 
-    EncodeStatus Number(const Instr& in, int slot, std::string_view text, Slot& out) {
+    EncodeStatus Number(const Instr& in, int slot, std::string_view text, std::uint32_t& out) {
         std::int32_t n = 0;
         std::size_t end = 0;
         if (ScanNumber(text, n, &end) == Scan::kNumber) {
@@ -68,24 +61,26 @@ public:
                 if (end != text.size()) result_.strict[slot] |= kStrictTrailing;
                 Check(in, slot, n);
             }
-            out.value = static_cast<std::uint32_t>(n);
+            out = static_cast<std::uint32_t>(n);
             return EncodeStatus::kOk;
         }
         if (ctx_.set.classic || text.empty()) return EncodeStatus::kBadParam;
         if (text.front() == '@' && IsDisplacement(in.format) && key_ != kNop) {
-            out.target = true;
+            target = true;
             return Expression(in, slot, text.substr(1), out);
         }
         if (HasParen(text)) return Expression(in, slot, text, out);
         if (key_ == kSetf && slot == 0) {
             const int c = FindNamed(kConditions, text);
-            out.value = static_cast<std::uint32_t>(c);
+            out = static_cast<std::uint32_t>(c);
             return c >= 0 ? EncodeStatus::kOk : EncodeStatus::kBadParam;
         }
         return EncodeStatus::kBadParam;
     }
 
     std::string_view pendingExpr;  // the expression of a pending operand
+    int pendingSlot = -1;          // its slot: the value stays 0 until its names are defined
+    bool target = false;           // the number is an @ target
 
 private:
     void Check(const Instr& in, int slot, std::int32_t v) {
@@ -93,25 +88,29 @@ private:
         if (IsDisplacement(in.format) && (v & 1)) result_.strict[slot] |= kStrictOdd;
     }
 
-    EncodeStatus Expression(const Instr& in, int slot, std::string_view expr, Slot& out) {
+    EncodeStatus Expression(const Instr& in, int slot, std::string_view expr, std::uint32_t& out) {
         std::int32_t v = 0;
-        switch (Evaluate(expr, LineEnv(ctx_), v)) {
+        // Most targets are one name not defined yet: no need to parse.
+        const std::string_view name = BareName(expr);
+        const ExprStatus status = !name.empty() && !ctx_.lstHead.CheckConstant(name) ? ExprStatus::kUndefined
+                                                                                     : Evaluate(expr, LineEnv(ctx_), v);
+        switch (status) {
             case ExprStatus::kMalformed: return EncodeStatus::kBadParam;
             case ExprStatus::kDivZero: return EncodeStatus::kDivZero;
             case ExprStatus::kUndefined:
-                out.pending = true;
+                pendingSlot = slot;
                 pendingExpr = expr;
                 return EncodeStatus::kOk;
             case ExprStatus::kOk: break;
         }
-        if (out.target) {
+        if (target) {
             v = static_cast<std::int32_t>(static_cast<std::uint32_t>(v) - CurrentAddress(ctx_));
             if (!FieldFits(*in.entry, v)) return EncodeStatus::kTargetRange;
             if (v & 1) return EncodeStatus::kTargetAlign;
         } else if (ctx_.set.strict) {
             Check(in, slot, v);
         }
-        out.value = static_cast<std::uint32_t>(v);
+        out = static_cast<std::uint32_t>(v);
         return EncodeStatus::kOk;
     }
 
@@ -195,6 +194,8 @@ void Fill(Context& ctx, const Forward& f) {
         if (!FieldFits(*entry, v)) error = msg::kTargetRange;
         else if (v & 1) error = msg::kTargetAlign;
     }
+    if (f.use.half == 1) v = static_cast<std::int32_t>(HighHalf(static_cast<std::uint32_t>(v)));
+    if (f.use.half == 2) v = static_cast<std::int32_t>(LowHalf(static_cast<std::uint32_t>(v)));
     if (error != nullptr) {
         Report(ctx, Severity::kError, where, error, f.operand.c_str());
         MarkFailed(ctx, f.pass);
@@ -280,30 +281,27 @@ LineResult Construct(Context& ctx, const Tokens& tokens) {
     if ((in.format == FMT_BSTR || in.format == FMT_FPP) && in.sub == nullptr) return fail(EncodeStatus::kUnknown);
 
     Resolver resolver(ctx, key, result);
-    Slot slots[3];
-    int pendingSlot = -1;
+    std::uint32_t v[3] = {0, 0, 0};
     const char* kinds = SlotKinds(in);
     for (int i = 0; kinds[i] != '\0'; ++i) {
         if (kinds[i] == 'r') {
-            if (!resolver.Register(i, text[i], slots[i])) return fail(EncodeStatus::kBadParam, i);
-        } else {
-            EncodeStatus s = resolver.Number(in, i, text[i], slots[i]);
-            if (s != EncodeStatus::kOk) return fail(s, i);
-            if (slots[i].pending) pendingSlot = i;
+            if (!resolver.Register(i, text[i], v[i])) return fail(EncodeStatus::kBadParam, i);
+        } else if (EncodeStatus s = resolver.Number(in, i, text[i], v[i]); s != EncodeStatus::kOk) {
+            return fail(s, i);
         }
     }
-    const std::uint32_t v[3] = {slots[0].value, slots[1].value, slots[2].value};
     const Encoded e = Encode(in, v, ctx.set.necEncoding);
     result.oddLocation = ctx.obj.Location() & 1;
-    if (pendingSlot < 0) {
+    if (resolver.pendingSlot < 0) {
         ctx.obj.Emit(e.bytes, e.length);
         return result;
     }
+    const int pendingSlot = resolver.pendingSlot;
     FieldUse use;
     use.entry = static_cast<std::int16_t>(in.entry - optable.data());
     use.slot = static_cast<std::uint8_t>(pendingSlot);
     for (int i = 0; i < 3; ++i) use.values[i] = v[i];
-    use.target = slots[pendingSlot].target;
+    use.target = resolver.target;
     use.base = CurrentAddress(ctx);
     AddForward(ctx, resolver.pendingExpr, written[pendingSlot], ctx.obj.Reserve(e.bytes, e.length), use);
     return result;
@@ -318,7 +316,6 @@ ExprStatus ReadValue(Context& ctx, std::string_view text, std::int32_t& value) {
 void AddForward(Context& ctx, std::string_view expr, std::string_view operand, std::uint64_t ref,
                 const FieldUse& use) {
     Forward f;
-    f.expr = Substitute(expr, LineEnv(ctx));
     f.operand = operand;
     f.file = ctx.file;
     f.line = ctx.line;
@@ -326,8 +323,25 @@ void AddForward(Context& ctx, std::string_view expr, std::string_view operand, s
     f.ref = ref;
     f.use = use;
     std::vector<std::string> missing;
-    std::int32_t unused = 0;
-    Evaluate(f.expr, LineEnv(ctx), unused, &missing);
+    // The common forms, one undefined name, perhaps inside hi() or lo()
+    // (as the pseudo-instructions write it), wait for that name alone.
+    std::string_view inner = expr;
+    std::uint8_t half = 0;
+    if (expr.size() > 4 && expr.back() == ')' && expr[2] == '(') {
+        if (stricmp(expr.substr(0, 2), "hi") == 0) half = 1;
+        if (stricmp(expr.substr(0, 2), "lo") == 0) half = 2;
+        if (half != 0) inner = expr.substr(3, expr.size() - 4);
+    }
+    const std::string_view name = BareName(inner);
+    if (!name.empty() && !ctx.lstHead.CheckConstant(name)) {
+        f.expr = name;
+        f.use.half = half;
+        missing.emplace_back(name);
+    } else {
+        f.expr = Substitute(expr, LineEnv(ctx));
+        std::int32_t unused = 0;
+        Evaluate(f.expr, LineEnv(ctx), unused, &missing);
+    }
     ctx.forwards.Add(std::move(f), missing);
 }
 
@@ -338,7 +352,8 @@ void ResolveForwards(Context& ctx, std::string_view name, std::string_view value
 
 void FinishForwards(Context& ctx) {
     std::vector<std::string> missing;
-    for (const auto& [id, f] : ctx.forwards.Open()) {
+    for (const Forward& f : ctx.forwards.Open()) {
+        if (f.done) continue;
         missing.clear();
         std::int32_t unused = 0;
         Evaluate(f.expr, LineEnv(ctx), unused, &missing);

@@ -216,6 +216,24 @@ std::string SubstituteAt(std::string_view text, const ExprEnv& env, int depth) {
 
 ExprStatus Evaluate(std::string_view text, const ExprEnv& env, std::int32_t& value,
                     std::vector<std::string>* missing) {
+    // The common cases without a parse: a number or a defined name whose
+    // value is a number, perhaps in parentheses.
+    std::string_view inner = text;
+    while (inner.size() >= 2 && inner.front() == '(' && inner.back() == ')') inner = inner.substr(1, inner.size() - 2);
+    std::uint32_t v = 0;
+    if (!inner.empty() && IsDigit(inner.front()) && WholeNumber(inner, v)) {
+        value = static_cast<std::int32_t>(v);
+        return ExprStatus::kOk;
+    }
+    const std::string_view name = BareName(inner);
+    if (!name.empty()) {
+        auto known = env.names.CheckConstant(name);
+        std::int32_t n = 0;
+        if (known && ScanNumber(*known, n) == Scan::kNumber) {
+            value = n;
+            return ExprStatus::kOk;
+        }
+    }
     Parser p(text, env, 0, missing);
     value = static_cast<std::int32_t>(p.Full());
     return p.Status();
@@ -233,6 +251,14 @@ std::string Bind(std::string_view text, std::string_view name, std::string_view 
             out += run;
         }
     });
+}
+
+std::string_view BareName(std::string_view text) {
+    while (text.size() >= 2 && text.front() == '(' && text.back() == ')') text = text.substr(1, text.size() - 2);
+    if (text.empty() || IsDigit(text.front()) || text == ".") return {};
+    for (char c : text)
+        if (!IsNameChar(c)) return {};
+    return text;
 }
 
 bool HasParen(std::string_view text) { return text.find('(') != std::string_view::npos; }

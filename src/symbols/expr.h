@@ -37,6 +37,10 @@ std::string Substitute(std::string_view text, const ExprEnv& env);
 // Replaces every use of name (letter case ignored) in text by "(value)".
 std::string Bind(std::string_view text, std::string_view name, std::string_view value);
 
+// The name that text is, once balanced outer parentheses are taken off
+// ("(loop)" is loop), or empty when it is anything else.
+std::string_view BareName(std::string_view text);
+
 // True for text that "(...)" and "@" may hold: a token with '(' or a target.
 bool HasParen(std::string_view text);
 

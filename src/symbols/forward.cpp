@@ -2,6 +2,8 @@
 
 #include <algorithm>
 
+#include "text.h"
+
 namespace tarvo {
 namespace {
 
@@ -25,8 +27,8 @@ void Forwards::Wait(std::uint64_t id, Forward& f, const std::vector<std::string>
 
 void Forwards::Add(Forward f, const std::vector<std::string>& missing) {
     const std::uint64_t id = next_++;
-    Forward& added = open_.emplace(id, std::move(f)).first->second;
-    Wait(id, added, missing);
+    open_.push_back(std::move(f));
+    Wait(id, open_.back(), missing);
 }
 
 std::vector<Forward> Forwards::Define(std::string_view name, const ExprEnv& env, std::string_view value) {
@@ -36,21 +38,30 @@ std::vector<Forward> Forwards::Define(std::string_view name, const ExprEnv& env,
     if (it == waiting_.end()) return done;
     const std::vector<std::uint64_t> ids = std::move(it->second);
     waiting_.erase(it);
-    const std::string known = Substitute(value, env);
+    // A number (every label) is its own known text and lacks nothing.
+    std::int32_t n = 0;
+    std::size_t end = 0;
+    const bool number = ScanNumber(value, n, &end) == Scan::kNumber && end == value.size();
+    const std::string known = number ? std::string(value) : Substitute(value, env);
     // The names the value itself still lacks: its users wait for them too.
     std::vector<std::string> missing;
     std::int32_t unused = 0;
-    if (Evaluate(known, env, unused, &missing) != ExprStatus::kUndefined) missing.clear();
+    if (!number && Evaluate(known, env, unused, &missing) != ExprStatus::kUndefined) missing.clear();
     for (std::uint64_t id : ids) {
-        auto use = open_.find(id);
-        if (use == open_.end()) continue;
-        Forward& f = use->second;
+        if (id < first_) continue;
+        Forward& f = open_[static_cast<std::size_t>(id - first_)];
+        if (f.done) continue;
         f.waits.erase(std::find(f.waits.begin(), f.waits.end(), key));
         f.expr = Bind(f.expr, name, known);
         Wait(id, f, missing);
         if (!f.waits.empty()) continue;
         done.push_back(std::move(f));
-        open_.erase(use);
+        f = Forward{};
+        f.done = true;
+    }
+    while (!open_.empty() && open_.front().done) {
+        open_.pop_front();
+        ++first_;
     }
     return done;
 }

@@ -3,7 +3,7 @@
 // names it still lacks.
 #pragma once
 #include <cstdint>
-#include <map>
+#include <deque>
 #include <string>
 #include <string_view>
 #include <unordered_map>
@@ -21,6 +21,7 @@ struct FieldUse {
     std::uint32_t values[3] = {};  // the instruction's other operands
     std::uint32_t base = 0;        // subtracted from the value: the address of an @ target
     bool target = false;           // an @ target: range and alignment are checked
+    std::uint8_t half = 0;         // 1: hi() of the value, 2: lo() (the expression lacks them)
 };
 
 struct Forward {
@@ -32,6 +33,7 @@ struct Forward {
     std::uint64_t ref = 0;  // the object writer's id of the room
     FieldUse use;
     std::vector<std::string> waits;  // folded names it still lacks
+    bool done = false;               // filled: only its place in the order is left
 };
 
 class Forwards {
@@ -45,18 +47,20 @@ public:
     // that waits for it, and returns the uses that now lack nothing.
     std::vector<Forward> Define(std::string_view name, const ExprEnv& env, std::string_view value);
 
-    // The uses still open, in the order they were made.
-    const std::map<std::uint64_t, Forward>& Open() const { return open_; }
+    // The uses, in the order they were made; those done are skipped.
+    const std::deque<Forward>& Open() const { return open_; }
     void Clear() {
         open_.clear();
         waiting_.clear();
+        first_ = next_;
     }
 
 private:
     void Wait(std::uint64_t id, Forward& f, const std::vector<std::string>& names);
 
     std::uint64_t next_ = 0;
-    std::map<std::uint64_t, Forward> open_;
+    std::uint64_t first_ = 0;   // id of open_.front()
+    std::deque<Forward> open_;  // done ones leave from the front only
     std::unordered_map<std::string, std::vector<std::uint64_t>> waiting_;  // folded name: uses
 };
 
