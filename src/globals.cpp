@@ -65,6 +65,17 @@ void Report(Context& ctx, Severity severity, const Where& where, const char* fmt
     }
     std::fputs(text, ctx.out);
     if (severity != Severity::kWarning) ++ctx.nErrors;
+    if (ctx.observer != nullptr) {
+        char prefix[32] = "";
+        if (where.kind == Where::kLine) std::snprintf(prefix, sizeof prefix, msg::kLinePrefix, where.line);
+        if (where.kind == Where::kLocation)
+            std::snprintf(prefix, sizeof prefix, warning ? msg::kWarningPrefix : msg::kErrorPrefix,
+                          static_cast<unsigned>(ctx.obj.Location()));
+        std::string line = prefix;
+        line += text;
+        while (!line.empty() && line.back() == '\n') line.pop_back();
+        ctx.observer->Message(line);
+    }
 
     if (!ctx.set.gnuErrors) return;
     std::string_view body = text;

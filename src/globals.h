@@ -6,6 +6,7 @@
 #include <deque>
 #include <memory>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "object_writer.h"
@@ -42,6 +43,17 @@ struct Settings {
     std::vector<std::string> includeDirs;
 };
 
+// Hears each source line and each message as the pass meets them (the
+// listing; the driver provides it).
+class LineObserver {
+public:
+    virtual ~LineObserver() = default;
+    virtual void Line(std::uint32_t location, int line, bool included, std::string_view text) = 0;
+    virtual void Message(std::string_view text) = 0;
+    // The top file has ended at location; messages after it belong to no line.
+    virtual void End(std::uint32_t location) = 0;
+};
+
 struct Context;
 // Runs one assembly pass over an open source; "inc." nests through it, so
 // the directives need not know the driver.
@@ -58,6 +70,7 @@ struct Context {
     Settings set;
     ObjectWriter obj;          // owns the location counter
     Forwards forwards;         // fields waiting for later definitions
+    LineObserver* observer = nullptr;
     PassFn runPass = nullptr;
     std::vector<FileId> includeChain;  // sources being assembled, outermost first
     FileId objId;                      // the object file, never read as a source

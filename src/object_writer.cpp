@@ -9,8 +9,12 @@ void ObjectWriter::EmitFill(std::uint32_t count, std::uint8_t byte) {
     std::memset(chunk, byte, sizeof chunk);
     while (count > 0) {
         std::uint32_t n = count < sizeof chunk ? count : static_cast<std::uint32_t>(sizeof chunk);
-        if (refs_.empty()) fwrite_unlocked(chunk, 1, n, f_);
-        else held_.insert(held_.end(), chunk, chunk + n);
+        if (refs_.empty()) {
+            fwrite_unlocked(chunk, 1, n, f_);
+            if (sink_ != nullptr) sink_->Final(pc_, chunk, n);
+        } else {
+            held_.insert(held_.end(), chunk, chunk + n);
+        }
         pc_ += n;
         count -= n;
     }
@@ -47,7 +51,10 @@ void ObjectWriter::Release() {
         ++firstRef_;
     }
     const std::size_t upTo = refs_.empty() ? held_.size() - heldStart_ : refs_.front().location - heldBase_;
-    if (upTo > 0) fwrite_unlocked(held_.data() + heldStart_, 1, upTo, f_);
+    if (upTo > 0) {
+        fwrite_unlocked(held_.data() + heldStart_, 1, upTo, f_);
+        if (sink_ != nullptr) sink_->Final(heldBase_, held_.data() + heldStart_, upTo);
+    }
     heldStart_ += upTo;
     heldBase_ += static_cast<std::uint32_t>(upTo);
     if (refs_.empty()) {

@@ -10,12 +10,20 @@
 
 namespace tarvo {
 
+// Hears every byte once it is final, in image order (the listing).
+class ByteSink {
+public:
+    virtual ~ByteSink() = default;
+    virtual void Final(std::uint32_t location, const std::uint8_t* p, std::size_t n) = 0;
+};
+
 class ObjectWriter {
 public:
     using RefId = std::uint64_t;
 
     void Open(std::FILE* f) { f_ = f; }
     std::FILE* file() const { return f_; }
+    void SetSink(ByteSink* sink) { sink_ = sink; }
 
     // The image offset of the next byte; it wraps rather than overflow.
     std::int32_t Location() const { return static_cast<std::int32_t>(pc_); }
@@ -25,6 +33,7 @@ public:
             // Byte by byte through stdio: with -s the bytes share standard
             // output with the messages and must keep their order.
             for (std::size_t i = 0; i < n; ++i) putc_unlocked(p[i], f_);
+            if (sink_ != nullptr) sink_->Final(pc_, p, n);
         } else {
             held_.insert(held_.end(), p, p + n);
         }
@@ -53,6 +62,7 @@ private:
         bool done;
     };
     std::FILE* f_ = nullptr;
+    ByteSink* sink_ = nullptr;
     std::uint32_t pc_ = 0;
     std::uint32_t heldBase_ = 0;       // image offset of held_[heldStart_]
     std::size_t heldStart_ = 0;        // bytes before it are written already

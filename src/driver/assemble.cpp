@@ -85,6 +85,8 @@ int GenerateObj(Context& ctx, std::FILE* src, const char* name) {
         ++nLine;
         ctx.line = nLine;
         ctx.lineAddress = CurrentAddress(ctx);
+        if (ctx.observer != nullptr)
+            ctx.observer->Line(static_cast<std::uint32_t>(ctx.obj.Location()), nLine, !top, line);
         const bool beyond = ctx.set.strict && static_cast<std::uint32_t>(ctx.obj.Location()) > kImageEnd;
         if (CompilerLine(ctx, line)) {
             if (ctx.set.strict && !beyond && static_cast<std::uint32_t>(ctx.obj.Location()) > kImageEnd) {
@@ -110,7 +112,10 @@ int GenerateObj(Context& ctx, std::FILE* src, const char* name) {
         }
     }
     if (reader.Failed()) Report(ctx, Severity::kError, Nowhere(), msg::kCannotRead, name);
-    if (top) FinishForwards(ctx);
+    if (top) {
+        if (ctx.observer != nullptr) ctx.observer->End(static_cast<std::uint32_t>(ctx.obj.Location()));
+        FinishForwards(ctx);
+    }
     if (ctx.passes.back().failed) bResult = 0;
     ctx.passes.pop_back();
     return bResult;

@@ -18,7 +18,11 @@ const char* const kOptionHelp =
     "  --gnu-errors           every error and warning also as FILE:LINE: on standard error\n"
     "  --include-dir=DIR      look for inc. files in DIR too (repeatable)\n"
     "  --define=NAME=VALUE    as df. NAME VALUE before the first line (repeatable)\n"
-    "  --nec-encoding         reti and halt as 0x6400 and 0x6800\n";
+    "  --nec-encoding         reti and halt as 0x6400 and 0x6800\n"
+    "  --listing=FILE         an assembly listing: location, bytes, line, text\n"
+    "  --symbols=FILE         the labels as address-and-name lines, for debuggers\n"
+    "  --deps=FILE            Make rules: the object file depends on every source read\n"
+    "  --deps-target=NAME     the target of those rules (default: the object file)\n";
 
 namespace {
 
@@ -33,6 +37,8 @@ constexpr LongOption kLongOptions[] = {
     {"help", Takes::kNothing},       {"version", Takes::kNothing},    {"classic", Takes::kNothing},
     {"strict", Takes::kNothing},     {"quiet", Takes::kNothing},      {"gnu-errors", Takes::kNothing},
     {"nec-encoding", Takes::kNothing}, {"include-dir", Takes::kValue}, {"define", Takes::kValue},
+    {"listing", Takes::kValue},      {"symbols", Takes::kValue},      {"deps", Takes::kValue},
+    {"deps-target", Takes::kValue},
 };
 
 std::string Format(const char* fmt, const std::string& arg) {
@@ -55,6 +61,10 @@ bool Apply(std::string_view name, const std::string& value, Options& o, std::str
     else if (name == "gnu-errors") s.gnuErrors = true;
     else if (name == "nec-encoding") s.necEncoding = true;
     else if (name == "include-dir") s.includeDirs.push_back(value);
+    else if (name == "listing") o.listing = value;
+    else if (name == "symbols") o.symbols = value;
+    else if (name == "deps") o.deps = value;
+    else if (name == "deps-target") o.depsTarget = value;
     else if (name == "define") {
         const std::size_t eq = value.find('=');
         if (eq == std::string::npos) {

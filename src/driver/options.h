@@ -12,6 +12,7 @@ struct Options {
     std::vector<std::string> args;  // what the classic rules read, from argv[1] on
     Settings settings;
     std::vector<std::pair<std::string, std::string>> defines;  // --define, in order
+    std::string listing, symbols, deps, depsTarget;  // output files; empty: none
     bool help = false;
     bool version = false;
 };

@@ -1,6 +1,7 @@
 #include "driver/run.h"
 
 #include <cstdio>
+#include <memory>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -9,6 +10,7 @@
 #include "disasm/dissasm.h"
 #include "driver/assemble.h"
 #include "driver/options.h"
+#include "driver/outputs.h"
 #include "messages.h"
 #include "text.h"
 
@@ -33,6 +35,15 @@ bool WriteFailed(Context& ctx, std::FILE* f, const char* name) {
     return failed;
 }
 
+// An output named on the command line; one that cannot be opened is
+// reported like a write error and left out.
+FilePtr OpenOutput(Context& ctx, const std::string& path) {
+    if (path.empty()) return nullptr;
+    FilePtr f(std::fopen(path.c_str(), "w"));
+    if (!f) Report(ctx, Severity::kError, Nowhere(), msg::kCannotWrite, path.c_str());
+    return f;
+}
+
 int Assemble(Context& ctx, const Options& o, FilePtr src, const std::string& srcPath, FilePtr obj,
              const std::string& objName) {
     std::vector<char> objBuffer;
@@ -47,10 +58,33 @@ int Assemble(Context& ctx, const Options& o, FilePtr src, const std::string& src
     ctx.runPass = GenerateObj;
     ctx.obj.Open(obj.get());
     ctx.files.push_back(srcPath);
+    FilePtr listingFile = OpenOutput(ctx, o.listing);
+    FilePtr symbolFile = OpenOutput(ctx, o.symbols);
+    FilePtr depsFile = OpenOutput(ctx, o.deps);
+    std::unique_ptr<Listing> listing;
+    if (listingFile) {
+        listing = std::make_unique<Listing>(listingFile.get());
+        ctx.observer = listing.get();
+        ctx.obj.SetSink(listing.get());
+    }
     for (const auto& [name, value] : o.defines) CompilerLine(ctx, "df. " + name + " " + value);
 
     int result = GenerateObj(ctx, src.get(), srcPath.c_str());
     WriteFailed(ctx, obj.get(), objName.c_str());
+    if (listing) {
+        listing->Finish(ctx.lstHead);
+        ctx.observer = nullptr;
+        WriteFailed(ctx, listingFile.get(), o.listing.c_str());
+    }
+    if (symbolFile) {
+        WriteSymbolFile(ctx.lstHead, symbolFile.get());
+        WriteFailed(ctx, symbolFile.get(), o.symbols.c_str());
+    }
+    if (depsFile) {
+        const std::string& target = !o.depsTarget.empty() ? o.depsTarget : obj.get() != stdout ? objName : srcPath;
+        WriteDependencies(ctx.files, target, depsFile.get());
+        WriteFailed(ctx, depsFile.get(), o.deps.c_str());
+    }
     Say(ctx, "%s", result ? msg::kPassObj : msg::kPassFail);
     if (ctx.nErrors == 0) Say(ctx, "%s", msg::kPassClean);
     Say(ctx, msg::kReport, srcPath.c_str(), ctx.nErrors, std::ftell(obj.get()));

@@ -3,6 +3,8 @@
 //   expected.out  standard output, byte for byte
 //   expected.hex  the bytes of output.obj (or of the file named in objfile)
 //   expected.asm  output.asm, byte for byte
+//   expected.lst, expected.sym, expected.d
+//                 the files out.lst, out.sym and out.d (--listing, --symbols, --deps)
 //   expected.err  standard error, byte for byte (default: empty)
 //   absent        names of files that must not exist after the run
 //   status        the exit status (default 0)
@@ -83,6 +85,52 @@ TEST_P(GoldenTest, MatchesExpectedFiles) {
         EXPECT_EQ(scratch.Read(obj), HexToBytes(ReadFile(dir / "expected.hex")));
     }
     if (fs::exists(dir / "expected.asm")) EXPECT_EQ(scratch.Read("output.asm"), ReadFile(dir / "expected.asm"));
+    for (const char* ext : {"lst", "sym", "d"}) {
+        const fs::path expected = dir / (std::string("expected.") + ext);
+        if (fs::exists(expected)) EXPECT_EQ(scratch.Read(std::string("out.") + ext), ReadFile(expected)) << ext;
+    }
+}
+
+// Every assembly case again with a listing: each byte the listing shows is
+// the object file's byte at that location.
+TEST(ListingTest, BytesEqualTheObjectFileInEveryCase) {
+    int checked = 0;
+    for (const std::string& name : CaseNames()) {
+        if (name.ends_with(kClassicSuffix)) continue;
+        const fs::path dir = fs::path(TARVO_CASES) / name;
+        std::vector<std::string> args{"in.s"};
+        if (fs::exists(dir / "args")) {
+            args.clear();
+            std::istringstream in(ReadFile(dir / "args"));
+            for (std::string a; in >> a;) args.push_back(a);
+        }
+        const bool disasmOrStdout = std::any_of(args.begin(), args.end(), [](const std::string& a) {
+            return a.size() == 2 && (a[1] == 'd' || a[1] == 's');
+        });
+        if (disasmOrStdout || fs::exists(dir / "absent")) continue;
+        ScratchDir scratch;
+        for (const auto& entry : fs::recursive_directory_iterator(dir)) {
+            if (!entry.is_regular_file()) continue;
+            const std::string rel = fs::relative(entry.path(), dir).string();
+            if (rel.ends_with(".hex")) scratch.Write(rel.substr(0, rel.size() - 4), HexToBytes(ReadFile(entry.path())));
+            else scratch.Write(rel, ReadFile(entry.path()));
+        }
+        args.push_back("--listing=check.lst");
+        RunTool(scratch.path(), args);
+        const std::string obj = scratch.Read(fs::exists(dir / "objfile") ? Trimmed(ReadFile(dir / "objfile")) : "output.obj");
+        std::istringstream listing(scratch.Read("check.lst"));
+        for (std::string line; std::getline(listing, line) && line != "; symbols";) {
+            if (line.empty() || line[0] == ';' || line.find(" more bytes") != std::string::npos) continue;
+            std::size_t at = std::stoul(line.substr(0, 8), nullptr, 16);
+            // The bytes stand between the location and the line number: pairs of hex digits.
+            std::istringstream bytes(line.substr(10, 23));
+            for (std::string b; bytes >> b; ++at, ++checked) {
+                ASSERT_LT(at, obj.size()) << name << ": " << line;
+                EXPECT_EQ(static_cast<unsigned char>(obj[at]), std::stoul(b, nullptr, 16)) << name << ": " << line;
+            }
+        }
+    }
+    EXPECT_GT(checked, 500);
 }
 
 INSTANTIATE_TEST_SUITE_P(Cases, GoldenTest, testing::ValuesIn(CaseNames()),

@@ -1,0 +1,2 @@
+game.vb: in.s my\ lib$$.s
+my\ lib$$.s:

@@ -1,0 +1,2 @@
+inc. "my lib$.s"
+inc. "my lib$.s"

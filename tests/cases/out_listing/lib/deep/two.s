@@ -1,0 +1,2 @@
+lb. print
+        dw. (done)

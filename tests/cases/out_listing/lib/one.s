@@ -1,0 +1,2 @@
+        dh. 0x1234
+        inc. "lib/deep/two.s"
