@@ -37,19 +37,24 @@ peak_kib() { /usr/bin/time -v "$@" 2>&1 >/dev/null | awk -F: '/Maximum resident/
 
 cd "$data"
 printf '%-13s %10s %14s %9s %10s %10s %9s\n' workload seconds "items/s" "MB/s" "peak MiB" "wc -l s" "x wc -l"
-rows=(plain symbols labels image)
+rows=(plain symbols labels image out:plain out:symbols)
 [ -n "${BASELINE:-}" ] && rows+=(base:plain base:symbols)
 for w in "${rows[@]}"; do
     bin=$tarvo
-    case $w in base:*) bin=$BASELINE; w=${w#base:} ;; esac
+    extra=()
+    label=$w
+    case $w in
+        base:*) bin=$BASELINE; w=${w#base:} ;;
+        out:*) w=${w#out:}; extra=(--listing="$w.lst" --symbols="$w.sym" --deps="$w.d") ;;
+    esac
     if [ "$w" = image ]; then
         input=image.bin; cmd=("$bin" image.bin -d 0 16777216)
         items=$("$bin" image.bin -d 0 16777216 >/dev/null; grep -c '' output.asm)
     else
-        input=$w.s; cmd=("$bin" "$w.s" -o "$w.obj")
+        input=$w.s; cmd=("$bin" "$w.s" -o "$w.obj" "${extra[@]}")
         items=$(wc -l < "$input")
     fi
-    [ "$bin" = "$tarvo" ] || w="base:$w"
+    w=$label
     t=$(median "${cmd[@]}")
     twc=$(median wc -l "$input")
     kib=$(peak_kib "${cmd[@]}")
@@ -57,4 +62,4 @@ for w in "${rows[@]}"; do
     awk -v w="$w" -v t="$t" -v n="$items" -v b="$bytes" -v k="$kib" -v twc="$twc" 'BEGIN {
         printf "%-13s %10.4f %14.0f %9.1f %10.1f %10.4f %9.1f\n", w, t, n / t, b / t / 1e6, k / 1024, twc, t / twc }'
 done
-echo "(image: items are listed instructions; nproc $(nproc))"
+echo "(image: items are listed instructions; out: with --listing, --symbols and --deps; nproc $(nproc))"

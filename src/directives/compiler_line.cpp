@@ -1,7 +1,7 @@
 #include "directives/compiler_line.h"
 
 #include <array>
-#include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -270,20 +270,20 @@ ExprStatus ValueOf(Context& ctx, std::string_view text, std::int32_t& v) {
 
 // The target that follows ".jump" or ".call": a name whose value is a
 // number (a number written directly is not accepted), or an expression.
-bool JumpTarget(Context& ctx, std::string_view& rest, std::unique_ptr<PairText>& target) {
+bool JumpTarget(Context& ctx, std::string_view& rest, std::optional<PairText>& target) {
     std::string_view name = NextOperand(rest);
     if (name.empty()) return false;
     std::int32_t v = 0;
     ExprStatus status = ExprStatus::kMalformed;
     if (auto value = ctx.lstHead.CheckConstant(name)) status = ValueOf(ctx, *value, v);
     else if (!ctx.set.classic && HasParen(name)) status = ReadValue(ctx, name, v);
-    if (status == ExprStatus::kOk) target = std::make_unique<PairText>(static_cast<std::uint32_t>(v));
-    else if (status == ExprStatus::kUndefined) target = std::make_unique<PairText>(name);
-    return target != nullptr;
+    if (status == ExprStatus::kOk) target.emplace(static_cast<std::uint32_t>(v));
+    else if (status == ExprStatus::kUndefined) target.emplace(name);
+    return target.has_value();
 }
 
 void Jump(Context& ctx, std::string_view rest) {
-    std::unique_ptr<PairText> target;
+    std::optional<PairText> target;
     if (!JumpTarget(ctx, rest, target)) {
         Report(ctx, Severity::kError, AtLocation(ctx), msg::kJumpNoLabel);
         return;
@@ -292,7 +292,7 @@ void Jump(Context& ctx, std::string_view rest) {
 }
 
 void Call(Context& ctx, std::string_view rest) {
-    std::unique_ptr<PairText> target;
+    std::optional<PairText> target;
     if (!JumpTarget(ctx, rest, target)) {
         Report(ctx, Severity::kError, AtLocation(ctx), msg::kCallNoLabel);
         return;

@@ -1,95 +1,166 @@
 #include "driver/outputs.h"
 
 #include <algorithm>
+#include <cstring>
 
 #include "text.h"
 
 namespace tarvo {
 
+// Lines are formed by hand into one buffer: printf per line would cost more
+// than assembling it.
 void Listing::Line(std::uint32_t location, int line, bool included, std::string_view text) {
-    if (!lines_.empty() && !lines_.back().closed) {
-        lines_.back().end = location;
-        lines_.back().closed = true;
-    }
-    Record r;
-    r.start = r.end = location;
-    r.line = line;
-    r.included = included;
-    r.text = text;
-    lines_.push_back(std::move(r));
-    if (released_ < location && lines_.size() == 1) released_ = location;
-    Print();
+    Close(location);
+    current_.start = current_.end = location;
+    current_.line = line;
+    current_.included = included;
+    current_.text.assign(text.data(), text.size());
+    current_.count = 0;
+    current_.messages.clear();
+    open_ = true;
+}
+
+void Listing::Close(std::uint32_t location) {
+    if (!open_) return;
+    open_ = false;
+    current_.end = location;
+    if (waiting_.empty() && released_ >= location) Print(current_);
+    else waiting_.push_back(std::move(current_));
 }
 
 void Listing::Message(std::string_view text) {
-    if (ended_ || lines_.empty()) trailing_.emplace_back(text);
-    else lines_.back().messages.emplace_back(text);
+    if (ended_ || !open_) trailing_.emplace_back(text);
+    else current_.messages.emplace_back(text);
+}
+
+void Listing::Give(Record& r, std::uint32_t at, const std::uint8_t* p, std::size_t n) {
+    for (std::size_t k = 0; k < n && r.count + k < kShown; ++k) r.bytes[r.count + k] = p[k];
+    r.count += n;
+    (void)at;
 }
 
 void Listing::Final(std::uint32_t location, const std::uint8_t* p, std::size_t n) {
-    // Records are contiguous and in image order: each byte belongs to the
-    // last record that starts at or below it.
+    // Lines are contiguous and in image order: each byte belongs to the last
+    // line that starts at or below it.
     std::size_t i = 0;
-    while (i < n && !lines_.empty()) {
+    for (std::size_t w = 0; w < waiting_.size() && i < n; ++w) {
         const std::uint32_t at = location + static_cast<std::uint32_t>(i);
-        while (cursor_ + 1 < lines_.size() && lines_[cursor_ + 1].start <= at) ++cursor_;
-        Record& r = lines_[cursor_];
-        std::size_t take = n - i;
-        if (cursor_ + 1 < lines_.size()) take = std::min<std::size_t>(take, lines_[cursor_ + 1].start - at);
-        for (std::size_t k = 0; k < take && r.count + k < kShown; ++k) r.bytes[r.count + k] = p[i + k];
-        r.count += take;
+        Record& r = waiting_[w];
+        if (at >= r.end) continue;
+        const std::size_t take = std::min<std::size_t>(n - i, r.end - at);
+        Give(r, at, p + i, take);
         i += take;
     }
+    if (i < n && open_) Give(current_, location + static_cast<std::uint32_t>(i), p + i, n - i);
     released_ = location + static_cast<std::uint32_t>(n);
-    Print();
+    PrintReady();
 }
 
 void Listing::End(std::uint32_t location) {
-    if (!lines_.empty() && !lines_.back().closed) {
-        lines_.back().end = location;
-        lines_.back().closed = true;
-    }
+    Close(location);
     ended_ = true;
-    Print();
 }
 
-void Listing::Print() {
-    while (!lines_.empty() && lines_.front().closed && released_ >= lines_.front().end) {
-        PrintRecord(lines_.front());
-        lines_.pop_front();
-        if (cursor_ > 0) --cursor_;
+void Listing::PrintReady() {
+    while (!waiting_.empty() && released_ >= waiting_.front().end) {
+        Print(waiting_.front());
+        waiting_.pop_front();
     }
 }
 
-void Listing::PrintRecord(const Record& r) {
-    auto hex = [&r](std::size_t from, std::size_t to) {
-        std::string s;
-        for (std::size_t k = from; k < to; ++k) {
-            char b[4];
-            std::snprintf(b, sizeof b, k == from ? "%02x" : " %02x", r.bytes[k]);
-            s += b;
-        }
-        return s;
-    };
+void Listing::Room(std::size_t n) {
+    if (used_ + n > sizeof buf_) Flush();
+}
+
+void Listing::Put(std::string_view text) {
+    if (text.size() > sizeof buf_ / 2) {  // a huge line goes out as it is
+        Flush();
+        std::fwrite(text.data(), 1, text.size(), f_);
+        return;
+    }
+    Room(text.size());
+    std::memcpy(buf_ + used_, text.data(), text.size());
+    used_ += text.size();
+}
+
+void Listing::Hex(std::uint32_t v, int digits) {
+    static constexpr char kHex[] = "0123456789abcdef";
+    for (int i = digits - 1; i >= 0; --i) buf_[used_++] = kHex[(v >> (4 * i)) & 0xF];
+}
+
+void Listing::Print(const Record& r) {
     const std::size_t shown = static_cast<std::size_t>(std::min<std::uint64_t>(r.count, kShown));
-    std::fprintf(f_, "%08x  %-23s  %5d%c %s\n", static_cast<unsigned>(r.start), hex(0, std::min<std::size_t>(shown, 8)).c_str(),
-                 r.line, r.included ? '+' : ' ', r.text.c_str());
-    for (std::size_t k = 8; k < shown; k += 8)
-        std::fprintf(f_, "%08x  %s\n", static_cast<unsigned>(r.start + k), hex(k, std::min(shown, k + 8)).c_str());
-    if (r.count > kShown)
-        std::fprintf(f_, "%08x  ... %llu more bytes\n", static_cast<unsigned>(r.start + kShown),
-                     static_cast<unsigned long long>(r.count - kShown));
-    for (const std::string& m : r.messages) std::fprintf(f_, "; %s\n", m.c_str());
+    // Every piece but the text and the messages fits in this much.
+    Room(64 + 40 * 8);
+    auto bytes = [this, &r](std::size_t from, std::size_t to) {
+        for (std::size_t k = from; k < to; ++k) {
+            if (k != from) buf_[used_++] = ' ';
+            Hex(r.bytes[k], 2);
+        }
+    };
+    // "%08x  %-23s  %5d%c %s"
+    Hex(r.start, 8);
+    buf_[used_++] = ' ';
+    buf_[used_++] = ' ';
+    const std::size_t first = std::min<std::size_t>(shown, 8);
+    bytes(0, first);
+    const std::size_t pad = (first == 0 ? 23 : 23 - (first * 3 - 1)) + 2;
+    std::memset(buf_ + used_, ' ', pad);
+    used_ += pad;
+    char digits[12];
+    int k = 0;
+    auto line = static_cast<unsigned>(r.line);
+    do {
+        digits[k++] = static_cast<char>('0' + line % 10);
+        line /= 10;
+    } while (line != 0);
+    for (int i = k; i < 5; ++i) buf_[used_++] = ' ';
+    while (k > 0) buf_[used_++] = digits[--k];
+    buf_[used_++] = r.included ? '+' : ' ';
+    buf_[used_++] = ' ';
+    Put(r.text);
+    Put("\n");
+    Room(40 * 8);  // the continuation lines
+    for (std::size_t at = 8; at < shown; at += 8) {
+        Hex(r.start + static_cast<std::uint32_t>(at), 8);
+        buf_[used_++] = ' ';
+        buf_[used_++] = ' ';
+        bytes(at, std::min(shown, at + 8));
+        buf_[used_++] = '\n';
+    }
+    if (r.count > kShown) {
+        Hex(r.start + static_cast<std::uint32_t>(kShown), 8);
+        Put("  ... " + std::to_string(r.count - kShown) + " more bytes\n");
+    }
+    for (const std::string& m : r.messages) {
+        Put("; ");
+        Put(m);
+        Put("\n");
+    }
+}
+
+void Listing::Flush() {
+    if (used_ > 0) std::fwrite(buf_, 1, used_, f_);
+    used_ = 0;
 }
 
 void Listing::Finish(const SymbolList& names) {
-    for (Record& r : lines_) r.closed = true;
+    Close(released_);
     released_ = ~0u;
-    Print();
-    for (const std::string& m : trailing_) std::fprintf(f_, "; %s\n", m.c_str());
-    std::fputs("; symbols\n", f_);
-    for (std::size_t i = 0; i < names.size(); ++i)
-        std::fprintf(f_, "%s = %s\n", names[i].szName.c_str(), names[i].szValue.c_str());
+    PrintReady();
+    for (const std::string& m : trailing_) {
+        Put("; ");
+        Put(m);
+        Put("\n");
+    }
+    Put("; symbols\n");
+    for (std::size_t i = 0; i < names.size(); ++i) {
+        Put(names[i].szName);
+        Put(" = ");
+        Put(names[i].szValue);
+        Put("\n");
+    }
+    Flush();
 }
 
 void WriteSymbolFile(const SymbolList& names, std::FILE* f) {

@@ -19,12 +19,11 @@ namespace tarvo {
 class Listing final : public ByteSink, public LineObserver {
 public:
     explicit Listing(std::FILE* f) : f_(f) {}
+    ~Listing() override { Flush(); }
 
     void Line(std::uint32_t location, int line, bool included, std::string_view text) override;
     void Message(std::string_view text) override;
     void Final(std::uint32_t location, const std::uint8_t* p, std::size_t n) override;
-
-    // The last line ends at location; later messages are the run's own.
     void End(std::uint32_t location) override;
     // Prints what is left (all bytes are final by now) and the symbol table.
     void Finish(const SymbolList& names);
@@ -33,7 +32,6 @@ private:
     static constexpr std::size_t kShown = 64;
     struct Record {
         std::uint32_t start = 0, end = 0;
-        bool closed = false;  // the next line has begun: end is known
         int line = 0;
         bool included = false;
         std::string text;
@@ -41,15 +39,24 @@ private:
         std::uint64_t count = 0;  // bytes of the line, shown or not
         std::vector<std::string> messages;
     };
-    void Print();
-    void PrintRecord(const Record& r);
+    void Close(std::uint32_t location);
+    void Give(Record& r, std::uint32_t at, const std::uint8_t* p, std::size_t n);
+    void PrintReady();
+    void Print(const Record& r);
+    void Room(std::size_t n);
+    void Put(std::string_view text);
+    void Hex(std::uint32_t v, int digits);
+    void Flush();
 
     std::FILE* f_;
-    std::deque<Record> lines_;
-    std::size_t cursor_ = 0;         // the record the next final byte belongs to
+    Record current_;                 // the line being assembled
+    bool open_ = false;              // current_ holds a line
+    bool ended_ = false;
+    std::deque<Record> waiting_;     // closed lines whose bytes are still held
     std::uint32_t released_ = 0;     // every byte below this is final
     std::vector<std::string> trailing_;  // messages after the last line
-    bool ended_ = false;
+    char buf_[1 << 16];              // formatted text not yet written
+    std::size_t used_ = 0;
 };
 
 // "%08X %s" per label, sorted by value, equal values in definition order.

@@ -352,8 +352,9 @@ void ResolveForwards(Context& ctx, std::string_view name, std::string_view value
 
 void FinishForwards(Context& ctx) {
     std::vector<std::string> missing;
-    for (const Forward& f : ctx.forwards.Open()) {
-        if (f.done) continue;
+    for (const auto& open : ctx.forwards.Open()) {
+        if (!open) continue;
+        const Forward& f = *open;
         missing.clear();
         std::int32_t unused = 0;
         Evaluate(f.expr, LineEnv(ctx), unused, &missing);

@@ -27,8 +27,8 @@ void Forwards::Wait(std::uint64_t id, Forward& f, const std::vector<std::string>
 
 void Forwards::Add(Forward f, const std::vector<std::string>& missing) {
     const std::uint64_t id = next_++;
-    open_.push_back(std::move(f));
-    Wait(id, open_.back(), missing);
+    open_.push_back(std::make_unique<Forward>(std::move(f)));
+    Wait(id, *open_.back(), missing);
 }
 
 std::vector<Forward> Forwards::Define(std::string_view name, const ExprEnv& env, std::string_view value) {
@@ -48,18 +48,16 @@ std::vector<Forward> Forwards::Define(std::string_view name, const ExprEnv& env,
     std::int32_t unused = 0;
     if (!number && Evaluate(known, env, unused, &missing) != ExprStatus::kUndefined) missing.clear();
     for (std::uint64_t id : ids) {
-        if (id < first_) continue;
-        Forward& f = open_[static_cast<std::size_t>(id - first_)];
-        if (f.done) continue;
+        if (id < first_ || !open_[static_cast<std::size_t>(id - first_)]) continue;
+        Forward& f = *open_[static_cast<std::size_t>(id - first_)];
         f.waits.erase(std::find(f.waits.begin(), f.waits.end(), key));
         f.expr = Bind(f.expr, name, known);
         Wait(id, f, missing);
         if (!f.waits.empty()) continue;
         done.push_back(std::move(f));
-        f = Forward{};
-        f.done = true;
+        open_[static_cast<std::size_t>(id - first_)].reset();
     }
-    while (!open_.empty() && open_.front().done) {
+    while (!open_.empty() && !open_.front()) {
         open_.pop_front();
         ++first_;
     }

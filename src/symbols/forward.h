@@ -4,6 +4,7 @@
 #pragma once
 #include <cstdint>
 #include <deque>
+#include <memory>
 #include <string>
 #include <string_view>
 #include <unordered_map>
@@ -33,7 +34,6 @@ struct Forward {
     std::uint64_t ref = 0;  // the object writer's id of the room
     FieldUse use;
     std::vector<std::string> waits;  // folded names it still lacks
-    bool done = false;               // filled: only its place in the order is left
 };
 
 class Forwards {
@@ -47,8 +47,8 @@ public:
     // that waits for it, and returns the uses that now lack nothing.
     std::vector<Forward> Define(std::string_view name, const ExprEnv& env, std::string_view value);
 
-    // The uses, in the order they were made; those done are skipped.
-    const std::deque<Forward>& Open() const { return open_; }
+    // The uses, in the order they were made; those done are null.
+    const std::deque<std::unique_ptr<Forward>>& Open() const { return open_; }
     void Clear() {
         open_.clear();
         waiting_.clear();
@@ -60,7 +60,9 @@ private:
 
     std::uint64_t next_ = 0;
     std::uint64_t first_ = 0;   // id of open_.front()
-    std::deque<Forward> open_;  // done ones leave from the front only
+    // Done ones leave from the front only; until then a null marks them,
+    // so a use that waits long keeps no more than a pointer per later use.
+    std::deque<std::unique_ptr<Forward>> open_;
     std::unordered_map<std::string, std::vector<std::uint64_t>> waiting_;  // folded name: uses
 };
 
