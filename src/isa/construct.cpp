@@ -25,11 +25,14 @@ ExprEnv LineEnv(const Context& ctx) { return {ctx.lstHead, ctx.lineAddress}; }
 
 bool SystemRegisterSlot(std::uint64_t key, int slot) { return slot == 0 && (key == kLdsr || key == kStsr); }
 
-// sysregSlot: the operand may name a system register (extensions).
-inline Kind KindOf(bool sysregSlot, std::string_view text) {
+// ext: extensions are on; sysregSlot: the operand may name a system register.
+inline Kind KindOf(bool ext, bool sysregSlot, std::string_view text) {
     if (text.empty()) return kAbsent;
     if (text.front() == '$') return kRegister;
-    return sysregSlot && FindNamed(kSystemRegisters, text) >= 0 ? kRegister : kNumber;
+    // Numbers begin with a digit or a sign: they skip the name tables.
+    if (!ext || (text.front() >= '0' && text.front() <= '9') || text.front() == '-') return kNumber;
+    if (sysregSlot && SystemRegister(text) >= 0) return kRegister;
+    return GnuRegister(text) >= 0 ? kRegister : kNumber;
 }
 
 class Resolver {
@@ -48,9 +51,11 @@ public:
             }
             return true;
         }
-        const int sr = ctx_.set.classic || !SystemRegisterSlot(key_, slot) ? -1 : FindNamed(kSystemRegisters, text);
-        out = static_cast<std::uint32_t>(sr);
-        return sr >= 0;
+        if (ctx_.set.classic) return false;
+        const int sr = SystemRegisterSlot(key_, slot) ? SystemRegister(text) : -1;
+        const int r = sr >= 0 ? sr : GnuRegister(text);
+        out = static_cast<std::uint32_t>(r);
+        return r >= 0;
     }
 
     EncodeStatus Number(const Instr& in, int slot, std::string_view text, std::uint32_t& out) {
@@ -233,7 +238,7 @@ LineResult Construct(Context& ctx, const Tokens& tokens) {
     const std::uint64_t key = PackName(tokens.szOpcode);
     // "ldsr $6, psw" as GNU writes it: the system register may come second.
     if ((key == kLdsr || key == kStsr) && !ctx.set.classic && text[2].empty() && !text[1].empty() &&
-        text[1].front() != '$' && FindNamed(kSystemRegisters, text[1]) >= 0) {
+        text[1].front() != '$' && SystemRegister(text[1]) >= 0) {
         std::swap(text[0], text[1]);
         std::swap(written[0], written[1]);
     }
@@ -243,8 +248,9 @@ LineResult Construct(Context& ctx, const Tokens& tokens) {
         return result;
     };
     std::uint16_t mask = 0;
-    const bool sysreg = !ctx.set.classic && SystemRegisterSlot(key, 0);
-    switch (Shape(KindOf(sysreg, text[0]), KindOf(false, text[1]), KindOf(false, text[2]))) {
+    const bool ext = !ctx.set.classic;
+    const bool sysreg = ext && SystemRegisterSlot(key, 0);
+    switch (Shape(KindOf(ext, sysreg, text[0]), KindOf(ext, false, text[1]), KindOf(ext, false, text[2]))) {
         case Shape(kRegister, kRegister, kAbsent): mask = FMT_REGREG | FMT_FPP; break;
         case Shape(kNumber, kRegister, kAbsent): mask = FMT_IMMREG; break;
         case Shape(kNumber, kAbsent, kAbsent): mask = FMT_BCOND | FMT_JUMP26 | FMT_SPECIAL; break;

@@ -253,6 +253,11 @@ inline constexpr std::array<NamedNumber, 22> kConditions{{
     {"gt", 15},
 }};
 
+// GNU as's register names (extensions): r0-r31 and these.
+inline constexpr std::array<NamedNumber, 6> kRegisterNames{{
+    {"zero", 0}, {"fp", 2}, {"sp", 3}, {"gp", 4}, {"tp", 5}, {"lp", 31},
+}};
+
 template <std::size_t N>
 constexpr int FindNamed(const std::array<NamedNumber, N>& table, std::string_view name) {
     const std::uint64_t key = PackName(name);
@@ -261,5 +266,33 @@ constexpr int FindNamed(const std::array<NamedNumber, N>& table, std::string_vie
     return -1;
 }
 static_assert(FindNamed(kSystemRegisters, "PSW") == 5 && FindNamed(kConditions, "gt") == 15);
+
+// prefix followed by a decimal number 0-31 ("r12", "sr5"), letter case
+// ignored; -1 for anything else.
+constexpr int PrefixedNumber(std::string_view text, std::string_view prefix) {
+    if (text.size() <= prefix.size() || text.size() > prefix.size() + 2) return -1;
+    for (std::size_t i = 0; i < prefix.size(); ++i)
+        if ((text[i] | 0x20) != prefix[i]) return -1;
+    int n = 0;
+    for (std::size_t i = prefix.size(); i < text.size(); ++i) {
+        if (text[i] < '0' || text[i] > '9') return -1;
+        n = n * 10 + (text[i] - '0');
+    }
+    // "r01" is not a register name: one spelling per register.
+    if (text.size() == prefix.size() + 2 && text[prefix.size()] == '0') return -1;
+    return n <= 31 ? n : -1;
+}
+// A general register by its GNU name, or -1.
+constexpr int GnuRegister(std::string_view text) {
+    const int r = PrefixedNumber(text, "r");
+    return r >= 0 ? r : FindNamed(kRegisterNames, text);
+}
+// A system register by name or as sr0-sr31, or -1.
+constexpr int SystemRegister(std::string_view text) {
+    const int r = PrefixedNumber(text, "sr");
+    return r >= 0 ? r : FindNamed(kSystemRegisters, text);
+}
+static_assert(GnuRegister("R31") == 31 && GnuRegister("r32") == -1 && GnuRegister("lp") == 31);
+static_assert(SystemRegister("sr24") == 24 && SystemRegister("psw") == 5 && SystemRegister("r5") == -1);
 
 }  // namespace tarvo

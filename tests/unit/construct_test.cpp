@@ -17,9 +17,11 @@ struct Encoded {
     std::int32_t nPC;
 };
 
-// One instruction line through FilterCommand and Construct, with names defined first.
+// One instruction line through FilterCommand and Construct, with names
+// defined first, in the classic language these rows describe.
 Encoded EncodeLine(const std::string& line, const std::vector<std::pair<std::string, std::string>>& names = {}) {
     Context ctx;
+    ctx.set.classic = true;
     for (const auto& [name, value] : names) ctx.lstHead.InsertConstant({name, value});
     test::MemOut obj;
     ctx.obj.Open(obj.get());
