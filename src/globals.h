@@ -64,6 +64,7 @@ struct Context {
     std::int32_t nBytes = 0;   // byte count of a listing
     std::int32_t nErrors = 0;  // every reported error adds one
     SymbolList lstHead;
+    LocalLabels locals;        // "N:" labels, beside the names
     std::string szBuffer;      // the current line when it spans the reader's blocks
     std::FILE* out = stdout;   // every message goes here, in production order
     std::FILE* err = stderr;   // --gnu-errors lines

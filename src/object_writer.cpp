@@ -1,14 +1,19 @@
 #include "object_writer.h"
 
+#include <algorithm>
 #include <cstring>
 
 namespace tarvo {
 
-void ObjectWriter::EmitFill(std::uint32_t count, std::uint8_t byte) {
+void ObjectWriter::EmitFill(std::uint32_t count, std::uint8_t byte) { EmitRepeat(count, &byte, 1); }
+
+void ObjectWriter::EmitRepeat(std::uint32_t items, const std::uint8_t* item, std::size_t size) {
     std::uint8_t chunk[4096];
-    std::memset(chunk, byte, sizeof chunk);
-    while (count > 0) {
-        std::uint32_t n = count < sizeof chunk ? count : static_cast<std::uint32_t>(sizeof chunk);
+    // The chunk is a multiple of every item size, so each begins with a whole item.
+    for (std::size_t i = 0; i < sizeof chunk; ++i) chunk[i] = item[i % size];
+    std::uint64_t total = std::uint64_t{items} * size;
+    while (total > 0) {
+        const auto n = static_cast<std::uint32_t>(std::min<std::uint64_t>(total, sizeof chunk));
         if (refs_.empty()) {
             fwrite_unlocked(chunk, 1, n, f_);
             if (sink_ != nullptr) sink_->Final(pc_, chunk, n);
@@ -16,7 +21,7 @@ void ObjectWriter::EmitFill(std::uint32_t count, std::uint8_t byte) {
             held_.insert(held_.end(), chunk, chunk + n);
         }
         pc_ += n;
-        count -= n;
+        total -= n;
     }
 }
 

@@ -28,6 +28,17 @@ public:
     // The image offset of the next byte; it wraps rather than overflow.
     std::int32_t Location() const { return static_cast<std::int32_t>(pc_); }
 
+    // The address of the next byte as the running code sees it: the image
+    // base with the location, or, after SetBase, that address plus the
+    // bytes written since. Labels, '.', @ targets and link addresses use it.
+    std::uint32_t Address() const { return based_ ? baseAddress_ + (pc_ - baseLocation_) : pc_ | 0x07000000u; }
+    bool Based() const { return based_; }
+    void SetBase(std::uint32_t address) {
+        based_ = true;
+        baseAddress_ = address;
+        baseLocation_ = pc_;
+    }
+
     void Emit(const std::uint8_t* p, std::size_t n) {
         if (refs_.empty()) {
             // Byte by byte through stdio: with -s the bytes share standard
@@ -40,6 +51,8 @@ public:
         pc_ += static_cast<std::uint32_t>(n);
     }
     void EmitFill(std::uint32_t count, std::uint8_t byte);
+    // count items of size bytes each (size divides 4096).
+    void EmitRepeat(std::uint32_t count, const std::uint8_t* item, std::size_t size);
 
     // Writes provisional bytes whose final values come with Patch; until
     // then they and everything after them are held.
@@ -64,6 +77,8 @@ private:
     std::FILE* f_ = nullptr;
     ByteSink* sink_ = nullptr;
     std::uint32_t pc_ = 0;
+    bool based_ = false;
+    std::uint32_t baseAddress_ = 0, baseLocation_ = 0;
     std::uint32_t heldBase_ = 0;       // image offset of held_[heldStart_]
     std::size_t heldStart_ = 0;        // bytes before it are written already
     std::vector<std::uint8_t> held_;

@@ -1,5 +1,6 @@
 #include "directives/compiler_line.h"
 
+#include <algorithm>
 #include <array>
 #include <optional>
 #include <string>
@@ -12,17 +13,20 @@
 namespace tarvo {
 namespace {
 
-enum Keyword { kOrg, kInc, kDs, kDw, kDh, kDb, kDf, kLb, kJump, kCall, kMov32, kNone };
+enum Keyword { kOrg, kInc, kDs, kDw, kDh, kDb, kDf, kLb, kJump, kCall, kMov32, kBase, kAlign, kFill, kNone };
 
-// Tested in this order.
-constexpr std::array<std::string_view, 11> kKeywords{
-    "org.", "inc.", "ds.", "dw.", "dh.", "db.", "df.", "lb.", ".jump", ".call", ".mov32"};
+// Tested in this order; the last three are extensions.
+constexpr std::array<std::string_view, 14> kKeywords{
+    "org.", "inc.", "ds.", "dw.", "dh.", "db.", "df.", "lb.", ".jump", ".call", ".mov32",
+    "base.", "align.", "fill."};
+constexpr std::size_t kClassicKeywords = 11;
 
-Keyword FindKeyword(std::string_view token) {
+Keyword FindKeyword(std::string_view token, bool classic) {
     // Every keyword begins or ends with a dot: one test turns away instruction lines.
     if (token.size() < 3 || token.size() > 6 || (token.front() != '.' && token.back() != '.'))
         return kNone;
-    for (std::size_t i = 0; i < kKeywords.size(); ++i)
+    const std::size_t n = classic ? kClassicKeywords : kKeywords.size();
+    for (std::size_t i = 0; i < n; ++i)
         if (stricmp(token, kKeywords[i]) == 0) return static_cast<Keyword>(i);
     return kNone;
 }
@@ -41,6 +45,52 @@ void Org(Context& ctx, std::string_view rest) {
         return;
     }
     ctx.obj.EmitFill(static_cast<std::uint32_t>(distance), 0xFF);
+}
+
+// base. ADDR: from here on the code runs at ADDR.
+void Base(Context& ctx, std::string_view rest) {
+    std::int32_t value = 0;
+    if (ReadValue(ctx, NextOperand(rest), value) != ExprStatus::kOk) {
+        Report(ctx, Severity::kError, AtLocation(ctx), msg::kInvalidBase);
+        return;
+    }
+    ctx.obj.SetBase(static_cast<std::uint32_t>(value));
+}
+
+// The largest alignment and fill: the whole image.
+constexpr std::uint32_t kImageSize = 0x1000000;
+
+// align. N[, FILL]: FILL bytes (0xFF unless given) up to a multiple of N.
+void Align(Context& ctx, std::string_view rest) {
+    std::int32_t n = 0, fill = 0xFF;
+    std::string_view fillText;
+    if (ReadValue(ctx, NextOperand(rest), n) != ExprStatus::kOk || n <= 0 ||
+        static_cast<std::uint32_t>(n) > kImageSize || (n & (n - 1)) != 0 ||
+        (!(fillText = NextOperand(rest)).empty() && ReadValue(ctx, fillText, fill) != ExprStatus::kOk)) {
+        Report(ctx, Severity::kError, AtLocation(ctx), msg::kInvalidAlign);
+        return;
+    }
+    const auto location = static_cast<std::uint32_t>(ctx.obj.Location());
+    const std::uint32_t mask = static_cast<std::uint32_t>(n) - 1;
+    ctx.obj.EmitFill((static_cast<std::uint32_t>(n) - (location & mask)) & mask, static_cast<std::uint8_t>(fill));
+}
+
+// fill. COUNT[, VALUE[, SIZE]]: COUNT items of SIZE bytes (1, 2 or 4), low byte first.
+void Fill(Context& ctx, std::string_view rest) {
+    std::int32_t count = 0, value = 0, size = 1;
+    std::string_view valueText, sizeText;
+    const bool ok = ReadValue(ctx, NextOperand(rest), count) == ExprStatus::kOk && count >= 0 &&
+                    ((valueText = NextOperand(rest)).empty() || ReadValue(ctx, valueText, value) == ExprStatus::kOk) &&
+                    ((sizeText = NextOperand(rest)).empty() || ReadValue(ctx, sizeText, size) == ExprStatus::kOk) &&
+                    (size == 1 || size == 2 || size == 4) &&
+                    static_cast<std::uint64_t>(count) * static_cast<std::uint64_t>(size) <= kImageSize;
+    if (!ok) {
+        Report(ctx, Severity::kError, AtLocation(ctx), msg::kInvalidFill);
+        return;
+    }
+    std::uint8_t item[4];
+    for (int i = 0; i < 4; ++i) item[i] = static_cast<std::uint8_t>(static_cast<std::uint32_t>(value) >> (8 * i));
+    ctx.obj.EmitRepeat(static_cast<std::uint32_t>(count), item, static_cast<std::size_t>(size));
 }
 
 // The quoted text of "ds." and "inc.": rest is the text after the keyword's
@@ -158,6 +208,25 @@ void DefineLabel(Context& ctx, std::string_view name) {
     }
     if (ctx.forwards.empty()) ctx.lstHead.InsertConstant(std::move(record));
     else Insert(ctx, std::move(record));
+}
+
+std::string_view TakeLabels(Context& ctx, std::string_view line) {
+    for (;;) {
+        std::string_view rest = line;
+        const std::string_view token = NextToken(rest);
+        if (token.size() < 2 || token.back() != ':' || token.front() == ';') return line;
+        const std::string_view name = token.substr(0, token.size() - 1);
+        if (std::all_of(name.begin(), name.end(), [](char c) { return c >= '0' && c <= '9'; })) {
+            char value[16];
+            const std::uint32_t address = CurrentAddress(ctx);
+            std::snprintf(value, sizeof value, "0x%08x", static_cast<unsigned>(address));
+            const std::string key = ctx.locals.Define(name, address);
+            ResolveForwards(ctx, key, value);
+        } else {
+            DefineLabel(ctx, name);
+        }
+        line = rest;
+    }
 }
 
 namespace {
@@ -297,8 +366,11 @@ void Call(Context& ctx, std::string_view rest) {
         Report(ctx, Severity::kError, AtLocation(ctx), msg::kCallNoLabel);
         return;
     }
-    // The link address is the byte after the 18-byte sequence, image base included.
-    if (!LoadPair(ctx, PairText(static_cast<std::uint32_t>(ctx.obj.Location()) + 18, 0x0700), "$31")) {
+    // The link address is the byte after the 18-byte sequence, image base
+    // included (the classic formula), or after base. the running address.
+    const PairText link = ctx.obj.Based() ? PairText(CurrentAddress(ctx) + 18)
+                                          : PairText(static_cast<std::uint32_t>(ctx.obj.Location()) + 18, 0x0700);
+    if (!LoadPair(ctx, link, "$31")) {
         Report(ctx, Severity::kError, AtLocation(ctx), msg::kLinkFailed);
         return;
     }
@@ -343,7 +415,7 @@ void Mov32(Context& ctx, std::string_view rest) {
 
 int CompilerLine(Context& ctx, std::string_view line) {
     std::string_view rest = line;
-    Keyword keyword = FindKeyword(NextToken(rest));
+    Keyword keyword = FindKeyword(NextToken(rest), ctx.set.classic);
     switch (keyword) {
         case kNone: return 0;
         case kOrg: Org(ctx, rest); break;
@@ -357,6 +429,9 @@ int CompilerLine(Context& ctx, std::string_view line) {
         case kJump: Jump(ctx, rest); break;
         case kCall: Call(ctx, rest); break;
         case kMov32: Mov32(ctx, rest); break;
+        case kBase: Base(ctx, rest); break;
+        case kAlign: Align(ctx, rest); break;
+        case kFill: Fill(ctx, rest); break;
     }
     return 1;
 }

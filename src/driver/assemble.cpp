@@ -88,6 +88,7 @@ int GenerateObj(Context& ctx, std::FILE* src, const char* name) {
         if (ctx.observer != nullptr)
             ctx.observer->Line(static_cast<std::uint32_t>(ctx.obj.Location()), nLine, !top, line);
         const bool beyond = ctx.set.strict && static_cast<std::uint32_t>(ctx.obj.Location()) > kImageEnd;
+        if (!ctx.set.classic) line = TakeLabels(ctx, line);
         if (CompilerLine(ctx, line)) {
             if (ctx.set.strict && !beyond && static_cast<std::uint32_t>(ctx.obj.Location()) > kImageEnd) {
                 std::string_view rest = line;

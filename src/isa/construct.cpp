@@ -21,7 +21,9 @@ constexpr std::uint64_t kLdsr = PackName("ldsr");
 constexpr std::uint64_t kStsr = PackName("stsr");
 constexpr std::uint64_t kSetf = PackName("setf");
 
-ExprEnv LineEnv(const Context& ctx) { return {ctx.lstHead, ctx.lineAddress}; }
+ExprEnv LineEnv(const Context& ctx) {
+    return {ctx.lstHead, ctx.lineAddress, ctx.set.classic ? nullptr : &ctx.locals};
+}
 
 bool SystemRegisterSlot(std::uint64_t key, int slot) { return slot == 0 && (key == kLdsr || key == kStsr); }
 
@@ -365,7 +367,8 @@ void FinishForwards(Context& ctx) {
         std::int32_t unused = 0;
         Evaluate(f.expr, LineEnv(ctx), unused, &missing);
         for (const std::string& name : missing)
-            Report(ctx, Severity::kError, {Where::kLine, f.file, f.line}, msg::kUndefinedName, name.c_str());
+            Report(ctx, Severity::kError, {Where::kLine, f.file, f.line}, msg::kUndefinedName,
+                   LocalLabels::Display(name).c_str());
         MarkFailed(ctx, f.pass);
     }
     ctx.forwards.Clear();

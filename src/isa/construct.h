@@ -43,10 +43,9 @@ struct LineResult {
 // Encodes the line into ctx.obj; on failure writes nothing. Prints nothing.
 LineResult Construct(Context& ctx, const Tokens& tokens);
 
-// The address of the current location: the image base plus the location.
-inline std::uint32_t CurrentAddress(const Context& ctx) {
-    return static_cast<std::uint32_t>(ctx.obj.Location()) | 0x07000000u;
-}
+// The address of the current location: the image base plus the location,
+// unless "base." set another.
+inline std::uint32_t CurrentAddress(const Context& ctx) { return ctx.obj.Address(); }
 
 // Whether a data item of width bytes holds v, written signed or unsigned.
 bool DataFits(unsigned width, std::int32_t v);

@@ -1,5 +1,6 @@
 #include "symbols/expr.h"
 
+#include <algorithm>
 #include <array>
 #include <climits>
 
@@ -33,6 +34,19 @@ bool WholeNumber(std::string_view run, std::uint32_t& v) {
 
 bool IsFunction(std::string_view run, std::string_view rest) {
     return !rest.empty() && rest.front() == '(' && (stricmp(run, "hi") == 0 || stricmp(run, "lo") == 0);
+}
+
+// The key of a local label reference: "Nb", "Nf", or a key "N#k" already
+// put in; empty when run is none of them (or "Nb" has no definition yet,
+// which no later line can mend).
+std::string LocalKey(const ExprEnv& env, std::string_view run) {
+    if (env.locals == nullptr) return {};
+    std::size_t i = 0;
+    while (i < run.size() && IsDigit(run[i])) ++i;
+    const std::string_view digits = run.substr(0, i), tail = run.substr(i);
+    if (tail.size() == 1 && (tail[0] == 'b' || tail[0] == 'f')) return env.locals->Key(digits, tail[0] == 'f');
+    if (tail.size() > 1 && tail[0] == '#' && std::all_of(tail.begin() + 1, tail.end(), IsDigit)) return std::string(run);
+    return {};
 }
 
 class Parser {
@@ -125,8 +139,15 @@ private:
         }
         std::uint32_t v = 0;
         if (IsDigit(run.front())) {
-            if (!WholeNumber(run, v)) bad_ = true;
-            return v;
+            if (WholeNumber(run, v)) return v;
+            const std::string key = LocalKey(env_, run);
+            if (key.empty()) {
+                bad_ = true;
+                return 0;
+            }
+            if (auto known = env_.locals->Value(key)) return *known;
+            Missing(key);
+            return 0;
         }
         if (IsFunction(run, s_.substr(i_))) {
             ++i_;
@@ -140,12 +161,7 @@ private:
         if (name == ".") return env_.dot;
         auto text = env_.names.CheckConstant(name);
         if (!text) {
-            undefined_ = true;
-            if (missing_ != nullptr) {
-                bool seen = false;
-                for (const std::string& m : *missing_) seen = seen || stricmp(m, name) == 0;
-                if (!seen) missing_->emplace_back(name);
-            }
+            Missing(name);
             return 0;
         }
         // The classic reading of a value comes first; a register is no number.
@@ -162,6 +178,14 @@ private:
         divZero_ = divZero_ || inner.divZero_;
         undefined_ = undefined_ || inner.undefined_;
         return v;
+    }
+
+    void Missing(std::string_view name) {
+        undefined_ = true;
+        if (missing_ == nullptr) return;
+        for (const std::string& m : *missing_)
+            if (stricmp(m, name) == 0) return;
+        missing_->emplace_back(name);
     }
 
     std::string_view s_;
@@ -193,7 +217,15 @@ std::string MapRuns(std::string_view text, Put put) {
 
 std::string SubstituteAt(std::string_view text, const ExprEnv& env, int depth) {
     return MapRuns(text, [&env, depth](std::string& out, std::string_view run, std::string_view rest) {
-        auto value = IsDigit(run.front()) || IsFunction(run, rest) ? std::nullopt : env.names.CheckConstant(run);
+        if (IsDigit(run.front())) {
+            // A local label reference means what it means here: put in its
+            // value, or the key of the definition it waits for.
+            const std::string key = LocalKey(env, run);
+            const auto known = key.empty() ? std::nullopt : env.locals->Value(key);
+            out += known ? std::to_string(*known) : key.empty() ? std::string(run) : key;
+            return;
+        }
+        auto value = IsFunction(run, rest) ? std::nullopt : env.names.CheckConstant(run);
         std::int32_t n = 0;
         if (run == ".") {
             out += std::to_string(env.dot);

@@ -16,6 +16,7 @@ namespace tarvo {
 struct ExprEnv {
     const SymbolList& names;
     std::uint32_t dot = 0;
+    const LocalLabels* locals = nullptr;  // "Nb"/"Nf" are read when given
 };
 
 enum class ExprStatus {

@@ -105,4 +105,35 @@ void SymbolList::ClearConstant() {
     std::fill(std::begin(shapes_), std::end(shapes_), 0u);
 }
 
+std::string_view LocalLabels::Number(std::string_view digits) {
+    while (digits.size() > 1 && digits.front() == '0') digits.remove_prefix(1);  // "01" is 1
+    return digits;
+}
+
+std::string LocalLabels::Define(std::string_view digits, std::uint32_t address) {
+    const std::string n(Number(digits));
+    std::string key = n + "#" + std::to_string(++count_[n]);
+    values_[key] = address;
+    return key;
+}
+
+std::string LocalLabels::Key(std::string_view digits, bool forward) const {
+    const std::string n(Number(digits));
+    auto it = count_.find(n);
+    const std::uint32_t defined = it == count_.end() ? 0 : it->second;
+    if (!forward && defined == 0) return {};
+    return n + "#" + std::to_string(forward ? defined + 1 : defined);
+}
+
+std::optional<std::uint32_t> LocalLabels::Value(std::string_view key) const {
+    auto it = values_.find(std::string(key));
+    if (it == values_.end()) return std::nullopt;
+    return it->second;
+}
+
+std::string LocalLabels::Display(std::string_view name) {
+    const std::size_t hash = name.find('#');
+    return hash == std::string_view::npos ? std::string(name) : std::string(name.substr(0, hash)) + "f";
+}
+
 }  // namespace tarvo

@@ -7,6 +7,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <unordered_map>
 #include <vector>
 
 namespace tarvo {
@@ -71,6 +72,27 @@ private:
     std::vector<Slot> index_;
     std::size_t names_ = 0;  // distinct names in the index
     std::uint32_t shapes_[256] = {};
+};
+
+// Local labels "N:" (N decimal digits, defined any number of times). Each
+// definition gets a key "N#k" (k counts the definitions of N); "Nb" names
+// the newest definition, "Nf" the next one. They live beside the names and
+// never among them.
+class LocalLabels {
+public:
+    // Records a definition; returns its key.
+    std::string Define(std::string_view digits, std::uint32_t address);
+    // The key that "Nb" (forward false) or "Nf" (true) denotes now; empty
+    // for "Nb" before any definition of N.
+    std::string Key(std::string_view digits, bool forward) const;
+    std::optional<std::uint32_t> Value(std::string_view key) const;
+    // A key as the user wrote it: "N#k" reads back as "Nf".
+    static std::string Display(std::string_view name);
+
+private:
+    static std::string_view Number(std::string_view digits);
+    std::unordered_map<std::string, std::uint32_t> count_;
+    std::unordered_map<std::string, std::uint32_t> values_;
 };
 
 }  // namespace tarvo

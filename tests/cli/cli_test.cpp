@@ -289,5 +289,15 @@ TEST(CliTest, GnuErrorsForMessagesTiedToNoLine) {
     EXPECT_EQ(r.err, "tarvo: error: Cannot open missing.s for read.\n");
 }
 
+TEST(CliTest, ShippedExamplesAssembleCleanUnderStrict) {
+    for (const char* example : {"hello.s", "pcfx.s"}) {
+        ScratchDir dir;
+        const std::string path = std::string(TARVO_EXAMPLES) + "/" + example;
+        ToolResult r = RunTool(dir.path(), {"--strict", "--quiet", path, "-o", "out.bin"});
+        EXPECT_EQ(r.status, 0) << example << "\n" << r.out;
+        EXPECT_NE(r.out.find(kClean), std::string::npos) << example;
+    }
+}
+
 }  // namespace
 }  // namespace tarvo::test
