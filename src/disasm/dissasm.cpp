@@ -7,6 +7,7 @@
 #include <memory>
 #include <string_view>
 
+#include "disasm/decode.h"
 #include "isa/optable.h"
 #include "messages.h"
 
@@ -67,18 +68,15 @@ private:
     std::size_t n_ = 0;
 };
 
-// Formats the instruction at address; returns its length, or 0 when the
-// table entry has no known class.
-int ListOne(Listing& out, std::uint32_t address, const unsigned char* b) {
-    const std::uint16_t hw1 = GetHalf(b);
-    const std::uint16_t hw2 = GetHalf(b + 2);
-    const int index = kOpByKey[OpcodeKey(hw1)];
-    if (index < 0) {
+// Formats the instruction at address as the classic listing shows it;
+// returns its length, or 0 when the table entry has no known class.
+int ListOne(Listing& out, std::uint32_t address, const Decoded& d) {
+    if (d.entry == nullptr) {
         out.Begin(address, "nop");
         return 2;
     }
-    const OpEntry& e = optable[static_cast<std::size_t>(index)];
-    const unsigned r1 = Reg1(hw1), r2 = Reg2(hw1);
+    const OpEntry& e = *d.entry;
+    const unsigned r1 = d.r1, r2 = d.r2;
     switch (e.format) {
         case FMT_REGREG:
             out.Begin(address, e.name);
@@ -103,17 +101,17 @@ int ListOne(Listing& out, std::uint32_t address, const unsigned char* b) {
         case FMT_BCOND:
             out.Begin(address, e.name);
             out.Put('\t');
-            out.Dec(hw1 & 0x1FF, 4);
+            out.Dec(d.hw1 & 0x1FF, 4);
             break;
         case FMT_JUMP26:
             out.Begin(address, e.name);
             out.Put('\t');
-            out.Hex((hw1 & 0x3FFu) << 16 | hw2, 8);
+            out.Hex((d.hw1 & 0x3FFu) << 16 | d.hw2, 8);
             break;
         case FMT_IMM16:
             out.Begin(address, e.name);
             out.Put('\t');
-            out.Dec(hw2);
+            out.Dec(d.hw2);
             out.Put(", ");
             out.Reg(r1);
             out.Put(", ");
@@ -122,7 +120,7 @@ int ListOne(Listing& out, std::uint32_t address, const unsigned char* b) {
         case FMT_LOAD:
             out.Begin(address, e.name);
             out.Put('\t');
-            out.Dec(hw2);
+            out.Dec(d.hw2);
             out.Put('[');
             out.Reg(r1);
             out.Put("], ");
@@ -133,34 +131,31 @@ int ListOne(Listing& out, std::uint32_t address, const unsigned char* b) {
             out.Put('\t');
             out.Reg(r2);
             out.Put(", ");
-            out.Dec(hw2);
+            out.Dec(d.hw2);
             out.Put('[');
             out.Reg(r1);
             out.Put(']');
             break;
-        case FMT_FPP: {
-            const int sub = kFpBySub[hw2 >> 10];
-            if (sub < 0 || fptable[static_cast<std::size_t>(sub)].flags & kExtension) {
+        case FMT_FPP:
+            // The classic listing knows no Virtual Boy entries: they show as nop.
+            if (d.sub == nullptr || d.sub->flags & kExtension) {
                 out.Begin(address, "nop");
             } else {
-                out.Begin(address, fptable[static_cast<std::size_t>(sub)].name);
+                out.Begin(address, d.sub->name);
                 out.Put('\t');
                 out.Reg(r1);
                 out.Put(", ");
                 out.Reg(r2);
             }
             break;
-        }
-        case FMT_BSTR: {
-            const int sub = kBsBySub[r1];
-            out.Begin(address, sub < 0 ? std::string_view("nop") : bstable[static_cast<std::size_t>(sub)].name);
+        case FMT_BSTR:
+            out.Begin(address, d.sub == nullptr ? std::string_view("nop") : d.sub->name);
             break;
-        }
         case FMT_SPECIAL:
             out.Begin(address, e.name);
             if (e.name == "trap") {
                 out.Put("\t0x");
-                out.Hex(hw1 & 0x3FF, 4);
+                out.Hex(d.hw1 & 0x3FF, 4);
             }
             break;
         default:
@@ -231,7 +226,7 @@ int Dissasm(Context& ctx, std::FILE* image, std::FILE* listing, const char* name
         // An instruction cut off by the end of the image is not listed: its
         // missing bytes would be invented.
         if (avail < 2 || static_cast<std::size_t>(LengthOf(GetHalf(b))) > avail) break;
-        const int length = ListOne(out, static_cast<std::uint32_t>(address), b);
+        const int length = ListOne(out, static_cast<std::uint32_t>(address), Decode(b));
         if (length == 0) {
             Say(ctx, msg::kInvalidRom, static_cast<unsigned>(address),
                 static_cast<unsigned>(GetHalf(b)) << 16 | GetHalf(b + 2));

@@ -22,7 +22,11 @@ const char* const kOptionHelp =
     "  --listing=FILE         an assembly listing: location, bytes, line, text\n"
     "  --symbols=FILE         the labels as address-and-name lines, for debuggers\n"
     "  --deps=FILE            Make rules: the object file depends on every source read\n"
-    "  --deps-target=NAME     the target of those rules (default: the object file)\n";
+    "  --deps-target=NAME     the target of those rules (default: the object file)\n"
+    "  --output=FILE          -d: the listing goes to FILE instead of output.asm\n"
+    "  --source               -d: list as a source that assembles back to the same bytes\n"
+    "  --entry=ADDR           -d --source: code is what is reachable from ADDR (repeatable)\n"
+    "  --symbols=FILE         -d: name the labels of the listing from this symbol file\n";
 
 namespace {
 
@@ -38,7 +42,8 @@ constexpr LongOption kLongOptions[] = {
     {"strict", Takes::kNothing},     {"quiet", Takes::kNothing},      {"gnu-errors", Takes::kNothing},
     {"nec-encoding", Takes::kNothing}, {"include-dir", Takes::kValue}, {"define", Takes::kValue},
     {"listing", Takes::kValue},      {"symbols", Takes::kValue},      {"deps", Takes::kValue},
-    {"deps-target", Takes::kValue},
+    {"deps-target", Takes::kValue},  {"output", Takes::kValue},       {"source", Takes::kNothing},
+    {"entry", Takes::kValue},
 };
 
 std::string Format(const char* fmt, const std::string& arg) {
@@ -65,6 +70,9 @@ bool Apply(std::string_view name, const std::string& value, Options& o, std::str
     else if (name == "symbols") o.symbols = value;
     else if (name == "deps") o.deps = value;
     else if (name == "deps-target") o.depsTarget = value;
+    else if (name == "output") o.output = value;
+    else if (name == "source") o.source = true;
+    else if (name == "entry") o.entries.push_back(value);
     else if (name == "define") {
         const std::size_t eq = value.find('=');
         if (eq == std::string::npos) {

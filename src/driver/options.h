@@ -13,6 +13,9 @@ struct Options {
     Settings settings;
     std::vector<std::pair<std::string, std::string>> defines;  // --define, in order
     std::string listing, symbols, deps, depsTarget;  // output files; empty: none
+    std::string output;                 // -d: the listing instead of output.asm
+    bool source = false;                // -d: a source that assembles back
+    std::vector<std::string> entries;   // -d --source: where code begins
     bool help = false;
     bool version = false;
 };

@@ -8,6 +8,7 @@
 
 #include "directives/compiler_line.h"
 #include "disasm/dissasm.h"
+#include "disasm/source.h"
 #include "driver/assemble.h"
 #include "driver/options.h"
 #include "driver/outputs.h"
@@ -107,15 +108,38 @@ bool NumberArgument(const std::string& arg, std::int32_t& value) {
     return false;
 }
 
-int Disassemble(Context& ctx, const std::vector<std::string>& args, FilePtr src) {
-    const char* kListing = "output.asm";
-    if (SameFile(src.get(), kListing)) {
-        Report(ctx, Severity::kError, Nowhere(), msg::kOverSource, kListing);
+int Disassemble(Context& ctx, const Options& o, FilePtr src) {
+    const std::vector<std::string>& args = o.args;
+    const std::string listingPath = o.output.empty() ? "output.asm" : o.output;
+    if (SameFile(src.get(), listingPath.c_str())) {
+        Report(ctx, Severity::kError, Nowhere(), msg::kOverSource, listingPath.c_str());
         return kExitError;
     }
-    FilePtr listing(std::fopen(kListing, "wb"));
+    SourceOptions source;
+    if (o.source) {
+        for (const std::string& e : o.entries) {
+            std::int32_t v = 0;
+            if (!ReadNumber(e, v)) {
+                Report(ctx, Severity::kError, Nowhere(), msg::kBadStart);
+                return kExitError;
+            }
+            // An entry may be written with the image base or without.
+            const auto u = static_cast<std::uint32_t>(v);
+            source.entries.push_back((u & 0xFF000000u) == 0x07000000u ? u & 0xFFFFFFu : u);
+        }
+        if (!o.symbols.empty()) {
+            FilePtr names(std::fopen(o.symbols.c_str(), "r"));
+            if (!names) {
+                Report(ctx, Severity::kError, Nowhere(), msg::kCannotOpenRead, o.symbols.c_str());
+                return kExitError;
+            }
+            ReadSymbolNames(names.get(), source.names);
+        }
+    }
+    FilePtr listing(std::fopen(listingPath.c_str(), "wb"));
     if (!listing) {
-        Report(ctx, Severity::kError, Nowhere(), msg::kCannotOpenAsm);
+        if (o.output.empty()) Report(ctx, Severity::kError, Nowhere(), msg::kCannotOpenAsm);
+        else Report(ctx, Severity::kError, Nowhere(), msg::kCannotOpenWrite, listingPath.c_str());
         return kExitError;
     }
     ctx.nPC = 0;
@@ -129,8 +153,9 @@ int Disassemble(Context& ctx, const std::vector<std::string>& args, FilePtr src)
         return kExitError;
     }
     Say(ctx, msg::kDisasmInfo, static_cast<unsigned>(ctx.nPC), ctx.nBytes);
-    int result = Dissasm(ctx, src.get(), listing.get(), args[0].c_str());
-    if (WriteFailed(ctx, listing.get(), kListing)) result = 0;
+    int result = o.source ? ListSource(ctx, src.get(), listing.get(), source)
+                          : Dissasm(ctx, src.get(), listing.get(), args[0].c_str());
+    if (WriteFailed(ctx, listing.get(), listingPath.c_str())) result = 0;
     Say(ctx, "%s", result && ctx.nErrors == 0 ? msg::kDisasmOk : msg::kDisasmFail);
     return result && ctx.nErrors == 0 ? kExitOk : kExitError;
 }
@@ -209,7 +234,7 @@ int RunMain(int argc, char** argv) {
             return Assemble(ctx, o, std::move(src), srcPath, std::move(obj), args[2]);
         }
         case 'd':
-            return Disassemble(ctx, args, std::move(src));
+            return Disassemble(ctx, o, std::move(src));
         default:
             break;
     }

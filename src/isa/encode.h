@@ -37,7 +37,7 @@ inline const char* SlotKinds(const Instr& in) {
 
 // Operand values by slot, as the class reads them (registers as numbers).
 // reti and halt lose bit 0 under nec (NEC's own encoding).
-inline Encoded Encode(const Instr& in, const std::uint32_t v[3], bool nec) {
+inline Encoded Encode(const Instr& in, const std::uint32_t v[3], bool nec = false) {
     std::uint16_t hw1 = 0, hw2 = 0;
     const unsigned code = in.entry->code;
     switch (in.format) {

@@ -1,0 +1,435 @@
+#include "disasm/source.h"
+
+#include <sys/types.h>
+
+#include <algorithm>
+#include <cstring>
+#include <string_view>
+#include <unordered_map>
+
+#include "disasm/decode.h"
+#include "isa/encode.h"
+#include "messages.h"
+#include "text.h"
+
+namespace tarvo {
+namespace {
+
+constexpr std::uint32_t kImageBase = 0x07000000;
+// Labels carry the image base ORed in: beyond this they would not add up.
+constexpr std::uint32_t kLabelReach = 0x1000000;
+
+// The bytes of the span, read whole (a 16 MiB image is 16 MiB here).
+std::vector<std::uint8_t> ReadSpan(Context& ctx, std::FILE* image, std::int64_t start, std::int64_t count) {
+    std::vector<std::uint8_t> span;
+    if (start < 0 || count <= 0) return span;
+    if (fseeko(image, static_cast<off_t>(start), SEEK_SET) != 0) {
+        char scratch[4096];
+        for (std::int64_t left = start; left > 0;) {
+            const std::size_t got = std::fread(scratch, 1, static_cast<std::size_t>(std::min<std::int64_t>(left, 4096)), image);
+            if (got == 0) return span;
+            left -= static_cast<std::int64_t>(got);
+        }
+    }
+    std::uint8_t block[1 << 16];
+    while (static_cast<std::int64_t>(span.size()) < count) {
+        const auto want = static_cast<std::size_t>(std::min<std::int64_t>(count - static_cast<std::int64_t>(span.size()), sizeof block));
+        const std::size_t got = std::fread(block, 1, want, image);
+        span.insert(span.end(), block, block + got);
+        if (got < want) break;
+    }
+    if (std::ferror(image)) Report(ctx, Severity::kError, Nowhere(), msg::kCannotRead, "image");
+    return span;
+}
+
+// What the source line of a word writes, as the encoder reads it back.
+struct Word {
+    Decoded d;
+    std::uint32_t v[3] = {};
+    bool ok = false;  // encoding the printed operands gives the same bits
+};
+
+Word Check(const std::uint8_t* p, std::size_t avail) {
+    unsigned char b[4] = {0, 0, 0, 0};
+    std::memcpy(b, p, std::min<std::size_t>(avail, 4));
+    Word w;
+    w.d = Decode(b);
+    const Decoded& d = w.d;
+    if (d.entry == nullptr || d.length > avail) return w;
+    if ((d.format == FMT_FPP || d.format == FMT_BSTR) && d.sub == nullptr) return w;
+    Fields(d, w.v);
+    if (d.entry->name == "nop") w.v[0] = 0;  // nop always assembles with displacement 0
+    const Encoded e = Encode({d.entry, d.format, d.sub}, w.v);
+    w.ok = std::memcmp(e.bytes, b, d.length) == 0;
+    return w;
+}
+
+bool IsTransfer(const Decoded& d) {
+    return (d.format == FMT_BCOND && d.entry->name != "nop") || d.format == FMT_JUMP26;
+}
+
+std::int32_t Displacement(const Decoded& d) {
+    return d.format == FMT_BCOND ? SignExtend(d.hw1 & 0x1FFu, 9) : SignExtend((d.hw1 & 0x3FFu) << 16 | d.hw2, 26);
+}
+
+// Lines are formed by hand: a 16 MiB image is millions of lines.
+class Out {
+public:
+    explicit Out(std::FILE* f) : f_(f) {}
+    ~Out() { Flush(); }
+    void Flush() {
+        if (!buf_.empty()) std::fwrite(buf_.data(), 1, buf_.size(), f_);
+        buf_.clear();
+    }
+    Out& operator<<(std::string_view s) {
+        buf_.append(s);
+        if (buf_.size() > (1 << 16)) Flush();
+        return *this;
+    }
+    Out& operator<<(char c) {
+        buf_ += c;
+        return *this;
+    }
+    Out& Dec(std::int64_t v) {
+        char digits[24];
+        int k = 0;
+        const bool negative = v < 0;
+        auto u = static_cast<std::uint64_t>(negative ? -v : v);
+        do {
+            digits[k++] = static_cast<char>('0' + u % 10);
+            u /= 10;
+        } while (u != 0);
+        if (negative) buf_ += '-';
+        while (k > 0) buf_ += digits[--k];
+        return *this;
+    }
+    Out& Hex(std::uint32_t v, int n) {
+        static constexpr char kHex[] = "0123456789abcdef";
+        for (int i = n - 1; i >= 0; --i) buf_ += kHex[(v >> (4 * i)) & 0xF];
+        return *this;
+    }
+    Out& Reg(unsigned r) {
+        buf_ += '$';
+        return Dec(r);
+    }
+
+private:
+    std::FILE* f_;
+    std::string buf_;
+};
+
+std::string_view NameOf(const std::array<NamedNumber, 10>& table, unsigned v) {
+    for (const NamedNumber& n : table)
+        if (n.value == v) return n.name;
+    return {};
+}
+
+std::string_view ConditionName(unsigned v) {
+    for (const NamedNumber& n : kConditions)
+        if (n.value == v) return n.name;
+    return {};
+}
+
+class Lister {
+public:
+    Lister(std::uint32_t start, const std::vector<std::uint8_t>& span, const SourceOptions& o, std::FILE* f)
+        : start_(start), span_(span), out_(f), kind_(span.size(), kData) {
+        for (const auto& [location, name] : o.names)
+            if (location >= start && location - start < span.size() && !names_.count(location))
+                names_.emplace(location, name);
+    }
+
+    void Run(const SourceOptions& o) {
+        if (o.entries.empty()) MarkLinear();
+        else MarkReachable(o.entries);
+        MarkTargets();
+        Print();
+    }
+
+private:
+    enum : std::uint8_t { kData = 0, kCode = 1, kLabel = 2 };
+
+    std::uint32_t Address(std::size_t pos) const { return kImageBase + start_ + static_cast<std::uint32_t>(pos); }
+    bool Labelable(std::size_t pos) const { return start_ + pos < kLabelReach; }
+
+    // Every word is code unless no source form gives it back.
+    void MarkLinear() {
+        for (std::size_t pos = 0; pos + 1 < span_.size();) {
+            const Word w = Check(&span_[pos], span_.size() - pos);
+            if (w.d.length > span_.size() - pos) break;  // cut off: the tail is data
+            if (w.ok) kind_[pos] |= kCode;
+            pos += w.ok ? w.d.length : 2;
+        }
+    }
+
+    // Code is what control reaches from the entries.
+    void MarkReachable(const std::vector<std::uint32_t>& entries) {
+        std::vector<std::size_t> work;
+        for (std::uint32_t e : entries)
+            if (e >= start_ && e - start_ < span_.size()) work.push_back(e - start_);
+        std::vector<std::uint8_t> covered(span_.size(), 0);
+        while (!work.empty()) {
+            std::size_t pos = work.back();
+            work.pop_back();
+            // Registers that a movhi/movea pair built on this path (.jump,
+            // .call and .mov32 write them so): 1 high half known, 2 whole.
+            std::uint32_t value[32] = {};
+            std::uint8_t state[32] = {};
+            auto reach = [this, &work](std::uint32_t address) {
+                const std::uint32_t location = address - kImageBase;
+                if ((address & 0xFF000000u) == kImageBase && location >= start_ && location - start_ < span_.size())
+                    work.push_back(location - start_);
+            };
+            while (pos < span_.size() && !(kind_[pos] & kCode)) {
+                const Word w = Check(&span_[pos], span_.size() - pos);
+                if (!w.ok || std::any_of(covered.begin() + static_cast<std::ptrdiff_t>(pos),
+                                         covered.begin() + static_cast<std::ptrdiff_t>(pos + w.d.length),
+                                         [](std::uint8_t c) { return c != 0; }))
+                    break;
+                kind_[pos] |= kCode;
+                for (std::size_t k = 0; k < w.d.length; ++k) covered[pos + k] = 1;
+                const Decoded& d = w.d;
+                const std::string_view name = d.entry->name;
+                if (IsTransfer(d)) {
+                    const std::int64_t t = static_cast<std::int64_t>(pos) + Displacement(d);
+                    if (t >= 0 && static_cast<std::size_t>(t) < span_.size()) work.push_back(static_cast<std::size_t>(t));
+                }
+                if (name == "movhi" && d.r1 == 0) {
+                    value[d.r2] = static_cast<std::uint32_t>(d.hw2) << 16;
+                    state[d.r2] = 1;
+                } else if (name == "movea" && d.r1 == d.r2 && state[d.r2] == 1) {
+                    value[d.r2] += static_cast<std::uint32_t>(SignExtend(d.hw2, 16));
+                    state[d.r2] = 2;
+                }
+                if (d.format == FMT_REGREG && name == "jmp") {
+                    if (state[d.r1] == 2) reach(value[d.r1]);
+                    if (d.r1 != 31 && state[31] == 2) reach(value[31]);  // a call returns to its link
+                    break;
+                }
+                if (name == "br" || name == "jr" || name == "reti") break;
+                pos += d.length;
+            }
+        }
+    }
+
+    // Branches that land on a listed instruction get a label there.
+    void MarkTargets() {
+        for (std::size_t pos = 0; pos < span_.size(); ++pos) {
+            if (!(kind_[pos] & kCode)) continue;
+            const Word w = Check(&span_[pos], span_.size() - pos);
+            if (names_.count(pos) && Labelable(pos)) kind_[pos] |= kLabel;
+            if (!IsTransfer(w.d)) continue;
+            const std::int64_t t = static_cast<std::int64_t>(pos) + Displacement(w.d);
+            if (t >= 0 && static_cast<std::size_t>(t) < span_.size() && (kind_[t] & kCode) && Labelable(static_cast<std::size_t>(t)))
+                kind_[static_cast<std::size_t>(t)] |= kLabel;
+        }
+    }
+
+    void LabelName(std::size_t pos) {
+        auto it = names_.find(pos);
+        if (it != names_.end()) out_ << it->second;
+        else {
+            out_ << "L_";
+            out_.Hex(Address(pos), 8);
+        }
+    }
+
+    void Comment(std::size_t pos, std::size_t n) {
+        out_ << "\t; 0x";
+        out_.Hex(Address(pos), 8);
+        for (std::size_t k = 0; k < n; ++k) {
+            out_ << ' ';
+            out_.Hex(span_[pos + k], 2);
+        }
+        out_ << '\n';
+    }
+
+    void Data(std::size_t pos, std::size_t n, bool halfword) {
+        if (halfword) {
+            out_ << "\tdh.\t0x";
+            out_.Hex(GetHalf(&span_[pos]), 4);
+        } else {
+            out_ << "\tdb.\t";
+            for (std::size_t k = 0; k < n; ++k) {
+                if (k) out_ << ", ";
+                out_ << "0x";
+                out_.Hex(span_[pos + k], 2);
+            }
+        }
+        Comment(pos, n);
+    }
+
+    void Instruction(std::size_t pos, const Word& w) {
+        const Decoded& d = w.d;
+        const OpEntry& e = d.sub != nullptr ? *d.sub : *d.entry;
+        out_ << '\t' << e.name;
+        const std::string_view name = d.entry->name;
+        auto number = [this](const OpEntry& entry, std::uint32_t v, int bits) {
+            if (entry.flags & kSigned || entry.name == "movea" || entry.name == "addi") out_.Dec(SignExtend(v, bits));
+            else out_.Dec(v & ((1u << bits) - 1));
+        };
+        switch (d.format) {
+            case FMT_REGREG:
+                out_ << '\t';
+                if (name == "jmp" && d.r2 == 0) {
+                    out_ << '[';
+                    out_.Reg(d.r1) << ']';
+                } else if ((name == "ldsr" || name == "stsr") && !NameOf(kSystemRegisters, d.r1).empty()) {
+                    out_ << NameOf(kSystemRegisters, d.r1) << ", ";
+                    out_.Reg(d.r2);
+                } else {
+                    out_.Reg(d.r1) << ", ";
+                    out_.Reg(d.r2);
+                }
+                break;
+            case FMT_IMMREG:
+                out_ << '\t';
+                if (name == "setf" && !ConditionName(d.r1).empty()) out_ << ConditionName(d.r1);
+                else number(*d.entry, d.r1, 5);
+                out_ << ", ";
+                out_.Reg(d.r2);
+                break;
+            case FMT_BCOND:
+            case FMT_JUMP26: {
+                if (name == "nop") break;
+                out_ << '\t';
+                const std::int64_t t = static_cast<std::int64_t>(pos) + Displacement(d);
+                if (t >= 0 && static_cast<std::size_t>(t) < span_.size() && (kind_[t] & kLabel)) {
+                    out_ << '@';
+                    LabelName(static_cast<std::size_t>(t));
+                } else {
+                    out_.Dec(Displacement(d));
+                }
+                break;
+            }
+            case FMT_IMM16:
+                out_ << '\t';
+                number(*d.entry, d.hw2, 16);
+                out_ << ", ";
+                out_.Reg(d.r1) << ", ";
+                out_.Reg(d.r2);
+                break;
+            case FMT_LOAD:
+                out_ << '\t';
+                out_.Dec(SignExtend(d.hw2, 16)) << '[';
+                out_.Reg(d.r1) << "], ";
+                out_.Reg(d.r2);
+                break;
+            case FMT_STORE:
+                out_ << '\t';
+                out_.Reg(d.r2) << ", ";
+                out_.Dec(SignExtend(d.hw2, 16)) << '[';
+                out_.Reg(d.r1) << ']';
+                break;
+            case FMT_SPECIAL:
+                if (name == "trap") {
+                    out_ << '\t';
+                    out_.Dec(d.hw1 & 0x3FF);
+                }
+                break;
+            case FMT_FPP:
+                out_ << '\t';
+                if (d.sub->flags & kOneReg) {
+                    out_.Reg(d.r2);
+                } else {
+                    out_.Reg(d.r1) << ", ";
+                    out_.Reg(d.r2);
+                }
+                break;
+            default: break;
+        }
+        Comment(pos, d.length);
+    }
+
+    void Print() {
+        if (start_ > 0) {
+            out_ << "\torg.\t0x";
+            out_.Hex(start_, 8);
+            out_ << '\n';
+        }
+        std::size_t pos = 0;
+        while (pos < span_.size()) {
+            if (kind_[pos] & kLabel) {
+                out_ << "lb. ";
+                LabelName(pos);
+                out_ << '\n';
+            }
+            if (kind_[pos] & kCode) {
+                const Word w = Check(&span_[pos], span_.size() - pos);
+                Instruction(pos, w);
+                pos += w.d.length;
+                continue;
+            }
+            // Data: a halfword where instructions were tried, else bytes up to
+            // the next code, eight a line.
+            std::size_t end = pos + 1;
+            while (end < span_.size() && !(kind_[end] & kCode) && end - pos < 8) ++end;
+            if (entries_ || end - pos < 2) {
+                Data(pos, end - pos, false);
+                pos = end;
+            } else {
+                Data(pos, 2, true);
+                pos += 2;
+            }
+        }
+    }
+
+    std::uint32_t start_;
+    const std::vector<std::uint8_t>& span_;
+    Out out_;
+    std::vector<std::uint8_t> kind_;
+    std::unordered_map<std::size_t, std::string> names_;
+    bool entries_ = false;
+
+public:
+    void SetEntries(bool on) { entries_ = on; }
+};
+
+// A name that a source can define with "lb." and reach with "@NAME".
+bool UsableName(std::string_view name) {
+    if (name.empty() || name == ".") return false;
+    const char c = name.front();
+    if ((c >= '0' && c <= '9') || c == '$' || c == '@' || c == ';' || c == '"' || c == '-' || c == '+') return false;
+    for (char ch : name)
+        if (std::string_view("+-*/%<>&^|~()\";,[]\t ").find(ch) != std::string_view::npos) return false;
+    return true;
+}
+
+}  // namespace
+
+int ListSource(Context& ctx, std::FILE* image, std::FILE* out, const SourceOptions& options) {
+    Say(ctx, msg::kStartReading);
+    const std::vector<std::uint8_t> span = ReadSpan(ctx, image, ctx.nPC, ctx.nBytes);
+    {
+        Lister lister(static_cast<std::uint32_t>(ctx.nPC), span, options, out);
+        lister.SetEntries(!options.entries.empty());
+        lister.Run(options);
+    }
+    Say(ctx, msg::kFinishReading);
+    return 1;
+}
+
+void ReadSymbolNames(std::FILE* f, std::vector<std::pair<std::uint32_t, std::string>>& names) {
+    std::unordered_map<std::string, bool> seen;
+    char line[4096];
+    while (std::fgets(line, sizeof line, f) != nullptr) {
+        std::string_view rest = line;
+        while (!rest.empty() && (rest.back() == '\n' || rest.back() == '\r')) rest.remove_suffix(1);
+        const std::size_t blank = rest.find(' ');
+        if (blank == std::string_view::npos) continue;
+        std::uint32_t value = 0;
+        bool hex = blank > 0;
+        for (char c : rest.substr(0, blank)) {
+            const int digit = c >= '0' && c <= '9' ? c - '0' : (c | 0x20) >= 'a' && (c | 0x20) <= 'f' ? (c | 0x20) - 'a' + 10 : -1;
+            if (digit < 0) hex = false;
+            value = value << 4 | static_cast<std::uint32_t>(digit & 0xF);
+        }
+        const std::string name(rest.substr(blank + 1));
+        if (!hex || !UsableName(name) || seen.count(name)) continue;
+        seen[name] = true;
+        // Addresses with or without the image base name the same location.
+        names.emplace_back((value & 0xFF000000u) == kImageBase ? value - kImageBase : value, name);
+    }
+}
+
+}  // namespace tarvo
