@@ -3,6 +3,7 @@
 #include <sys/types.h>
 
 #include <algorithm>
+#include <array>
 #include <cstring>
 #include <string_view>
 #include <unordered_map>
@@ -42,6 +43,17 @@ std::vector<std::uint8_t> ReadSpan(Context& ctx, std::FILE* image, std::int64_t 
     return span;
 }
 
+// The opcode of a mnemonic, found in the table at compile time, so that the
+// printer compares numbers, not names.
+constexpr std::uint8_t Code(std::string_view name) {
+    for (const OpEntry& e : optable)
+        if (e.name == name) return e.code;
+    throw "no such mnemonic";
+}
+constexpr std::uint8_t kNop = Code("nop"), kJmp = Code("jmp"), kBr = Code("br"), kJr = Code("jr"),
+                       kReti = Code("reti"), kMovhi = Code("movhi"), kMovea = Code("movea"), kAddi = Code("addi"),
+                       kLdsr = Code("ldsr"), kStsr = Code("stsr"), kSetf = Code("setf"), kTrap = Code("trap");
+
 // What the source line of a word writes, as the encoder reads it back.
 struct Word {
     Decoded d;
@@ -51,71 +63,107 @@ struct Word {
 
 Word Check(const std::uint8_t* p, std::size_t avail) {
     unsigned char b[4] = {0, 0, 0, 0};
-    std::memcpy(b, p, std::min<std::size_t>(avail, 4));
+    if (avail >= 4) std::memcpy(b, p, 4);
+    else std::memcpy(b, p, avail);
     Word w;
     w.d = Decode(b);
     const Decoded& d = w.d;
     if (d.entry == nullptr || d.length > avail) return w;
     if ((d.format == FMT_FPP || d.format == FMT_BSTR) && d.sub == nullptr) return w;
     Fields(d, w.v);
-    if (d.entry->name == "nop") w.v[0] = 0;  // nop always assembles with displacement 0
+    if (d.entry->code == kNop) w.v[0] = 0;  // nop always assembles with displacement 0
     const Encoded e = Encode({d.entry, d.format, d.sub}, w.v);
-    w.ok = std::memcmp(e.bytes, b, d.length) == 0;
+    w.ok = e.bytes[0] == b[0] && e.bytes[1] == b[1] && (d.length == 2 || (e.bytes[2] == b[2] && e.bytes[3] == b[3]));
     return w;
 }
 
+// A word already known to be an instruction: decoding is enough.
+Decoded DecodeAt(const std::vector<std::uint8_t>& span, std::size_t pos) {
+    if (span.size() - pos >= 4) return Decode(&span[pos]);
+    unsigned char b[4] = {0, 0, 0, 0};
+    std::memcpy(b, &span[pos], span.size() - pos);
+    return Decode(b);
+}
+
 bool IsTransfer(const Decoded& d) {
-    return (d.format == FMT_BCOND && d.entry->name != "nop") || d.format == FMT_JUMP26;
+    return (d.format == FMT_BCOND && d.entry->code != kNop) || d.format == FMT_JUMP26;
 }
 
 std::int32_t Displacement(const Decoded& d) {
     return d.format == FMT_BCOND ? SignExtend(d.hw1 & 0x1FFu, 9) : SignExtend((d.hw1 & 0x3FFu) << 16 | d.hw2, 26);
 }
 
-// Lines are formed by hand: a 16 MiB image is millions of lines.
+// Lines are formed by hand into one buffer: a 16 MiB image is millions of
+// lines. Each piece makes room for itself; the buffer is far larger than any.
 class Out {
 public:
     explicit Out(std::FILE* f) : f_(f) {}
     ~Out() { Flush(); }
     void Flush() {
-        if (!buf_.empty()) std::fwrite(buf_.data(), 1, buf_.size(), f_);
-        buf_.clear();
+        if (n_ > 0) fwrite_unlocked(buf_, 1, n_, f_);
+        n_ = 0;
     }
     Out& operator<<(std::string_view s) {
-        buf_.append(s);
-        if (buf_.size() > (1 << 16)) Flush();
+        if (s.size() > kRoom) {
+            Flush();
+            fwrite_unlocked(s.data(), 1, s.size(), f_);
+            return *this;
+        }
+        Room(s.size());
+        std::memcpy(buf_ + n_, s.data(), s.size());
+        n_ += s.size();
         return *this;
     }
     Out& operator<<(char c) {
-        buf_ += c;
+        Room(1);
+        buf_[n_++] = c;
         return *this;
     }
     Out& Dec(std::int64_t v) {
+        Room(24);
         char digits[24];
         int k = 0;
         const bool negative = v < 0;
-        auto u = static_cast<std::uint64_t>(negative ? -v : v);
+        auto u = negative ? 0 - static_cast<std::uint64_t>(v) : static_cast<std::uint64_t>(v);
         do {
             digits[k++] = static_cast<char>('0' + u % 10);
             u /= 10;
         } while (u != 0);
-        if (negative) buf_ += '-';
-        while (k > 0) buf_ += digits[--k];
+        if (negative) buf_[n_++] = '-';
+        while (k > 0) buf_[n_++] = digits[--k];
         return *this;
     }
-    Out& Hex(std::uint32_t v, int n) {
-        static constexpr char kHex[] = "0123456789abcdef";
-        for (int i = n - 1; i >= 0; --i) buf_ += kHex[(v >> (4 * i)) & 0xF];
+    // digits is 2, 4 or 8: whole bytes, two characters at a time.
+    Out& Hex(std::uint32_t v, int digits) {
+        static constexpr auto kPairs = [] {
+            std::array<char, 512> t{};
+            constexpr char kHex[] = "0123456789abcdef";
+            for (int i = 0; i < 256; ++i) {
+                t[2 * i] = kHex[i >> 4];
+                t[2 * i + 1] = kHex[i & 15];
+            }
+            return t;
+        }();
+        Room(8);
+        for (int shift = (digits - 2) * 4; shift >= 0; shift -= 8) {
+            std::memcpy(buf_ + n_, &kPairs[2 * ((v >> shift) & 0xFF)], 2);
+            n_ += 2;
+        }
         return *this;
     }
     Out& Reg(unsigned r) {
-        buf_ += '$';
+        *this << '$';
         return Dec(r);
     }
 
 private:
+    static constexpr std::size_t kSize = 1 << 16, kRoom = 1 << 12;
+    void Room(std::size_t n) {
+        if (n_ + n > kSize) Flush();
+    }
     std::FILE* f_;
-    std::string buf_;
+    char buf_[kSize];
+    std::size_t n_ = 0;
 };
 
 std::string_view NameOf(const std::array<NamedNumber, 10>& table, unsigned v) {
@@ -189,24 +237,24 @@ private:
                 kind_[pos] |= kCode;
                 for (std::size_t k = 0; k < w.d.length; ++k) covered[pos + k] = 1;
                 const Decoded& d = w.d;
-                const std::string_view name = d.entry->name;
+                const std::uint8_t code = d.entry->code;
                 if (IsTransfer(d)) {
                     const std::int64_t t = static_cast<std::int64_t>(pos) + Displacement(d);
                     if (t >= 0 && static_cast<std::size_t>(t) < span_.size()) work.push_back(static_cast<std::size_t>(t));
                 }
-                if (name == "movhi" && d.r1 == 0) {
+                if (code == kMovhi && d.r1 == 0) {
                     value[d.r2] = static_cast<std::uint32_t>(d.hw2) << 16;
                     state[d.r2] = 1;
-                } else if (name == "movea" && d.r1 == d.r2 && state[d.r2] == 1) {
+                } else if (code == kMovea && d.r1 == d.r2 && state[d.r2] == 1) {
                     value[d.r2] += static_cast<std::uint32_t>(SignExtend(d.hw2, 16));
                     state[d.r2] = 2;
                 }
-                if (d.format == FMT_REGREG && name == "jmp") {
+                if (code == kJmp) {
                     if (state[d.r1] == 2) reach(value[d.r1]);
                     if (d.r1 != 31 && state[31] == 2) reach(value[31]);  // a call returns to its link
                     break;
                 }
-                if (name == "br" || name == "jr" || name == "reti") break;
+                if (code == kBr || code == kJr || code == kReti) break;
                 pos += d.length;
             }
         }
@@ -216,10 +264,11 @@ private:
     void MarkTargets() {
         for (std::size_t pos = 0; pos < span_.size(); ++pos) {
             if (!(kind_[pos] & kCode)) continue;
-            const Word w = Check(&span_[pos], span_.size() - pos);
-            if (names_.count(pos) && Labelable(pos)) kind_[pos] |= kLabel;
-            if (!IsTransfer(w.d)) continue;
-            const std::int64_t t = static_cast<std::int64_t>(pos) + Displacement(w.d);
+            const Decoded d = DecodeAt(span_, pos);
+            if (!names_.empty() && names_.count(pos) && Labelable(pos)) kind_[pos] |= kLabel;
+            // An odd displacement has no @ form: it stays a number.
+            if (!IsTransfer(d) || (Displacement(d) & 1)) continue;
+            const std::int64_t t = static_cast<std::int64_t>(pos) + Displacement(d);
             if (t >= 0 && static_cast<std::size_t>(t) < span_.size() && (kind_[t] & kCode) && Labelable(static_cast<std::size_t>(t)))
                 kind_[static_cast<std::size_t>(t)] |= kLabel;
         }
@@ -259,22 +308,21 @@ private:
         Comment(pos, n);
     }
 
-    void Instruction(std::size_t pos, const Word& w) {
-        const Decoded& d = w.d;
+    void Instruction(std::size_t pos, const Decoded& d) {
         const OpEntry& e = d.sub != nullptr ? *d.sub : *d.entry;
         out_ << '\t' << e.name;
-        const std::string_view name = d.entry->name;
+        const std::uint8_t code = d.entry->code;
         auto number = [this](const OpEntry& entry, std::uint32_t v, int bits) {
-            if (entry.flags & kSigned || entry.name == "movea" || entry.name == "addi") out_.Dec(SignExtend(v, bits));
+            if (entry.flags & kSigned || entry.code == kMovea || entry.code == kAddi) out_.Dec(SignExtend(v, bits));
             else out_.Dec(v & ((1u << bits) - 1));
         };
         switch (d.format) {
             case FMT_REGREG:
                 out_ << '\t';
-                if (name == "jmp" && d.r2 == 0) {
+                if (code == kJmp && d.r2 == 0) {
                     out_ << '[';
                     out_.Reg(d.r1) << ']';
-                } else if ((name == "ldsr" || name == "stsr") && !NameOf(kSystemRegisters, d.r1).empty()) {
+                } else if ((code == kLdsr || code == kStsr) && !NameOf(kSystemRegisters, d.r1).empty()) {
                     out_ << NameOf(kSystemRegisters, d.r1) << ", ";
                     out_.Reg(d.r2);
                 } else {
@@ -284,17 +332,18 @@ private:
                 break;
             case FMT_IMMREG:
                 out_ << '\t';
-                if (name == "setf" && !ConditionName(d.r1).empty()) out_ << ConditionName(d.r1);
+                if (code == kSetf && !ConditionName(d.r1).empty()) out_ << ConditionName(d.r1);
                 else number(*d.entry, d.r1, 5);
                 out_ << ", ";
                 out_.Reg(d.r2);
                 break;
             case FMT_BCOND:
             case FMT_JUMP26: {
-                if (name == "nop") break;
+                if (code == kNop) break;
                 out_ << '\t';
                 const std::int64_t t = static_cast<std::int64_t>(pos) + Displacement(d);
-                if (t >= 0 && static_cast<std::size_t>(t) < span_.size() && (kind_[t] & kLabel)) {
+                if (!(Displacement(d) & 1) && t >= 0 && static_cast<std::size_t>(t) < span_.size() &&
+                    (kind_[t] & kLabel)) {
                     out_ << '@';
                     LabelName(static_cast<std::size_t>(t));
                 } else {
@@ -322,7 +371,7 @@ private:
                 out_.Reg(d.r1) << ']';
                 break;
             case FMT_SPECIAL:
-                if (name == "trap") {
+                if (code == kTrap) {
                     out_ << '\t';
                     out_.Dec(d.hw1 & 0x3FF);
                 }
@@ -355,9 +404,9 @@ private:
                 out_ << '\n';
             }
             if (kind_[pos] & kCode) {
-                const Word w = Check(&span_[pos], span_.size() - pos);
-                Instruction(pos, w);
-                pos += w.d.length;
+                const Decoded d = DecodeAt(span_, pos);
+                Instruction(pos, d);
+                pos += d.length;
                 continue;
             }
             // Data: a halfword where instructions were tried, else bytes up to
