@@ -210,23 +210,17 @@ void DefineLabel(Context& ctx, std::string_view name) {
     else Insert(ctx, std::move(record));
 }
 
-std::string_view TakeLabels(Context& ctx, std::string_view line) {
-    for (;;) {
-        std::string_view rest = line;
-        const std::string_view token = NextToken(rest);
-        if (token.size() < 2 || token.back() != ':' || token.front() == ';') return line;
-        const std::string_view name = token.substr(0, token.size() - 1);
-        if (std::all_of(name.begin(), name.end(), [](char c) { return c >= '0' && c <= '9'; })) {
-            char value[16];
-            const std::uint32_t address = CurrentAddress(ctx);
-            std::snprintf(value, sizeof value, "0x%08x", static_cast<unsigned>(address));
-            const std::string key = ctx.locals.Define(name, address);
-            ResolveForwards(ctx, key, value);
-        } else {
-            DefineLabel(ctx, name);
-        }
-        line = rest;
+void DefineLabelToken(Context& ctx, std::string_view token) {
+    const std::string_view name = token.substr(0, token.size() - 1);
+    if (!std::all_of(name.begin(), name.end(), [](char c) { return c >= '0' && c <= '9'; })) {
+        DefineLabel(ctx, name);
+        return;
     }
+    char value[16];
+    const std::uint32_t address = CurrentAddress(ctx);
+    std::snprintf(value, sizeof value, "0x%08x", static_cast<unsigned>(address));
+    const std::string key = ctx.locals.Define(name, address);
+    ResolveForwards(ctx, key, value);
 }
 
 namespace {
@@ -415,7 +409,12 @@ void Mov32(Context& ctx, std::string_view rest) {
 
 int CompilerLine(Context& ctx, std::string_view line) {
     std::string_view rest = line;
-    Keyword keyword = FindKeyword(NextToken(rest), ctx.set.classic);
+    const std::string_view first = NextToken(rest);
+    return CompilerLine(ctx, first, rest);
+}
+
+int CompilerLine(Context& ctx, std::string_view first, std::string_view rest) {
+    Keyword keyword = FindKeyword(first, ctx.set.classic);
     switch (keyword) {
         case kNone: return 0;
         case kOrg: Org(ctx, rest); break;

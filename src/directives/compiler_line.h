@@ -15,9 +15,15 @@ int CompilerLine(Context& ctx, std::string_view line);
 // Defines name as a label at the current address ("lb. NAME").
 void DefineLabel(Context& ctx, std::string_view name);
 
-// Defines the labels that begin the line ("NAME:", or "N:" for a local
-// label) and returns the rest of the line, to be assembled as a line of its own.
-std::string_view TakeLabels(Context& ctx, std::string_view line);
+// The same for a line already split into its first token and the rest.
+int CompilerLine(Context& ctx, std::string_view first, std::string_view rest);
+
+// A first token "NAME:" (or "N:", a local label) defines a label; the rest
+// of the line is then assembled as a line of its own.
+inline bool IsLabelToken(std::string_view token) {
+    return token.size() >= 2 && token.back() == ':' && token.front() != ';';
+}
+void DefineLabelToken(Context& ctx, std::string_view token);
 
 // Include nesting beyond this depth is refused like a file that cannot be
 // opened, so that no chain of files can exhaust the stack.

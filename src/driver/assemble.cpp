@@ -88,16 +88,22 @@ int GenerateObj(Context& ctx, std::FILE* src, const char* name) {
         if (ctx.observer != nullptr)
             ctx.observer->Line(static_cast<std::uint32_t>(ctx.obj.Location()), nLine, !top, line);
         const bool beyond = ctx.set.strict && static_cast<std::uint32_t>(ctx.obj.Location()) > kImageEnd;
-        if (!ctx.set.classic) line = TakeLabels(ctx, line);
-        if (CompilerLine(ctx, line)) {
-            if (ctx.set.strict && !beyond && static_cast<std::uint32_t>(ctx.obj.Location()) > kImageEnd) {
-                std::string_view rest = line;
-                Report(ctx, Severity::kError, AtLocation(ctx), msg::kBeyondImage,
-                       std::string(NextToken(rest)).c_str());
-            }
+        // The line is split once: the first token decides what it is.
+        std::string_view rest = line;
+        std::string_view first = NextToken(rest);
+        while (IsLabelToken(first) && !ctx.set.classic) {
+            DefineLabelToken(ctx, first);
+            first = NextToken(rest);
+        }
+        if (CompilerLine(ctx, first, rest)) {
+            if (ctx.set.strict && !beyond && static_cast<std::uint32_t>(ctx.obj.Location()) > kImageEnd)
+                Report(ctx, Severity::kError, AtLocation(ctx), msg::kBeyondImage, std::string(first).c_str());
             continue;
         }
-        if (!FilterCommand(line, tokens)) continue;
+        if (first.empty() || first.front() == ';') continue;
+        tokens = Tokens{first, NextOperand(rest), {}, {}};
+        if (!tokens.szParam1.empty()) tokens.szParam2 = NextOperand(rest);
+        if (!tokens.szParam2.empty()) tokens.szParam3 = NextOperand(rest);
         const LineResult r = Construct(ctx, tokens);
         if (r.status != EncodeStatus::kOk) {
             bResult = 0;

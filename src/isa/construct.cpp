@@ -234,8 +234,10 @@ LineResult Construct(Context& ctx, const Tokens& tokens) {
     std::string_view text[3] = {tokens.szParam1, tokens.szParam2, tokens.szParam3};
     std::string_view written[3] = {text[0], text[1], text[2]};
     // One level of name resolution on every operand, before kinds are judged.
-    for (std::string_view& t : text)
+    for (std::string_view& t : text) {
+        if (t.empty()) break;  // operands are filled from the first on
         if (auto value = ctx.lstHead.CheckConstant(t)) t = *value;
+    }
 
     const std::uint64_t key = PackName(tokens.szOpcode);
     // "ldsr $6, psw" as GNU writes it: the system register may come second.
