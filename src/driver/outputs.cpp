@@ -33,10 +33,9 @@ void Listing::Message(std::string_view text) {
     else current_.messages.emplace_back(text);
 }
 
-void Listing::Give(Record& r, std::uint32_t at, const std::uint8_t* p, std::size_t n) {
+void Listing::Give(Record& r, const std::uint8_t* p, std::size_t n) {
     for (std::size_t k = 0; k < n && r.count + k < kShown; ++k) r.bytes[r.count + k] = p[k];
     r.count += n;
-    (void)at;
 }
 
 void Listing::Final(std::uint32_t location, const std::uint8_t* p, std::size_t n) {
@@ -48,10 +47,10 @@ void Listing::Final(std::uint32_t location, const std::uint8_t* p, std::size_t n
         Record& r = waiting_[w];
         if (at >= r.end) continue;
         const std::size_t take = std::min<std::size_t>(n - i, r.end - at);
-        Give(r, at, p + i, take);
+        Give(r, p + i, take);
         i += take;
     }
-    if (i < n && open_) Give(current_, location + static_cast<std::uint32_t>(i), p + i, n - i);
+    if (i < n && open_) Give(current_, p + i, n - i);
     released_ = location + static_cast<std::uint32_t>(n);
     PrintReady();
 }

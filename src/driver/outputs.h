@@ -40,7 +40,7 @@ private:
         std::vector<std::string> messages;
     };
     void Close(std::uint32_t location);
-    void Give(Record& r, std::uint32_t at, const std::uint8_t* p, std::size_t n);
+    void Give(Record& r, const std::uint8_t* p, std::size_t n);
     void PrintReady();
     void Print(const Record& r);
     void Room(std::size_t n);

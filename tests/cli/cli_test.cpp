@@ -318,5 +318,15 @@ TEST(CliTest, ShippedExamplesListAsSourceAndAssembleBack) {
     }
 }
 
+TEST(CliTest, OutputsThatCannotBeWrittenAreErrors) {
+    ScratchDir dir;
+    dir.Write("prog.s", "lb. x\nnop\n");
+    ToolResult r = RunTool(dir.path(), {"prog.s", "--listing=no/such/dir.lst", "--symbols=/dev/full", "--deps=/dev/full"});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.out, kBanner + "Cannot write no/such/dir.lst.\nLabel: x = 0x07000000\nCannot write /dev/full.\n" +
+                         "Cannot write /dev/full.\nPass: 1 (OBJ file created)\n" + Report("prog.s", 3, 2));
+    EXPECT_EQ(dir.Read("output.obj"), HexToBytes("00 9A"));
+}
+
 }  // namespace
 }  // namespace tarvo::test
