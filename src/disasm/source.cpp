@@ -391,10 +391,13 @@ private:
     }
 
     void Print() {
-        if (start_ > 0) {
-            out_ << "\torg.\t0x";
-            out_.Hex(start_, 8);
-            out_ << '\n';
+        // org. reaches 16 MiB; a span beyond starts after whole fills.
+        std::uint32_t below = start_;
+        for (; below >= kLabelReach; below -= kLabelReach) out_ << "\tfill.\t0x1000000, 0xFF\n";
+        if (below > 0) {
+            out_ << (below == start_ ? "\torg.\t0x" : "\tfill.\t0x");
+            out_.Hex(below, 8);
+            out_ << (below == start_ ? "\n" : ", 0xFF\n");
         }
         std::size_t pos = 0;
         while (pos < span_.size()) {
