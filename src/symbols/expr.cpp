@@ -118,10 +118,20 @@ private:
         if (a == INT_MIN && b == -1) return op == '/' ? v : 0;  // the one quotient that does not fit wraps
         return static_cast<std::uint32_t>(op == '/' ? a / b : a % b);
     }
+    // Every nesting (parentheses, unary operators, hi/lo) passes here, so
+    // a hostile line cannot run the stack out.
     std::uint32_t Unary() {
-        if (Take('-')) return 0u - Unary();
-        if (Take('~')) return ~Unary();
-        return Primary();
+        if (++nesting_ > kMaxNesting) {
+            bad_ = true;
+            i_ = s_.size();
+            return 0;
+        }
+        std::uint32_t v = 0;
+        if (Take('-')) v = 0u - Unary();
+        else if (Take('~')) v = ~Unary();
+        else v = Primary();
+        --nesting_;
+        return v;
     }
     std::uint32_t Primary() {
         if (Take('(')) {
@@ -188,6 +198,8 @@ private:
         missing_->emplace_back(name);
     }
 
+    static constexpr int kMaxNesting = 256;
+    int nesting_ = 0;
     std::string_view s_;
     std::size_t i_ = 0;
     const ExprEnv& env_;
