@@ -28,6 +28,16 @@ TEST(HostileTest, TenMegabyteTokenIsQuotedWhole) {
                          "Pass: 0 (Too many errors)\n" + Report("in.s", 1, 0));
 }
 
+TEST(HostileTest, DeeplyNestedExpressionsAreRefusedNotOverflowed) {
+    ScratchDir dir;
+    const std::string open(1'000'000, '('), minus(1'000'000, '-');
+    dir.Write("in.s", "dw. " + open + "1\ndw. (" + minus + "1)\nbne @" + open + "x\n");
+    ToolResult r = RunTool(dir.path(), {"in.s"});
+    EXPECT_EQ(r.out, kBanner + "Error at 00000000: Invalid 32-bit Argument\n" +
+                         "Error at 00000000: Invalid 32-bit Argument\n" + "Error in line 3: Invalid Parameter (@" +
+                         open + "x)\n" + "Pass: 0 (Too many errors)\n" + Report("in.s", 3, 0));
+}
+
 TEST(HostileTest, RandomBytesNeverCrashAndTheReportHolds) {
     std::mt19937 random(810);
     for (int round = 0; round < 8; ++round) {
