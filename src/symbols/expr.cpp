@@ -269,13 +269,26 @@ ExprStatus Evaluate(std::string_view text, const ExprEnv& env, std::int32_t& val
         value = static_cast<std::int32_t>(v);
         return ExprStatus::kOk;
     }
+    // hi(name) and lo(name), as the pseudo-instructions write them.
+    int half = 0;
+    if (inner.size() > 4 && inner[2] == '(' && inner.back() == ')' && !BareName(inner.substr(3, inner.size() - 4)).empty()) {
+        if (stricmp(inner.substr(0, 2), "hi") == 0) half = 1;
+        if (stricmp(inner.substr(0, 2), "lo") == 0) half = 2;
+        if (half != 0) inner = inner.substr(3, inner.size() - 4);
+    }
     const std::string_view name = BareName(inner);
     if (!name.empty()) {
         auto known = env.names.CheckConstant(name);
         std::int32_t n = 0;
         if (known && ScanNumber(*known, n) == Scan::kNumber) {
-            value = n;
+            const auto u = static_cast<std::uint32_t>(n);
+            value = static_cast<std::int32_t>(half == 1 ? HighHalf(u) : half == 2 ? LowHalf(u) : u);
             return ExprStatus::kOk;
+        }
+        if (!known) {
+            value = 0;
+            if (missing != nullptr) missing->emplace_back(name);
+            return ExprStatus::kUndefined;
         }
     }
     Parser p(text, env, 0, missing);
