@@ -67,4 +67,24 @@ inline bool ReadRegister(std::string_view text, unsigned& reg) {
     return true;
 }
 
+// Lower-case hex of the low digits/2 bytes of v into out (digits is 2, 4 or
+// 8), two characters at a time: the listings write millions of these.
+inline constexpr std::array<char, 512> kHexPairs = [] {
+    std::array<char, 512> t{};
+    constexpr char kHex[] = "0123456789abcdef";
+    for (int i = 0; i < 256; ++i) {
+        t[2 * i] = kHex[i >> 4];
+        t[2 * i + 1] = kHex[i & 15];
+    }
+    return t;
+}();
+inline char* PutHex(char* out, std::uint32_t v, int digits) {
+    for (int shift = (digits - 2) * 4; shift >= 0; shift -= 8) {
+        const char* pair = &kHexPairs[2 * ((v >> shift) & 0xFF)];
+        *out++ = pair[0];
+        *out++ = pair[1];
+    }
+    return out;
+}
+
 }  // namespace tarvo

@@ -133,22 +133,9 @@ public:
         while (k > 0) buf_[n_++] = digits[--k];
         return *this;
     }
-    // digits is 2, 4 or 8: whole bytes, two characters at a time.
     Out& Hex(std::uint32_t v, int digits) {
-        static constexpr auto kPairs = [] {
-            std::array<char, 512> t{};
-            constexpr char kHex[] = "0123456789abcdef";
-            for (int i = 0; i < 256; ++i) {
-                t[2 * i] = kHex[i >> 4];
-                t[2 * i + 1] = kHex[i & 15];
-            }
-            return t;
-        }();
         Room(8);
-        for (int shift = (digits - 2) * 4; shift >= 0; shift -= 8) {
-            std::memcpy(buf_ + n_, &kPairs[2 * ((v >> shift) & 0xFF)], 2);
-            n_ += 2;
-        }
+        n_ = static_cast<std::size_t>(PutHex(buf_ + n_, v, digits) - buf_);
         return *this;
     }
     Out& Reg(unsigned r) {

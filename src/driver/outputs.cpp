@@ -82,10 +82,7 @@ void Listing::Put(std::string_view text) {
     used_ += text.size();
 }
 
-void Listing::Hex(std::uint32_t v, int digits) {
-    static constexpr char kHex[] = "0123456789abcdef";
-    for (int i = digits - 1; i >= 0; --i) buf_[used_++] = kHex[(v >> (4 * i)) & 0xF];
-}
+void Listing::Hex(std::uint32_t v, int digits) { used_ = static_cast<std::size_t>(PutHex(buf_ + used_, v, digits) - buf_); }
 
 void Listing::Print(const Record& r) {
     const std::size_t shown = static_cast<std::size_t>(std::min<std::uint64_t>(r.count, kShown));
