@@ -94,7 +94,8 @@ std::int32_t Displacement(const Decoded& d) {
 }
 
 // Lines are formed by hand into one buffer: a 16 MiB image is millions of
-// lines. Each piece makes room for itself; the buffer is far larger than any.
+// lines. Line() makes room for a whole line at once (no line but a label
+// name comes near it); Text() checks for itself, for names of any length.
 class Out {
 public:
     explicit Out(std::FILE* f) : f_(f) {}
@@ -103,24 +104,28 @@ public:
         if (n_ > 0) fwrite_unlocked(buf_, 1, n_, f_);
         n_ = 0;
     }
+    void Line() {
+        if (n_ + kLine > kSize) Flush();
+    }
+    void Text(std::string_view s) {
+        if (n_ + s.size() > kSize) Flush();
+        if (s.size() > kSize) fwrite_unlocked(s.data(), 1, s.size(), f_);
+        else *this << s;
+    }
     Out& operator<<(std::string_view s) {
-        if (s.size() > kRoom) {
-            Flush();
-            fwrite_unlocked(s.data(), 1, s.size(), f_);
-            return *this;
-        }
-        Room(s.size());
         std::memcpy(buf_ + n_, s.data(), s.size());
         n_ += s.size();
         return *this;
     }
     Out& operator<<(char c) {
-        Room(1);
         buf_[n_++] = c;
         return *this;
     }
     Out& Dec(std::int64_t v) {
-        Room(24);
+        if (v >= 0 && v < 10) {  // registers and small values, the most common
+            buf_[n_++] = static_cast<char>('0' + v);
+            return *this;
+        }
         char digits[24];
         int k = 0;
         const bool negative = v < 0;
@@ -134,7 +139,6 @@ public:
         return *this;
     }
     Out& Hex(std::uint32_t v, int digits) {
-        Room(8);
         n_ = static_cast<std::size_t>(PutHex(buf_ + n_, v, digits) - buf_);
         return *this;
     }
@@ -144,10 +148,7 @@ public:
     }
 
 private:
-    static constexpr std::size_t kSize = 1 << 16, kRoom = 1 << 12;
-    void Room(std::size_t n) {
-        if (n_ + n > kSize) Flush();
-    }
+    static constexpr std::size_t kSize = 1 << 16, kLine = 256;
     std::FILE* f_;
     char buf_[kSize];
     std::size_t n_ = 0;
@@ -263,8 +264,10 @@ private:
 
     void LabelName(std::size_t pos) {
         auto it = names_.find(pos);
-        if (it != names_.end()) out_ << it->second;
-        else {
+        if (it != names_.end()) {
+            out_.Text(it->second);
+            out_.Line();
+        } else {
             out_ << "L_";
             out_.Hex(Address(pos), 8);
         }
@@ -281,6 +284,7 @@ private:
     }
 
     void Data(std::size_t pos, std::size_t n, bool halfword) {
+        out_.Line();
         if (halfword) {
             out_ << "\tdh.\t0x";
             out_.Hex(GetHalf(&span_[pos]), 4);
@@ -296,6 +300,7 @@ private:
     }
 
     void Instruction(std::size_t pos, const Decoded& d) {
+        out_.Line();
         const OpEntry& e = d.sub != nullptr ? *d.sub : *d.entry;
         out_ << '\t' << e.name;
         const std::uint8_t code = d.entry->code;
@@ -380,7 +385,11 @@ private:
     void Print() {
         // org. reaches 16 MiB; a span beyond starts after whole fills.
         std::uint32_t below = start_;
-        for (; below >= kLabelReach; below -= kLabelReach) out_ << "\tfill.\t0x1000000, 0xFF\n";
+        for (; below >= kLabelReach; below -= kLabelReach) {
+            out_.Line();
+            out_ << "\tfill.\t0x1000000, 0xFF\n";
+        }
+        out_.Line();
         if (below > 0) {
             out_ << (below == start_ ? "\torg.\t0x" : "\tfill.\t0x");
             out_.Hex(below, 8);
@@ -389,6 +398,7 @@ private:
         std::size_t pos = 0;
         while (pos < span_.size()) {
             if (kind_[pos] & kLabel) {
+                out_.Line();
                 out_ << "lb. ";
                 LabelName(pos);
                 out_ << '\n';
