@@ -206,12 +206,26 @@ private:
     bool Labelable(std::size_t pos) const { return start_ + pos < kLabelReach; }
 
     // Every word is code unless no source form gives it back.
+    // Outside the floating-point group the second halfword is a field the
+    // encoder writes whole, so the encoder's verdict on a word depends on its
+    // first halfword alone: it is asked once per first halfword.
     void MarkLinear() {
+        enum : std::uint8_t { kUnknown, kNo, kTwo, kFour, kAsk };
+        std::vector<std::uint8_t> verdict(65536, kUnknown);
         for (std::size_t pos = 0; pos + 1 < span_.size();) {
-            const Word w = Check(&span_[pos], span_.size() - pos);
-            if (w.d.length > span_.size() - pos) break;  // cut off: the tail is data
-            if (w.ok) kind_[pos] |= kCode;
-            pos += w.ok ? w.d.length : 2;
+            const std::size_t avail = span_.size() - pos;
+            std::uint8_t& v = verdict[GetHalf(&span_[pos])];
+            if (v == kUnknown) {
+                const std::uint8_t b[4] = {span_[pos], span_[pos + 1], 0, 0};
+                const Word w = Check(b, 4);
+                v = w.d.format == FMT_FPP ? kAsk : !w.ok ? kNo : w.d.length == 4 ? kFour : kTwo;
+            }
+            std::size_t length = v == kFour || v == kAsk ? 4 : 2;
+            if (length > avail) break;  // cut off: the tail is data
+            bool ok = v == kTwo || v == kFour;
+            if (v == kAsk) ok = Check(&span_[pos], avail).ok;
+            if (ok) kind_[pos] |= kCode;
+            pos += ok ? length : 2;
         }
     }
 
