@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "isa/construct.h"
+#include "isa/optable.h"
 #include "messages.h"
 #include "text.h"
 
@@ -89,7 +90,7 @@ void Fill(Context& ctx, std::string_view rest) {
         return;
     }
     std::uint8_t item[4];
-    for (int i = 0; i < 4; ++i) item[i] = static_cast<std::uint8_t>(static_cast<std::uint32_t>(value) >> (8 * i));
+    PutLittle(static_cast<std::uint32_t>(value), 4, item);
     ctx.obj.EmitRepeat(static_cast<std::uint32_t>(count), item, static_cast<std::size_t>(size));
 }
 
@@ -143,7 +144,7 @@ void Data(Context& ctx, std::string_view rest, unsigned width, const char* bad) 
                 Report(ctx, Severity::kError, AtLocation(ctx), msg::kValueRange, std::string(item).c_str());
         }
         std::uint8_t bytes[4];
-        for (unsigned i = 0; i < width; ++i) bytes[i] = static_cast<std::uint8_t>(static_cast<std::uint32_t>(value) >> (8 * i));
+        PutLittle(static_cast<std::uint32_t>(value), width, bytes);
         if (status == ExprStatus::kOk) {
             ctx.obj.Emit(bytes, width);
         } else {
@@ -163,10 +164,23 @@ void CheckName(Context& ctx, std::string_view name) {
         Report(ctx, Severity::kError, AtLocation(ctx), msg::kNameIsNumber, std::string(name).c_str());
 }
 
+// Adds a definition and fills the forward fields that waited for it (the
+// copies are made only when some wait).
 void Insert(Context& ctx, Constant record) {
+    if (ctx.forwards.empty()) {
+        ctx.lstHead.InsertConstant(std::move(record));
+        return;
+    }
     const std::string name = record.szName, value = record.szValue;
     ctx.lstHead.InsertConstant(std::move(record));
     ResolveForwards(ctx, name, value);
+}
+
+// A label's value text: the address in the classic "0x%08x" form.
+std::string LabelValue(std::uint32_t address) {
+    char value[16];
+    std::snprintf(value, sizeof value, "0x%08x", static_cast<unsigned>(address));
+    return value;
 }
 
 void Define(Context& ctx, std::string_view rest) {
@@ -185,8 +199,7 @@ void Define(Context& ctx, std::string_view rest) {
     record.szValue = value;
     if (!ctx.set.quiet) Say(ctx, msg::kDefine, record.szName.c_str(), record.szValue.c_str());
     CheckName(ctx, name);
-    if (ctx.forwards.empty()) ctx.lstHead.InsertConstant(std::move(record));
-    else Insert(ctx, std::move(record));
+    Insert(ctx, std::move(record));
 }
 
 }  // namespace
@@ -196,9 +209,7 @@ void DefineLabel(Context& ctx, std::string_view name) {
     record.szName = name;
     record.bLabel = true;
     // Labels carry the image base, so jumps to them reach the loaded code.
-    char value[16];
-    std::snprintf(value, sizeof value, "0x%08x", static_cast<unsigned>(CurrentAddress(ctx)));
-    record.szValue = value;
+    record.szValue = LabelValue(CurrentAddress(ctx));
     if (!ctx.set.quiet) Say(ctx, msg::kLabel, record.szName.c_str(), record.szValue.c_str());
     if (ctx.set.strict) {
         const Constant* old = ctx.lstHead.FindConstant(name);
@@ -206,8 +217,7 @@ void DefineLabel(Context& ctx, std::string_view name) {
             Report(ctx, Severity::kError, AtLocation(ctx), msg::kLabelTwice, record.szName.c_str());
         CheckName(ctx, name);
     }
-    if (ctx.forwards.empty()) ctx.lstHead.InsertConstant(std::move(record));
-    else Insert(ctx, std::move(record));
+    Insert(ctx, std::move(record));
 }
 
 void DefineLabelToken(Context& ctx, std::string_view token) {
@@ -216,11 +226,8 @@ void DefineLabelToken(Context& ctx, std::string_view token) {
         DefineLabel(ctx, name);
         return;
     }
-    char value[16];
     const std::uint32_t address = CurrentAddress(ctx);
-    std::snprintf(value, sizeof value, "0x%08x", static_cast<unsigned>(address));
-    const std::string key = ctx.locals.Define(name, address);
-    ResolveForwards(ctx, key, value);
+    ResolveForwards(ctx, ctx.locals.Define(name, address), LabelValue(address));
 }
 
 namespace {

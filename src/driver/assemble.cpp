@@ -63,14 +63,22 @@ bool ReportStrict(Context& ctx, int nLine, const Tokens& tokens, const LineResul
 
 }  // namespace
 
+namespace {
+
+// The mnemonic and the operands that follow it; a comment ends them.
+Tokens SplitOperands(std::string_view mnemonic, std::string_view rest) {
+    Tokens tokens{mnemonic, NextOperand(rest), {}, {}};
+    if (!tokens.szParam1.empty()) tokens.szParam2 = NextOperand(rest);
+    if (!tokens.szParam2.empty()) tokens.szParam3 = NextOperand(rest);
+    return tokens;
+}
+
+}  // namespace
+
 int FilterCommand(std::string_view line, Tokens& tokens) {
-    tokens = Tokens{};
-    tokens.szOpcode = NextToken(line);
-    if (tokens.szOpcode.empty() || tokens.szOpcode.front() == ';') return 0;
-    tokens.szParam1 = NextOperand(line);
-    if (!tokens.szParam1.empty()) tokens.szParam2 = NextOperand(line);
-    if (!tokens.szParam2.empty()) tokens.szParam3 = NextOperand(line);
-    return 1;
+    const std::string_view first = NextToken(line);
+    tokens = first.empty() || first.front() == ';' ? Tokens{} : SplitOperands(first, line);
+    return tokens.szOpcode.empty() ? 0 : 1;
 }
 
 int GenerateObj(Context& ctx, std::FILE* src, const char* name) {
@@ -101,9 +109,7 @@ int GenerateObj(Context& ctx, std::FILE* src, const char* name) {
             continue;
         }
         if (first.empty() || first.front() == ';') continue;
-        tokens = Tokens{first, NextOperand(rest), {}, {}};
-        if (!tokens.szParam1.empty()) tokens.szParam2 = NextOperand(rest);
-        if (!tokens.szParam2.empty()) tokens.szParam3 = NextOperand(rest);
+        tokens = SplitOperands(first, rest);
         const LineResult r = Construct(ctx, tokens);
         if (r.status != EncodeStatus::kOk) {
             bResult = 0;

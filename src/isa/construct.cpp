@@ -163,10 +163,6 @@ bool OneRegister(const Context& ctx, std::uint64_t key) {
     return m != nullptr && m->fp >= 0 && fptable[m->fp].flags & kOneReg;
 }
 
-void PutLittle(std::uint32_t v, unsigned width, std::uint8_t* out) {
-    for (unsigned i = 0; i < width; ++i) out[i] = static_cast<std::uint8_t>(v >> (8 * i));
-}
-
 // The bytes of a forward field for a value.
 Encoded FieldBytes(const FieldUse& use, std::uint32_t value, bool nec) {
     if (use.entry < 0) {
@@ -335,17 +331,11 @@ void AddForward(Context& ctx, std::string_view expr, std::string_view operand, s
     std::vector<std::string> missing;
     // The common forms, one undefined name, perhaps inside hi() or lo()
     // (as the pseudo-instructions write it), wait for that name alone.
-    std::string_view inner = expr;
-    std::uint8_t half = 0;
-    if (expr.size() > 4 && expr.back() == ')' && expr[2] == '(') {
-        if (stricmp(expr.substr(0, 2), "hi") == 0) half = 1;
-        if (stricmp(expr.substr(0, 2), "lo") == 0) half = 2;
-        if (half != 0) inner = expr.substr(3, expr.size() - 4);
-    }
-    const std::string_view name = BareName(inner);
+    int half = 0;
+    const std::string_view name = BareName(SplitHalf(expr, half));
     if (!name.empty() && !ctx.lstHead.CheckConstant(name)) {
         f.expr = name;
-        f.use.half = half;
+        f.use.half = static_cast<std::uint8_t>(half);
         missing.emplace_back(name);
     } else {
         f.expr = Substitute(expr, LineEnv(ctx));

@@ -143,6 +143,10 @@ inline void PutHalf(std::FILE* f, std::uint16_t hw) {
     putc_unlocked(hw & 0xFF, f);
     putc_unlocked(hw >> 8, f);
 }
+// Data items (dw., dh., db., fill.) are plain little-endian values.
+constexpr void PutLittle(std::uint32_t v, unsigned width, std::uint8_t* out) {
+    for (unsigned i = 0; i < width; ++i) out[i] = static_cast<std::uint8_t>(v >> (8 * i));
+}
 constexpr std::uint16_t GetHalf(const unsigned char* p) {
     return static_cast<std::uint16_t>(p[0] | p[1] << 8);
 }

@@ -269,13 +269,8 @@ ExprStatus Evaluate(std::string_view text, const ExprEnv& env, std::int32_t& val
         value = static_cast<std::int32_t>(v);
         return ExprStatus::kOk;
     }
-    // hi(name) and lo(name), as the pseudo-instructions write them.
     int half = 0;
-    if (inner.size() > 4 && inner[2] == '(' && inner.back() == ')' && !BareName(inner.substr(3, inner.size() - 4)).empty()) {
-        if (stricmp(inner.substr(0, 2), "hi") == 0) half = 1;
-        if (stricmp(inner.substr(0, 2), "lo") == 0) half = 2;
-        if (half != 0) inner = inner.substr(3, inner.size() - 4);
-    }
+    inner = SplitHalf(inner, half);
     const std::string_view name = BareName(inner);
     if (!name.empty()) {
         auto known = env.names.CheckConstant(name);
@@ -316,6 +311,16 @@ std::string_view BareName(std::string_view text) {
     for (char c : text)
         if (!IsNameChar(c)) return {};
     return text;
+}
+
+std::string_view SplitHalf(std::string_view text, int& half) {
+    half = 0;
+    if (text.size() <= 4 || text[2] != '(' || text.back() != ')') return text;
+    const std::string_view inner = text.substr(3, text.size() - 4);
+    if (BareName(inner).empty()) return text;
+    if (stricmp(text.substr(0, 2), "hi") == 0) half = 1;
+    if (stricmp(text.substr(0, 2), "lo") == 0) half = 2;
+    return half != 0 ? inner : text;
 }
 
 bool HasParen(std::string_view text) { return text.find('(') != std::string_view::npos; }

@@ -42,6 +42,10 @@ std::string Bind(std::string_view text, std::string_view name, std::string_view 
 // ("(loop)" is loop), or empty when it is anything else.
 std::string_view BareName(std::string_view text);
 
+// "hi(X)" or "lo(X)" around one name X (as the pseudo-instructions write a
+// target not known yet): X, with half 1 (hi) or 2 (lo). Else text and 0.
+std::string_view SplitHalf(std::string_view text, int& half);
+
 // True for text that "(...)" and "@" may hold: a token with '(' or a target.
 bool HasParen(std::string_view text);
 
