@@ -166,14 +166,14 @@ void CheckName(Context& ctx, std::string_view name) {
 
 // Adds a definition and fills the forward fields that waited for it (the
 // copies are made only when some wait).
-void Insert(Context& ctx, Constant record) {
+void Insert(Context& ctx, Constant record, const std::int32_t* number = nullptr) {
     if (ctx.forwards.empty()) {
         ctx.lstHead.InsertConstant(std::move(record));
         return;
     }
     const std::string name = record.szName, value = record.szValue;
     ctx.lstHead.InsertConstant(std::move(record));
-    ResolveForwards(ctx, name, value);
+    ResolveForwards(ctx, name, value, number);
 }
 
 // A label's value text: the address in the classic "0x%08x" form.
@@ -209,7 +209,8 @@ void DefineLabel(Context& ctx, std::string_view name) {
     record.szName = name;
     record.bLabel = true;
     // Labels carry the image base, so jumps to them reach the loaded code.
-    record.szValue = LabelValue(CurrentAddress(ctx));
+    const auto address = static_cast<std::int32_t>(CurrentAddress(ctx));
+    record.szValue = LabelValue(static_cast<std::uint32_t>(address));
     if (!ctx.set.quiet) Say(ctx, msg::kLabel, record.szName.c_str(), record.szValue.c_str());
     if (ctx.set.strict) {
         const Constant* old = ctx.lstHead.FindConstant(name);
@@ -217,7 +218,7 @@ void DefineLabel(Context& ctx, std::string_view name) {
             Report(ctx, Severity::kError, AtLocation(ctx), msg::kLabelTwice, record.szName.c_str());
         CheckName(ctx, name);
     }
-    Insert(ctx, std::move(record));
+    Insert(ctx, std::move(record), &address);
 }
 
 void DefineLabelToken(Context& ctx, std::string_view token) {
@@ -227,7 +228,8 @@ void DefineLabelToken(Context& ctx, std::string_view token) {
         return;
     }
     const std::uint32_t address = CurrentAddress(ctx);
-    ResolveForwards(ctx, ctx.locals.Define(name, address), LabelValue(address));
+    const auto number = static_cast<std::int32_t>(address);
+    ResolveForwards(ctx, ctx.locals.Define(name, address), LabelValue(address), &number);
 }
 
 namespace {

@@ -25,6 +25,13 @@ ExprEnv LineEnv(const Context& ctx) {
     return {ctx.lstHead, ctx.lineAddress, ctx.set.classic ? nullptr : &ctx.locals};
 }
 
+// The one name expr is, perhaps inside hi() or lo() (as the pseudo-
+// instructions write a target), when it is not defined yet; else empty.
+std::string_view PendingName(const Context& ctx, std::string_view expr, int& half) {
+    const std::string_view name = BareName(SplitHalf(expr, half));
+    return !name.empty() && !ctx.lstHead.CheckConstant(name) ? name : std::string_view{};
+}
+
 bool SystemRegisterSlot(std::uint64_t key, int slot) { return slot == 0 && (key == kLdsr || key == kStsr); }
 
 // ext: extensions are on; sysregSlot: the operand may name a system register.
@@ -86,6 +93,8 @@ public:
     }
 
     std::string_view pendingExpr;  // the expression of a pending operand
+    std::string_view pendingName;  // its one undefined name, if it is no more (in hi() or lo(): pendingHalf)
+    int pendingHalf = 0;
     int pendingSlot = -1;          // its slot: the value stays 0 until its names are defined
     bool target = false;           // the number is an @ target
 
@@ -98,9 +107,8 @@ private:
     EncodeStatus Expression(const Instr& in, int slot, std::string_view expr, std::uint32_t& out) {
         std::int32_t v = 0;
         // Most targets are one name not defined yet: no need to parse.
-        const std::string_view name = BareName(expr);
-        const ExprStatus status = !name.empty() && !ctx_.lstHead.CheckConstant(name) ? ExprStatus::kUndefined
-                                                                                     : Evaluate(expr, LineEnv(ctx_), v);
+        pendingName = PendingName(ctx_, expr, pendingHalf);
+        const ExprStatus status = !pendingName.empty() ? ExprStatus::kUndefined : Evaluate(expr, LineEnv(ctx_), v);
         switch (status) {
             case ExprStatus::kMalformed: return EncodeStatus::kBadParam;
             case ExprStatus::kDivZero: return EncodeStatus::kDivZero;
@@ -185,8 +193,8 @@ void MarkFailed(Context& ctx, int pass) {
 void Fill(Context& ctx, const Forward& f) {
     const Where where{Where::kLine, f.file, f.line};
     const char* error = nullptr;
-    std::int32_t v = 0;
-    switch (Evaluate(f.expr, LineEnv(ctx), v)) {
+    std::int32_t v = f.value;
+    switch (f.known ? ExprStatus::kOk : Evaluate(f.expr, LineEnv(ctx), v)) {
         case ExprStatus::kOk: break;
         case ExprStatus::kDivZero: error = msg::kDivZero; break;
         default: error = msg::kInvalidParam; break;
@@ -309,7 +317,8 @@ LineResult Construct(Context& ctx, const Tokens& tokens) {
     for (int i = 0; i < 3; ++i) use.values[i] = v[i];
     use.target = resolver.target;
     use.base = CurrentAddress(ctx);
-    AddForward(ctx, resolver.pendingExpr, written[pendingSlot], ctx.obj.Reserve(e.bytes, e.length), use);
+    AddForward(ctx, resolver.pendingExpr, written[pendingSlot], ctx.obj.Reserve(e.bytes, e.length), use,
+               resolver.pendingName, resolver.pendingHalf);
     return result;
 }
 
@@ -320,7 +329,7 @@ ExprStatus ReadValue(Context& ctx, std::string_view text, std::int32_t& value) {
 }
 
 void AddForward(Context& ctx, std::string_view expr, std::string_view operand, std::uint64_t ref,
-                const FieldUse& use) {
+                const FieldUse& use, std::string_view name, int half) {
     Forward f;
     f.operand = operand;
     f.file = ctx.file;
@@ -328,33 +337,33 @@ void AddForward(Context& ctx, std::string_view expr, std::string_view operand, s
     f.pass = ctx.passes.empty() ? -1 : ctx.passes.back().serial;
     f.ref = ref;
     f.use = use;
-    std::vector<std::string> missing;
-    // The common forms, one undefined name, perhaps inside hi() or lo()
-    // (as the pseudo-instructions write it), wait for that name alone.
-    int half = 0;
-    const std::string_view name = BareName(SplitHalf(expr, half));
-    if (!name.empty() && !ctx.lstHead.CheckConstant(name)) {
+    // The common forms, one undefined name, wait for that name alone.
+    if (name.empty()) name = PendingName(ctx, expr, half);
+    if (!name.empty()) {
         f.expr = name;
+        f.bare = true;
         f.use.half = static_cast<std::uint8_t>(half);
-        missing.emplace_back(name);
-    } else {
-        f.expr = Substitute(expr, LineEnv(ctx));
-        std::int32_t unused = 0;
-        Evaluate(f.expr, LineEnv(ctx), unused, &missing);
+        ctx.forwards.Add(std::move(f));
+        return;
     }
+    f.expr = Substitute(expr, LineEnv(ctx));
+    std::vector<std::string> missing;
+    std::int32_t unused = 0;
+    Evaluate(f.expr, LineEnv(ctx), unused, &missing);
     ctx.forwards.Add(std::move(f), missing);
 }
 
-void ResolveForwards(Context& ctx, std::string_view name, std::string_view value) {
+void ResolveForwards(Context& ctx, std::string_view name, std::string_view value, const std::int32_t* number) {
     if (ctx.forwards.empty()) return;
-    for (const Forward& f : ctx.forwards.Define(name, LineEnv(ctx), value)) Fill(ctx, f);
+    std::int32_t n = 0;
+    std::size_t end = 0;
+    if (number == nullptr && ScanNumber(value, n, &end) == Scan::kNumber && end == value.size()) number = &n;
+    for (const Forward* f : ctx.forwards.Define(name, LineEnv(ctx), value, number)) Fill(ctx, *f);
 }
 
 void FinishForwards(Context& ctx) {
     std::vector<std::string> missing;
-    for (const auto& open : ctx.forwards.Open()) {
-        if (!open) continue;
-        const Forward& f = *open;
+    ctx.forwards.ForEachOpen([&](const Forward& f) {
         missing.clear();
         std::int32_t unused = 0;
         Evaluate(f.expr, LineEnv(ctx), unused, &missing);
@@ -362,7 +371,7 @@ void FinishForwards(Context& ctx) {
             Report(ctx, Severity::kError, {Where::kLine, f.file, f.line}, msg::kUndefinedName,
                    LocalLabels::Display(name).c_str());
         MarkFailed(ctx, f.pass);
-    }
+    });
     ctx.forwards.Clear();
     ctx.obj.Finish();
 }

@@ -55,12 +55,16 @@ bool DataFits(unsigned width, std::int32_t v);
 // and calls AddForward.
 ExprStatus ReadValue(Context& ctx, std::string_view text, std::int32_t& value);
 
-// Registers the field just reserved under ref, waiting for the names of expr.
+// Registers the field just reserved under ref, waiting for the names of
+// expr. name (in hi() or lo() as half says), when given, is the one name
+// the caller found expr to lack.
 void AddForward(Context& ctx, std::string_view expr, std::string_view operand, std::uint64_t ref,
-                const FieldUse& use);
+                const FieldUse& use, std::string_view name = {}, int half = 0);
 
 // After a definition: fills every forward field that now lacks nothing.
-void ResolveForwards(Context& ctx, std::string_view name, std::string_view value);
+// number is the value as a number, when the caller has it.
+void ResolveForwards(Context& ctx, std::string_view name, std::string_view value,
+                     const std::int32_t* number = nullptr);
 
 // At the end of the top file: reports the names still undefined and writes
 // their fields as they stand.

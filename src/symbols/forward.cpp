@@ -7,61 +7,144 @@
 namespace tarvo {
 namespace {
 
-std::string Folded(std::string_view name) {
-    std::string s(name);
-    for (char& c : s)
-        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c | 0x20);
-    return s;
-}
+// Names wait in lower case: letter case is not significant in names.
+struct Folded {
+    char small[32];
+    std::string large;
+    std::string_view view;
+    explicit Folded(std::string_view name) {
+        char* out = small;
+        if (name.size() > sizeof small) {
+            large.resize(name.size());
+            out = large.data();
+        }
+        for (std::size_t i = 0; i < name.size(); ++i) {
+            const char c = name[i];
+            out[i] = c >= 'A' && c <= 'Z' ? static_cast<char>(c | 0x20) : c;
+        }
+        view = {out, name.size()};
+    }
+};
 
 }  // namespace
 
-void Forwards::Wait(std::uint64_t id, Forward& f, const std::vector<std::string>& names) {
-    for (const std::string& name : names) {
-        std::string key = Folded(name);
-        if (std::find(f.waits.begin(), f.waits.end(), key) != f.waits.end()) continue;
-        waiting_[key].push_back(id);
-        f.waits.push_back(std::move(key));
+void Forwards::Wait(std::uint64_t id, std::string_view name, bool once) {
+    const Folded key(name);
+    auto it = waiting_.find(key.view);
+    if (it == waiting_.end()) it = waiting_.try_emplace(std::string(key.view)).first;
+    Chain& chain = it->second;
+    if (once)
+        for (std::uint32_t i = chain.head; i != kEnd; i = links_[i].next)
+            if (links_[i].id == id) return;
+    std::uint32_t link = freeLinks_;
+    if (link == kEnd) {
+        link = static_cast<std::uint32_t>(links_.size());
+        links_.push_back({});
+    } else {
+        freeLinks_ = links_[link].next;
     }
+    links_[link] = {id, kEnd};
+    if (chain.tail == kEnd) chain.head = link;
+    else links_[chain.tail].next = link;
+    chain.tail = link;
+}
+
+std::uint64_t Forwards::Open(Forward f) {
+    Settle();
+    std::uint32_t slot;
+    if (free_.empty()) {
+        slot = static_cast<std::uint32_t>(slots_.size());
+        slots_.push_back(std::move(f));
+    } else {
+        slot = free_.back();
+        free_.pop_back();
+        slots_[slot] = std::move(f);
+    }
+    open_.push_back(slot);
+    return next_++;
 }
 
 void Forwards::Add(Forward f, const std::vector<std::string>& missing) {
-    const std::uint64_t id = next_++;
-    open_.push_back(std::make_unique<Forward>(std::move(f)));
-    Wait(id, *open_.back(), missing);
+    const std::uint64_t id = Open(std::move(f));
+    for (std::size_t i = 0; i < missing.size(); ++i) Wait(id, missing[i], i > 0);
 }
 
-std::vector<Forward> Forwards::Define(std::string_view name, const ExprEnv& env, std::string_view value) {
-    std::vector<Forward> done;
-    const std::string key = Folded(name);
-    auto it = waiting_.find(key);
-    if (it == waiting_.end()) return done;
-    const std::vector<std::uint64_t> ids = std::move(it->second);
+void Forwards::Add(Forward f) {
+    const std::uint64_t id = Open(std::move(f));
+    Wait(id, slots_[open_.back()].expr, false);
+}
+
+const std::vector<const Forward*>& Forwards::Define(std::string_view name, const ExprEnv& env,
+                                                    std::string_view value, const std::int32_t* number) {
+    Settle();
+    const Folded key(name);
+    auto it = waiting_.find(key.view);
+    if (it == waiting_.end()) return ready_;
+    std::uint32_t link = it->second.head;
     waiting_.erase(it);
-    // A number (every label) is its own known text and lacks nothing.
-    std::int32_t n = 0;
-    std::size_t end = 0;
-    const bool number = ScanNumber(value, n, &end) == Scan::kNumber && end == value.size();
-    const std::string known = number ? std::string(value) : Substitute(value, env);
-    // The names the value itself still lacks: its users wait for them too.
+    std::string known;  // the value with what is known put in; made when a use needs it
+    bool made = false;
     std::vector<std::string> missing;
-    std::int32_t unused = 0;
-    if (!number && Evaluate(known, env, unused, &missing) != ExprStatus::kUndefined) missing.clear();
-    for (std::uint64_t id : ids) {
-        if (id < first_ || !open_[static_cast<std::size_t>(id - first_)]) continue;
-        Forward& f = *open_[static_cast<std::size_t>(id - first_)];
-        f.waits.erase(std::find(f.waits.begin(), f.waits.end(), key));
-        f.expr = Bind(f.expr, name, known);
-        Wait(id, f, missing);
-        if (!f.waits.empty()) continue;
-        done.push_back(std::move(f));
-        open_[static_cast<std::size_t>(id - first_)].reset();
+    while (link != kEnd) {
+        const std::uint64_t id = links_[link].id;
+        const std::uint32_t next = links_[link].next;
+        links_[link].next = freeLinks_;
+        freeLinks_ = link;
+        link = next;
+        if (id < first_) continue;
+        const std::uint32_t slot = open_[static_cast<std::size_t>(id - first_)];
+        if (slot == kDone) continue;
+        Forward& f = slots_[slot];
+        if (f.bare && number != nullptr) {
+            f.known = true;
+            f.value = *number;
+        } else {
+            if (!made) {
+                known = number != nullptr ? std::string(value) : Substitute(value, env);
+                made = true;
+            }
+            f.bare = false;
+            f.expr = Bind(f.expr, name, known);
+            // The names it lacks now, among them those of the value itself.
+            missing.clear();
+            std::int32_t unused = 0;
+            if (Evaluate(f.expr, env, unused, &missing) == ExprStatus::kUndefined) {
+                for (const std::string& m : missing) Wait(id, m, true);
+                continue;
+            }
+        }
+        open_[static_cast<std::size_t>(id - first_)] = kDone;
+        readySlots_.push_back(slot);
+        ready_.push_back(&f);
     }
-    while (!open_.empty() && !open_.front()) {
+    return ready_;
+}
+
+// The uses handed out by the last Define are filled by now.
+void Forwards::Settle() {
+    if (readySlots_.empty()) return;
+    for (std::uint32_t slot : readySlots_) {
+        slots_[slot].expr.clear();
+        free_.push_back(slot);
+    }
+    readySlots_.clear();
+    ready_.clear();
+    while (!open_.empty() && open_.front() == kDone) {
         open_.pop_front();
         ++first_;
     }
-    return done;
+}
+
+void Forwards::Clear() {
+    open_.clear();
+    slots_.clear();
+    free_.clear();
+    waiting_.clear();
+    links_.clear();
+    freeLinks_ = kEnd;
+    ready_.clear();
+    readySlots_.clear();
+    first_ = next_;
 }
 
 }  // namespace tarvo

@@ -4,7 +4,6 @@
 #pragma once
 #include <cstdint>
 #include <deque>
-#include <memory>
 #include <string>
 #include <string_view>
 #include <unordered_map>
@@ -33,37 +32,69 @@ struct Forward {
     int pass = 0;           // the pass that holds the line
     std::uint64_t ref = 0;  // the object writer's id of the room
     FieldUse use;
-    std::vector<std::string> waits;  // folded names it still lacks
+    bool bare = false;      // expr is one name: a number defined for it is the value
+    bool known = false;     // value holds the result; expr is not read again
+    std::int32_t value = 0;
 };
 
 class Forwards {
 public:
     bool empty() const { return open_.empty(); }
 
-    // Registers a use; missing are the names its expression lacks.
+    // Registers a use; missing are the names its expression lacks. A bare
+    // use waits for its one name, expr.
     void Add(Forward f, const std::vector<std::string>& missing);
+    void Add(Forward f);
 
     // Puts value (with the names known now put in) for name into every use
-    // that waits for it, and returns the uses that now lack nothing.
-    std::vector<Forward> Define(std::string_view name, const ExprEnv& env, std::string_view value);
+    // that waits for it, and returns the uses that now lack nothing, valid
+    // until the next call. number is the value read as a number, if it is one.
+    const std::vector<const Forward*>& Define(std::string_view name, const ExprEnv& env, std::string_view value,
+                                              const std::int32_t* number);
 
-    // The uses, in the order they were made; those done are null.
-    const std::deque<std::unique_ptr<Forward>>& Open() const { return open_; }
-    void Clear() {
-        open_.clear();
-        waiting_.clear();
-        first_ = next_;
+    // The uses still open, in the order they were made.
+    template <class Visit>
+    void ForEachOpen(Visit&& visit) const {
+        for (std::uint32_t slot : open_)
+            if (slot != kDone) visit(slots_[slot]);
     }
+    void Clear();
 
 private:
-    void Wait(std::uint64_t id, Forward& f, const std::vector<std::string>& names);
+    static constexpr std::uint32_t kDone = ~std::uint32_t{0};
+    struct Hash {
+        using is_transparent = void;
+        std::size_t operator()(std::string_view s) const { return std::hash<std::string_view>{}(s); }
+    };
+
+    std::uint64_t Open(Forward f);
+    void Wait(std::uint64_t id, std::string_view name, bool once);
+    void Settle();
+
+    // The uses that wait for a name, first come first: links chained by
+    // index, reused once their name is defined.
+    static constexpr std::uint32_t kEnd = ~std::uint32_t{0};
+    struct Link {
+        std::uint64_t id;
+        std::uint32_t next;
+    };
+    struct Chain {
+        std::uint32_t head = kEnd, tail = kEnd;
+    };
 
     std::uint64_t next_ = 0;
-    std::uint64_t first_ = 0;   // id of open_.front()
-    // Done ones leave from the front only; until then a null marks them,
-    // so a use that waits long keeps no more than a pointer per later use.
-    std::deque<std::unique_ptr<Forward>> open_;
-    std::unordered_map<std::string, std::vector<std::uint64_t>> waiting_;  // folded name: uses
+    std::uint64_t first_ = 0;  // id of open_.front()
+    // By id: the slot of each use; done ones leave from the front only, so a
+    // use that waits long keeps no more than a number per later use. The
+    // records themselves are reused.
+    std::deque<std::uint32_t> open_;
+    std::vector<Forward> slots_;
+    std::vector<std::uint32_t> free_;
+    std::unordered_map<std::string, Chain, Hash, std::equal_to<>> waiting_;  // by folded name
+    std::vector<Link> links_;
+    std::uint32_t freeLinks_ = kEnd;
+    std::vector<const Forward*> ready_;
+    std::vector<std::uint32_t> readySlots_;
 };
 
 }  // namespace tarvo
