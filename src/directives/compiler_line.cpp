@@ -178,9 +178,9 @@ void Insert(Context& ctx, Constant record, const std::int32_t* number = nullptr)
 
 // A label's value text: the address in the classic "0x%08x" form.
 std::string LabelValue(std::uint32_t address) {
-    char value[16];
-    std::snprintf(value, sizeof value, "0x%08x", static_cast<unsigned>(address));
-    return value;
+    char value[10] = {'0', 'x'};
+    PutHex(value + 2, address, 8);
+    return std::string(value, sizeof value);
 }
 
 void Define(Context& ctx, std::string_view rest) {
@@ -197,7 +197,7 @@ void Define(Context& ctx, std::string_view rest) {
     }
     record.szName = name;
     record.szValue = value;
-    if (!ctx.set.quiet) Say(ctx, msg::kDefine, record.szName.c_str(), record.szValue.c_str());
+    if (!ctx.set.quiet) SayStrings(ctx, msg::kDefine, record.szName.c_str(), record.szValue.c_str());
     CheckName(ctx, name);
     Insert(ctx, std::move(record));
 }
@@ -211,7 +211,7 @@ void DefineLabel(Context& ctx, std::string_view name) {
     // Labels carry the image base, so jumps to them reach the loaded code.
     const auto address = static_cast<std::int32_t>(CurrentAddress(ctx));
     record.szValue = LabelValue(static_cast<std::uint32_t>(address));
-    if (!ctx.set.quiet) Say(ctx, msg::kLabel, record.szName.c_str(), record.szValue.c_str());
+    if (!ctx.set.quiet) SayStrings(ctx, msg::kLabel, record.szName.c_str(), record.szValue.c_str());
     if (ctx.set.strict) {
         const Constant* old = ctx.lstHead.FindConstant(name);
         if (old != nullptr && old->bLabel)
@@ -318,20 +318,55 @@ struct HalfText {
 // numbers, or hi()/lo() of an expression whose names come later.
 struct PairText {
     std::string high, low;
+    bool known = false;  // the halves are numbers: these
+    std::uint32_t highHalf = 0, lowHalf = 0;
     PairText(std::uint32_t v, std::uint32_t highOr = 0)
-        : high(HalfText(HighHalf(v) | highOr).view()), low(HalfText(LowHalf(v)).view()) {}
+        : high(HalfText(HighHalf(v) | highOr).view()), low(HalfText(LowHalf(v)).view()), known(true),
+          highHalf(HighHalf(v) | highOr), lowHalf(LowHalf(v)) {}
     explicit PairText(std::string_view expr)
         : high("hi(" + std::string(expr) + ")"), low("lo(" + std::string(expr) + ")") {}
 };
 
-// movhi high, $0, reg / movea low, reg, reg
-bool LoadPair(Context& ctx, const PairText& pair, std::string_view reg) {
+constexpr std::uint64_t kMovhi = PackName("movhi");
+constexpr std::uint64_t kMovea = PackName("movea");
+constexpr std::uint64_t kJmp = PackName("jmp");
+
+// Whether texts reach the encoder as they are: none is a defined name
+// (every operand text is looked up once, generated ones too).
+bool Unnamed(const Context& ctx, std::initializer_list<std::string_view> texts) {
+    return std::none_of(texts.begin(), texts.end(),
+                        [&ctx](std::string_view t) { return ctx.lstHead.CheckConstant(t).has_value(); });
+}
+
+// movhi high, $0, reg / movea low, reg, reg. With reg a fixed register
+// (number given) and texts that are no names, the values go to the
+// encoder directly: the pseudo-instructions make millions of these.
+bool LoadPair(Context& ctx, const PairText& pair, std::string_view reg, int number = -1) {
+    if (number >= 0 && Unnamed(ctx, {pair.high, "$0", reg, pair.low})) {
+        const auto r = static_cast<std::uint32_t>(number);
+        if (pair.known) {
+            EmitKnown(ctx, kMovhi, {pair.highHalf, 0, r});
+            EmitKnown(ctx, kMovea, {pair.lowHalf, r, r});
+            return true;
+        }
+        int half = 0;
+        if (const std::string_view name = PendingName(ctx, pair.high, half); !name.empty()) {
+            EmitKnown(ctx, kMovhi, {0, 0, r}, pair.high, name, 1);
+            EmitKnown(ctx, kMovea, {0, r, r}, pair.low, name, 2);
+            return true;
+        }
+    }
     return Construct(ctx, {"movhi", pair.high, "$0", reg}).status == EncodeStatus::kOk &&
            Construct(ctx, {"movea", pair.low, reg, reg}).status == EncodeStatus::kOk;
 }
 
 bool JumpTo(Context& ctx, const PairText& target) {
-    return LoadPair(ctx, target, "$1") && Construct(ctx, {"jmp", "$1", {}, {}}).status == EncodeStatus::kOk;
+    if (!LoadPair(ctx, target, "$1", 1)) return false;
+    if (Unnamed(ctx, {"$1"})) {
+        EmitKnown(ctx, kJmp, {1, 0, 0});
+        return true;
+    }
+    return Construct(ctx, {"jmp", "$1", {}, {}}).status == EncodeStatus::kOk;
 }
 
 // A value text that names a number, or (extensions) an expression.
@@ -373,7 +408,7 @@ void Call(Context& ctx, std::string_view rest) {
     // included (the classic formula), or after base. the running address.
     const PairText link = ctx.obj.Based() ? PairText(CurrentAddress(ctx) + 18)
                                           : PairText(static_cast<std::uint32_t>(ctx.obj.Location()) + 18, 0x0700);
-    if (!LoadPair(ctx, link, "$31")) {
+    if (!LoadPair(ctx, link, "$31", 31)) {
         Report(ctx, Severity::kError, AtLocation(ctx), msg::kLinkFailed);
         return;
     }

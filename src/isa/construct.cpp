@@ -25,13 +25,6 @@ ExprEnv LineEnv(const Context& ctx) {
     return {ctx.lstHead, ctx.lineAddress, ctx.set.classic ? nullptr : &ctx.locals};
 }
 
-// The one name expr is, perhaps inside hi() or lo() (as the pseudo-
-// instructions write a target), when it is not defined yet; else empty.
-std::string_view PendingName(const Context& ctx, std::string_view expr, int& half) {
-    const std::string_view name = BareName(SplitHalf(expr, half));
-    return !name.empty() && !ctx.lstHead.CheckConstant(name) ? name : std::string_view{};
-}
-
 bool SystemRegisterSlot(std::uint64_t key, int slot) { return slot == 0 && (key == kLdsr || key == kStsr); }
 
 // ext: extensions are on; sysregSlot: the operand may name a system register.
@@ -320,6 +313,26 @@ LineResult Construct(Context& ctx, const Tokens& tokens) {
     AddForward(ctx, resolver.pendingExpr, written[pendingSlot], ctx.obj.Reserve(e.bytes, e.length), use,
                resolver.pendingName, resolver.pendingHalf);
     return result;
+}
+
+void EmitKnown(Context& ctx, std::uint64_t mnemonic, const std::uint32_t (&values)[3], std::string_view pending,
+               std::string_view name, int half) {
+    const OpEntry& entry = optable[static_cast<std::size_t>(FindMnemonic(mnemonic)->op[0])];
+    const Encoded e = Encode({&entry, entry.format, nullptr}, values, ctx.set.necEncoding);
+    if (pending.empty()) {
+        ctx.obj.Emit(e.bytes, e.length);
+        return;
+    }
+    FieldUse use;
+    use.entry = static_cast<std::int16_t>(&entry - optable.data());
+    for (int i = 0; i < 3; ++i) use.values[i] = values[i];
+    use.base = CurrentAddress(ctx);
+    AddForward(ctx, pending, pending, ctx.obj.Reserve(e.bytes, e.length), use, name, half);
+}
+
+std::string_view PendingName(const Context& ctx, std::string_view expr, int& half) {
+    const std::string_view name = BareName(SplitHalf(expr, half));
+    return !name.empty() && !ctx.lstHead.CheckConstant(name) ? name : std::string_view{};
 }
 
 ExprStatus ReadValue(Context& ctx, std::string_view text, std::int32_t& value) {

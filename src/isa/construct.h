@@ -43,6 +43,17 @@ struct LineResult {
 // Encodes the line into ctx.obj; on failure writes nothing. Prints nothing.
 LineResult Construct(Context& ctx, const Tokens& tokens);
 
+// An instruction whose operands are numbers already (the pseudo-
+// instructions' own), values by slot as the encoder takes them: the entry
+// is the mnemonic's first. pending, when given, is the text of slot 0 and
+// lacks only name (in hi() or lo() as half says).
+void EmitKnown(Context& ctx, std::uint64_t mnemonic, const std::uint32_t (&values)[3], std::string_view pending = {},
+               std::string_view name = {}, int half = 0);
+
+// The one name expr is, perhaps inside hi() or lo() (as the pseudo-
+// instructions write a target), when it is not defined yet; else empty.
+std::string_view PendingName(const Context& ctx, std::string_view expr, int& half);
+
 // The address of the current location: the image base plus the location,
 // unless "base." set another.
 inline std::uint32_t CurrentAddress(const Context& ctx) { return ctx.obj.Address(); }

@@ -228,6 +228,7 @@ static_assert(FindMnemonic(PackName("movbsu"))->bs == 7);
 // Other spellings of table mnemonics (extensions).
 struct Alias {
     std::string_view name, canonical;
+    std::uint64_t key = PackName(name);
 };
 inline constexpr std::array<Alias, 7> kAliases{{
     {"bz", "be"}, {"bnz", "bne"}, {"bc", "bl"}, {"bnc", "bnl"}, {"cli", "ei"}, {"sei", "di"},
@@ -235,7 +236,7 @@ inline constexpr std::array<Alias, 7> kAliases{{
 }};
 constexpr const Mnemonic* FindAlias(std::uint64_t key) {
     for (const Alias& a : kAliases)
-        if (PackName(a.name) == key) return FindMnemonic(PackName(a.canonical));
+        if (a.key == key) return FindMnemonic(PackName(a.canonical));
     return nullptr;
 }
 static_assert(FindAlias(PackName("BZ"))->op[0] == 30);
@@ -245,6 +246,7 @@ static_assert(FindAlias(PackName("BZ"))->op[0] == 30);
 struct NamedNumber {
     std::string_view name;
     std::uint8_t value;
+    std::uint64_t key = PackName(name);  // packed once, not at every lookup
 };
 inline constexpr std::array<NamedNumber, 10> kSystemRegisters{{
     {"eipc", 0}, {"eipsw", 1}, {"fepc", 2}, {"fepsw", 3}, {"ecr", 4},
@@ -266,7 +268,7 @@ template <std::size_t N>
 constexpr int FindNamed(const std::array<NamedNumber, N>& table, std::string_view name) {
     const std::uint64_t key = PackName(name);
     for (const NamedNumber& n : table)
-        if (key != 0 && PackName(n.name) == key) return n.value;
+        if (key != 0 && n.key == key) return n.value;
     return -1;
 }
 static_assert(FindNamed(kSystemRegisters, "PSW") == 5 && FindNamed(kConditions, "gt") == 15);
