@@ -37,7 +37,7 @@ peak_kib() { /usr/bin/time -v "$@" 2>&1 >/dev/null | awk -F: '/Maximum resident/
 
 cd "$data"
 printf '%-13s %10s %14s %9s %10s %10s %9s\n' workload seconds "items/s" "MB/s" "peak MiB" "wc -l s" "x wc -l"
-rows=(plain symbols labels image out:plain out:symbols)
+rows=(plain symbols labels image source out:plain out:symbols)
 [ -n "${BASELINE:-}" ] && rows+=(base:plain base:symbols)
 for w in "${rows[@]}"; do
     bin=$tarvo
@@ -50,6 +50,10 @@ for w in "${rows[@]}"; do
     if [ "$w" = image ]; then
         input=image.bin; cmd=("$bin" image.bin -d 0 16777216)
         items=$("$bin" image.bin -d 0 16777216 >/dev/null; grep -c '' output.asm)
+    elif [ "$w" = source ]; then
+        # Each run writes a new file, as a user's first listing does.
+        input=image.bin; cmd=(sh -c 'rm -f image.s && exec "$0" image.bin -d 0 16777216 --source --output=image.s' "$bin")
+        items=$("${cmd[@]}" >/dev/null; grep -c '' image.s)
     else
         input=$w.s; cmd=("$bin" "$w.s" -o "$w.obj" "${extra[@]}")
         items=$(wc -l < "$input")
@@ -62,4 +66,4 @@ for w in "${rows[@]}"; do
     awk -v w="$w" -v t="$t" -v n="$items" -v b="$bytes" -v k="$kib" -v twc="$twc" 'BEGIN {
         printf "%-13s %10.4f %14.0f %9.1f %10.1f %10.4f %9.1f\n", w, t, n / t, b / t / 1e6, k / 1024, twc, t / twc }'
 done
-echo "(image: items are listed instructions; out: with --listing, --symbols and --deps; nproc $(nproc))"
+echo "(image: items are listed instructions; source: lines of -d --source; out: with --listing, --symbols and --deps; nproc $(nproc))"

@@ -1,11 +1,15 @@
 #include "disasm/source.h"
 
+#include <sys/stat.h>
 #include <sys/types.h>
 
 #include <algorithm>
 #include <array>
 #include <cstring>
+#include <deque>
+#include <future>
 #include <string_view>
+#include <thread>
 #include <unordered_map>
 
 #include "disasm/decode.h"
@@ -32,6 +36,10 @@ std::vector<std::uint8_t> ReadSpan(Context& ctx, std::FILE* image, std::int64_t 
             left -= static_cast<std::int64_t>(got);
         }
     }
+    // Room for the whole span at once, when the file says how much is there.
+    struct stat st;
+    if (fstat(fileno(image), &st) == 0 && S_ISREG(st.st_mode) && st.st_size > start)
+        span.reserve(static_cast<std::size_t>(std::min<std::int64_t>(count, st.st_size - start)));
     std::uint8_t block[1 << 16];
     while (static_cast<std::int64_t>(span.size()) < count) {
         const auto want = static_cast<std::size_t>(std::min<std::int64_t>(count - static_cast<std::int64_t>(span.size()), sizeof block));
@@ -99,9 +107,11 @@ std::int32_t Displacement(const Decoded& d) {
 class Out {
 public:
     explicit Out(std::FILE* f) : f_(f) {}
+    explicit Out(std::string* text) : text_(text) {}
     ~Out() { Flush(); }
     void Flush() {
-        if (n_ > 0) fwrite_unlocked(buf_, 1, n_, f_);
+        if (n_ > 0 && text_ != nullptr) text_->append(buf_, n_);
+        else if (n_ > 0) fwrite_unlocked(buf_, 1, n_, f_);
         n_ = 0;
     }
     void Line() {
@@ -109,13 +119,24 @@ public:
     }
     void Text(std::string_view s) {
         if (n_ + s.size() > kSize) Flush();
-        if (s.size() > kSize) fwrite_unlocked(s.data(), 1, s.size(), f_);
-        else *this << s;
+        if (s.size() <= kSize) *this << s;
+        else if (text_ != nullptr) text_->append(s);
+        else fwrite_unlocked(s.data(), 1, s.size(), f_);
     }
     Out& operator<<(std::string_view s) {
-        std::memcpy(buf_ + n_, s.data(), s.size());
-        n_ += s.size();
+        Put(s.data(), s.size());
         return *this;
+    }
+    // Most pieces are a few characters: two overlapping fixed-size copies
+    // cost less than a call.
+    void Put(const char* p, std::size_t n) {
+        char* d = buf_ + n_;
+        if (n > 16) std::memcpy(d, p, n);
+        else if (n >= 8) Two<8>(d, p, n);
+        else if (n >= 4) Two<4>(d, p, n);
+        else if (n >= 2) Two<2>(d, p, n);
+        else if (n == 1) *d = *p;
+        n_ += n;
     }
     Out& operator<<(char c) {
         buf_[n_++] = c;
@@ -151,8 +172,7 @@ public:
             digits[--k] = static_cast<char>('0' + u);
         }
         if (negative) buf_[n_++] = '-';
-        std::memcpy(buf_ + n_, digits + k, sizeof digits - k);
-        n_ += sizeof digits - k;
+        Put(digits + k, sizeof digits - k);
         return *this;
     }
     Out& Hex(std::uint32_t v, int digits) {
@@ -165,8 +185,14 @@ public:
     }
 
 private:
+    template <std::size_t K>
+    static void Two(char* d, const char* p, std::size_t n) {
+        std::memcpy(d, p, K);
+        std::memcpy(d + n - K, p + n - K, K);
+    }
     static constexpr std::size_t kSize = 1 << 16, kLine = 256;
-    std::FILE* f_;
+    std::FILE* f_ = nullptr;
+    std::string* text_ = nullptr;  // set: the text goes here instead
     char buf_[kSize];
     std::size_t n_ = 0;
 };
@@ -210,7 +236,8 @@ private:
     // encoder writes whole, so the encoder's verdict on a word depends on its
     // first halfword alone: it is asked once per first halfword.
     void MarkLinear() {
-        enum : std::uint8_t { kUnknown, kNo, kTwo, kFour, kAsk };
+        // Whether a branch is a transfer depends on its first halfword too.
+        enum : std::uint8_t { kUnknown, kNo, kTwo, kFour, kAsk, kTransfer = 8 };
         std::vector<std::uint8_t> verdict(65536, kUnknown);
         for (std::size_t pos = 0; pos + 1 < span_.size();) {
             const std::size_t avail = span_.size() - pos;
@@ -219,12 +246,15 @@ private:
                 const std::uint8_t b[4] = {span_[pos], span_[pos + 1], 0, 0};
                 const Word w = Check(b, 4);
                 v = w.d.format == FMT_FPP ? kAsk : !w.ok ? kNo : w.d.length == 4 ? kFour : kTwo;
+                if (w.ok && IsTransfer(w.d)) v |= kTransfer;
             }
-            std::size_t length = v == kFour || v == kAsk ? 4 : 2;
+            const std::uint8_t kind = v & ~kTransfer;
+            std::size_t length = kind == kFour || kind == kAsk ? 4 : 2;
             if (length > avail) break;  // cut off: the tail is data
-            bool ok = v == kTwo || v == kFour;
-            if (v == kAsk) ok = Check(&span_[pos], avail).ok;
+            bool ok = kind == kTwo || kind == kFour;
+            if (kind == kAsk) ok = Check(&span_[pos], avail).ok;
             if (ok) kind_[pos] |= kCode;
+            if (v & kTransfer) transfers_.push_back(pos);
             pos += ok ? length : 2;
         }
     }
@@ -257,6 +287,7 @@ private:
                 for (std::size_t k = 0; k < w.d.length; ++k) covered[pos + k] = 1;
                 const Decoded& d = w.d;
                 const std::uint8_t code = d.entry->code;
+                if (IsTransfer(d)) transfers_.push_back(pos);
                 if (IsTransfer(d)) {
                     const std::int64_t t = static_cast<std::int64_t>(pos) + Displacement(d);
                     if (t >= 0 && static_cast<std::size_t>(t) < span_.size()) work.push_back(static_cast<std::size_t>(t));
@@ -279,138 +310,139 @@ private:
         }
     }
 
-    // Branches that land on a listed instruction get a label there.
+    // Named locations and the listed instructions that branches land on
+    // get a label.
     void MarkTargets() {
-        for (std::size_t pos = 0; pos < span_.size(); ++pos) {
-            if (!(kind_[pos] & kCode)) continue;
+        for (const auto& [pos, name] : names_)
+            if ((kind_[pos] & kCode) && Labelable(pos)) kind_[pos] |= kLabel;
+        for (std::size_t pos : transfers_) {
             const Decoded d = DecodeAt(span_, pos);
-            if (!names_.empty() && names_.count(pos) && Labelable(pos)) kind_[pos] |= kLabel;
             // An odd displacement has no @ form: it stays a number.
-            if (!IsTransfer(d) || (Displacement(d) & 1)) continue;
+            if (Displacement(d) & 1) continue;
             const std::int64_t t = static_cast<std::int64_t>(pos) + Displacement(d);
             if (t >= 0 && static_cast<std::size_t>(t) < span_.size() && (kind_[t] & kCode) && Labelable(static_cast<std::size_t>(t)))
                 kind_[static_cast<std::size_t>(t)] |= kLabel;
         }
     }
 
-    void LabelName(std::size_t pos) {
+    void LabelName(Out& out, std::size_t pos) const {
         auto it = names_.find(pos);
         if (it != names_.end()) {
-            out_.Text(it->second);
-            out_.Line();
+            out.Text(it->second);
+            out.Line();
         } else {
-            out_ << "L_";
-            out_.Hex(Address(pos), 8);
+            out << "L_";
+            out.Hex(Address(pos), 8);
         }
     }
 
-    void Comment(std::size_t pos, std::size_t n) {
-        out_ << "\t; 0x";
-        out_.Hex(Address(pos), 8);
+    void Comment(Out& out, std::size_t pos, std::size_t n) const {
+        out << "\t; 0x";
+        out.Hex(Address(pos), 8);
         for (std::size_t k = 0; k < n; ++k) {
-            out_ << ' ';
-            out_.Hex(span_[pos + k], 2);
+            out << ' ';
+            out.Hex(span_[pos + k], 2);
         }
-        out_ << '\n';
+        out << '\n';
     }
 
-    void Data(std::size_t pos, std::size_t n, bool halfword) {
-        out_.Line();
+    void Data(Out& out, std::size_t pos, std::size_t n, bool halfword) const {
+        out.Line();
         if (halfword) {
-            out_ << "\tdh.\t0x";
-            out_.Hex(GetHalf(&span_[pos]), 4);
+            out << "\tdh.\t0x";
+            out.Hex(GetHalf(&span_[pos]), 4);
         } else {
-            out_ << "\tdb.\t";
+            out << "\tdb.\t";
             for (std::size_t k = 0; k < n; ++k) {
-                if (k) out_ << ", ";
-                out_ << "0x";
-                out_.Hex(span_[pos + k], 2);
+                if (k) out << ", ";
+                out << "0x";
+                out.Hex(span_[pos + k], 2);
             }
         }
-        Comment(pos, n);
+        Comment(out, pos, n);
     }
 
-    void Instruction(std::size_t pos, const Decoded& d) {
-        out_.Line();
+    void Instruction(Out& out, std::size_t pos, const Decoded& d) const {
+        out.Line();
         const OpEntry& e = d.sub != nullptr ? *d.sub : *d.entry;
-        out_ << '\t' << e.name;
+        out << '\t' << e.name;
         const std::uint8_t code = d.entry->code;
-        auto number = [this](const OpEntry& entry, std::uint32_t v, int bits) {
-            if (entry.flags & kSigned || entry.code == kMovea || entry.code == kAddi) out_.Dec(SignExtend(v, bits));
-            else out_.Dec(v & ((1u << bits) - 1));
+        auto number = [&out](const OpEntry& entry, std::uint32_t v, int bits) {
+            if (entry.flags & kSigned || entry.code == kMovea || entry.code == kAddi) out.Dec(SignExtend(v, bits));
+            else out.Dec(v & ((1u << bits) - 1));
         };
         switch (d.format) {
             case FMT_REGREG:
-                out_ << '\t';
+                out << '\t';
                 if (code == kJmp && d.r2 == 0) {
-                    out_ << '[';
-                    out_.Reg(d.r1) << ']';
+                    out << '[';
+                    out.Reg(d.r1) << ']';
                 } else if ((code == kLdsr || code == kStsr) && !NameOf(kSystemRegisters, d.r1).empty()) {
-                    out_ << NameOf(kSystemRegisters, d.r1) << ", ";
-                    out_.Reg(d.r2);
+                    out << NameOf(kSystemRegisters, d.r1) << ", ";
+                    out.Reg(d.r2);
                 } else {
-                    out_.Reg(d.r1) << ", ";
-                    out_.Reg(d.r2);
+                    out.Reg(d.r1) << ", ";
+                    out.Reg(d.r2);
                 }
                 break;
             case FMT_IMMREG:
-                out_ << '\t';
-                if (code == kSetf && !ConditionName(d.r1).empty()) out_ << ConditionName(d.r1);
+                out << '\t';
+                if (code == kSetf && !ConditionName(d.r1).empty()) out << ConditionName(d.r1);
                 else number(*d.entry, d.r1, 5);
-                out_ << ", ";
-                out_.Reg(d.r2);
+                out << ", ";
+                out.Reg(d.r2);
                 break;
             case FMT_BCOND:
             case FMT_JUMP26: {
                 if (code == kNop) break;
-                out_ << '\t';
+                out << '\t';
                 const std::int64_t t = static_cast<std::int64_t>(pos) + Displacement(d);
                 if (!(Displacement(d) & 1) && t >= 0 && static_cast<std::size_t>(t) < span_.size() &&
                     (kind_[t] & kLabel)) {
-                    out_ << '@';
-                    LabelName(static_cast<std::size_t>(t));
+                    out << '@';
+                    LabelName(out, static_cast<std::size_t>(t));
                 } else {
-                    out_.Dec(Displacement(d));
+                    out.Dec(Displacement(d));
                 }
                 break;
             }
             case FMT_IMM16:
-                out_ << '\t';
+                out << '\t';
                 number(*d.entry, d.hw2, 16);
-                out_ << ", ";
-                out_.Reg(d.r1) << ", ";
-                out_.Reg(d.r2);
+                out << ", ";
+                out.Reg(d.r1) << ", ";
+                out.Reg(d.r2);
                 break;
             case FMT_LOAD:
-                out_ << '\t';
-                out_.Dec(SignExtend(d.hw2, 16)) << '[';
-                out_.Reg(d.r1) << "], ";
-                out_.Reg(d.r2);
+                out << '\t';
+                out.Dec(SignExtend(d.hw2, 16)) << '[';
+                out.Reg(d.r1) << "], ";
+                out.Reg(d.r2);
                 break;
             case FMT_STORE:
-                out_ << '\t';
-                out_.Reg(d.r2) << ", ";
-                out_.Dec(SignExtend(d.hw2, 16)) << '[';
-                out_.Reg(d.r1) << ']';
+                out << '\t';
+                out.Reg(d.r2) << ", ";
+                out.Dec(SignExtend(d.hw2, 16)) << '[';
+                out.Reg(d.r1) << ']';
                 break;
             case FMT_SPECIAL:
                 if (code == kTrap) {
-                    out_ << '\t';
-                    out_.Dec(d.hw1 & 0x3FF);
+                    out << '\t';
+                    out.Dec(d.hw1 & 0x3FF);
                 }
                 break;
             case FMT_FPP:
-                out_ << '\t';
+                out << '\t';
                 if (d.sub->flags & kOneReg) {
-                    out_.Reg(d.r2);
+                    out.Reg(d.r2);
                 } else {
-                    out_.Reg(d.r1) << ", ";
-                    out_.Reg(d.r2);
+                    out.Reg(d.r1) << ", ";
+                    out.Reg(d.r2);
                 }
                 break;
             default: break;
         }
-        Comment(pos, d.length);
+        Comment(out, pos, d.length);
     }
 
     void Print() {
@@ -426,17 +458,60 @@ private:
             out_.Hex(below, 8);
             out_ << (below == start_ ? "\n" : ", 0xFF\n");
         }
-        std::size_t pos = 0;
-        while (pos < span_.size()) {
+        // Chunks of the span are formatted on worker threads and written in
+        // order. Each starts at code, where the walk below lands whatever
+        // came before, so the text is the same as in one piece.
+        const unsigned threads = std::min(std::thread::hardware_concurrency(), 8u);
+        if (threads < 2 || span_.size() < 2 * kChunk) {
+            PrintRange(out_, 0, span_.size());
+            return;
+        }
+        std::vector<std::size_t> cuts{0};
+        for (std::size_t pos = kChunk; pos < span_.size(); pos += kChunk) {
+            std::size_t cut = pos;
+            while (cut < span_.size() && !(kind_[cut] & kCode)) ++cut;
+            if (cut > cuts.back() && cut < span_.size()) cuts.push_back(cut);
+            pos = cut;
+        }
+        cuts.push_back(span_.size());
+        out_.Flush();
+        // Chunk i is formatted into buffer i % window, which the chunk
+        // window places before was written from; buffers keep their room.
+        const std::size_t window = 2 * threads;
+        std::vector<std::string> buffers(window);
+        std::deque<std::future<void>> pending;
+        std::size_t written = 0;
+        auto writeFirst = [&] {
+            pending.front().get();
+            out_.Text(buffers[written++ % window]);
+            out_.Flush();
+            pending.pop_front();
+        };
+        for (std::size_t i = 0; i + 1 < cuts.size(); ++i) {
+            if (pending.size() >= window) writeFirst();
+            std::string& text = buffers[i % window];
+            // Without a thread to spare, a piece is formatted when it is written.
+            pending.push_back(std::async(std::launch::async | std::launch::deferred, [this, &text, begin = cuts[i], end = cuts[i + 1]] {
+                text.clear();
+                text.reserve(20 * (end - begin));  // two bytes make about 11 characters
+                Out out(&text);
+                PrintRange(out, begin, end);
+            }));
+        }
+        while (!pending.empty()) writeFirst();
+    }
+
+    void PrintRange(Out& out, std::size_t pos, std::size_t stop) const {
+        while (pos < stop) {
             if (kind_[pos] & kLabel) {
-                out_.Line();
-                out_ << "lb. ";
-                LabelName(pos);
-                out_ << '\n';
+                out.Line();
+                out << "lb. ";
+                LabelName(out, pos);
+                out << '\n';
             }
             if (kind_[pos] & kCode) {
                 const Decoded d = DecodeAt(span_, pos);
-                Instruction(pos, d);
+                Instruction(out, pos, d);
                 pos += d.length;
                 continue;
             }
@@ -445,19 +520,23 @@ private:
             std::size_t end = pos + 1;
             while (end < span_.size() && !(kind_[end] & kCode) && end - pos < 8) ++end;
             if (entries_ || end - pos < 2) {
-                Data(pos, end - pos, false);
+                Data(out, pos, end - pos, false);
                 pos = end;
             } else {
-                Data(pos, 2, true);
+                Data(out, pos, 2, true);
                 pos += 2;
             }
         }
     }
 
+    // The span one worker formats at a time: about 1.7 MB of text.
+    static constexpr std::size_t kChunk = 1 << 17;
+
     std::uint32_t start_;
     const std::vector<std::uint8_t>& span_;
     Out out_;
     std::vector<std::uint8_t> kind_;
+    std::vector<std::size_t> transfers_;  // listed branches and jumps with a displacement
     std::unordered_map<std::size_t, std::string> names_;
     bool entries_ = false;
 
