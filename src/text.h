@@ -2,6 +2,7 @@
 // the directives, the encoder and the command line.
 #pragma once
 #include <array>
+#include <cstring>
 #include <cstdint>
 #include <string_view>
 
@@ -85,6 +86,31 @@ inline char* PutHex(char* out, std::uint32_t v, int digits) {
         *out++ = pair[1];
     }
     return out;
+}
+
+// The decimal digits of u written backwards so that they end at end, two a
+// step from a table of "00" to "99"; returns where they begin.
+inline constexpr std::array<char, 200> kDecimalPairs = [] {
+    std::array<char, 200> t{};
+    for (int i = 0; i < 100; ++i) {
+        t[2 * i] = static_cast<char>('0' + i / 10);
+        t[2 * i + 1] = static_cast<char>('0' + i % 10);
+    }
+    return t;
+}();
+inline char* PutDecimalBack(char* end, std::uint64_t u) {
+    while (u >= 100) {
+        end -= 2;
+        std::memcpy(end, &kDecimalPairs[2 * (u % 100)], 2);
+        u /= 100;
+    }
+    if (u >= 10) {
+        end -= 2;
+        std::memcpy(end, &kDecimalPairs[2 * u], 2);
+    } else {
+        *--end = static_cast<char>('0' + u);
+    }
+    return end;
 }
 
 }  // namespace tarvo

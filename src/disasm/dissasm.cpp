@@ -10,6 +10,7 @@
 #include "disasm/decode.h"
 #include "isa/optable.h"
 #include "messages.h"
+#include "text.h"
 
 namespace tarvo {
 namespace {
@@ -40,12 +41,20 @@ public:
         std::memcpy(buf_.get() + n_, s.data(), s.size());
         n_ += s.size();
     }
-    void Hex(std::uint32_t v, int digits) {
-        static constexpr char kHex[] = "0123456789abcdef";
-        for (int i = digits - 1; i >= 0; --i) buf_[n_++] = kHex[(v >> (4 * i)) & 0xF];
+    void Hex(std::uint32_t v, int digits) {  // digits: 2, 4 or 8
+        n_ = static_cast<std::size_t>(PutHex(buf_.get() + n_, v, digits) - buf_.get());
     }
     // Decimal, zero-filled to at least width digits.
     void Dec(std::uint32_t v, int width = 1) {
+        if (v < 100 && width <= 2) {  // registers and five-bit fields
+            if (v >= 10 || width == 2) {
+                std::memcpy(buf_.get() + n_, &kDecimalPairs[2 * v], 2);
+                n_ += 2;
+            } else {
+                Put(static_cast<char>('0' + v));
+            }
+            return;
+        }
         char digits[10];
         int k = 0;
         do {

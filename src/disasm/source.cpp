@@ -147,32 +147,13 @@ public:
             buf_[n_++] = static_cast<char>('0' + v);
             return *this;
         }
-        // Two digits a step, from a table of "00" to "99".
-        static constexpr auto kPairs = [] {
-            std::array<char, 200> t{};
-            for (int i = 0; i < 100; ++i) {
-                t[2 * i] = static_cast<char>('0' + i / 10);
-                t[2 * i + 1] = static_cast<char>('0' + i % 10);
-            }
-            return t;
-        }();
         char digits[24];
-        std::size_t k = sizeof digits;
         const bool negative = v < 0;
-        auto u = negative ? 0 - static_cast<std::uint64_t>(v) : static_cast<std::uint64_t>(v);
-        while (u >= 100) {
-            k -= 2;
-            std::memcpy(digits + k, &kPairs[2 * (u % 100)], 2);
-            u /= 100;
-        }
-        if (u >= 10) {
-            k -= 2;
-            std::memcpy(digits + k, &kPairs[2 * u], 2);
-        } else {
-            digits[--k] = static_cast<char>('0' + u);
-        }
+        const char* first = PutDecimalBack(digits + sizeof digits, negative ? 0 - static_cast<std::uint64_t>(v) : static_cast<std::uint64_t>(v));
         if (negative) buf_[n_++] = '-';
-        Put(digits + k, sizeof digits - k);
+        const auto n = static_cast<std::size_t>(digits + sizeof digits - first);
+        std::memcpy(buf_ + n_, first, n);
+        n_ += n;
         return *this;
     }
     Out& Hex(std::uint32_t v, int digits) {
