@@ -28,14 +28,10 @@ struct Folded {
 
 }  // namespace
 
-void Forwards::Wait(std::uint64_t id, std::string_view name, bool once) {
-    const Folded key(name);
-    auto it = waiting_.find(key.view);
-    if (it == waiting_.end()) it = waiting_.try_emplace(std::string(key.view)).first;
+void Forwards::Wait(std::uint64_t id, std::string_view key) {
+    auto it = waiting_.find(key);
+    if (it == waiting_.end()) it = waiting_.try_emplace(std::string(key)).first;
     Chain& chain = it->second;
-    if (once)
-        for (std::uint32_t i = chain.head; i != kEnd; i = links_[i].next)
-            if (links_[i].id == id) return;
     std::uint32_t link = freeLinks_;
     if (link == kEnd) {
         link = static_cast<std::uint32_t>(links_.size());
@@ -47,6 +43,13 @@ void Forwards::Wait(std::uint64_t id, std::string_view name, bool once) {
     if (chain.tail == kEnd) chain.head = link;
     else links_[chain.tail].next = link;
     chain.tail = link;
+}
+
+void Forwards::WaitOnce(std::uint64_t id, Forward& f, std::string_view name) {
+    const Folded key(name);
+    if (std::find(f.waits.begin(), f.waits.end(), key.view) != f.waits.end()) return;
+    f.waits.emplace_back(key.view);
+    Wait(id, key.view);
 }
 
 std::uint64_t Forwards::Open(Forward f) {
@@ -66,12 +69,12 @@ std::uint64_t Forwards::Open(Forward f) {
 
 void Forwards::Add(Forward f, const std::vector<std::string>& missing) {
     const std::uint64_t id = Open(std::move(f));
-    for (std::size_t i = 0; i < missing.size(); ++i) Wait(id, missing[i], i > 0);
+    for (const std::string& name : missing) WaitOnce(id, slots_[open_.back()], name);
 }
 
 void Forwards::Add(Forward f) {
     const std::uint64_t id = Open(std::move(f));
-    Wait(id, slots_[open_.back()].expr, false);
+    Wait(id, Folded(slots_[open_.back()].expr).view);
 }
 
 const std::vector<const Forward*>& Forwards::Define(std::string_view name, const ExprEnv& env,
@@ -105,11 +108,12 @@ const std::vector<const Forward*>& Forwards::Define(std::string_view name, const
             }
             f.bare = false;
             f.expr = Bind(f.expr, name, known);
+            f.waits.erase(std::remove(f.waits.begin(), f.waits.end(), key.view), f.waits.end());
             // The names it lacks now, among them those of the value itself.
             missing.clear();
             std::int32_t unused = 0;
             if (Evaluate(f.expr, env, unused, &missing) == ExprStatus::kUndefined) {
-                for (const std::string& m : missing) Wait(id, m, true);
+                for (const std::string& m : missing) WaitOnce(id, f, m);
                 continue;
             }
         }
@@ -125,6 +129,7 @@ void Forwards::Settle() {
     if (readySlots_.empty()) return;
     for (std::uint32_t slot : readySlots_) {
         slots_[slot].expr.clear();
+        slots_[slot].waits.clear();
         free_.push_back(slot);
     }
     readySlots_.clear();

@@ -32,6 +32,7 @@ struct Forward {
     int pass = 0;           // the pass that holds the line
     std::uint64_t ref = 0;  // the object writer's id of the room
     FieldUse use;
+    std::vector<std::string> waits;  // not bare: the folded names it waits for
     bool bare = false;      // expr is one name: a number defined for it is the value
     bool known = false;     // value holds the result; expr is not read again
     std::int32_t value = 0;
@@ -73,7 +74,8 @@ private:
     };
 
     std::uint64_t Open(Forward f);
-    void Wait(std::uint64_t id, std::string_view name, bool once);
+    void Wait(std::uint64_t id, std::string_view key);
+    void WaitOnce(std::uint64_t id, Forward& f, std::string_view name);
     void Settle();
 
     // The uses that wait for a name, first come first: links chained by
