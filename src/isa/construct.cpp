@@ -362,7 +362,8 @@ void AddForward(Context& ctx, std::string_view expr, std::string_view operand, s
     f.expr = Substitute(expr, LineEnv(ctx));
     std::vector<std::string> missing;
     std::int32_t unused = 0;
-    Evaluate(f.expr, LineEnv(ctx), unused, &missing);
+    // Only a text grown too large lacks nothing here: its error is due now.
+    if (Evaluate(f.expr, LineEnv(ctx), unused, &missing) != ExprStatus::kUndefined) return Fill(ctx, f);
     ctx.forwards.Add(std::move(f), missing);
 }
 

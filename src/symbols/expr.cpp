@@ -22,6 +22,10 @@ constexpr bool IsDigit(char c) { return c >= '0' && c <= '9'; }
 
 // Names that may be nested inside each other's values before we give up.
 constexpr int kMaxDepth = 64;
+// The most text an expression may come to with the values of its names put
+// in (read or written): values that name each other twice over would
+// otherwise double it at every level.
+constexpr std::size_t kMaxText = 64 * 1024;
 
 // A number in the classic syntax, read whole.
 bool WholeNumber(std::string_view run, std::uint32_t& v) {
@@ -51,8 +55,8 @@ std::string LocalKey(const ExprEnv& env, std::string_view run) {
 
 class Parser {
 public:
-    Parser(std::string_view s, const ExprEnv& env, int depth, std::vector<std::string>* missing)
-        : s_(s), env_(env), depth_(depth), missing_(missing) {}
+    Parser(std::string_view s, const ExprEnv& env, int depth, std::vector<std::string>* missing, std::size_t& read)
+        : s_(s), env_(env), depth_(depth), missing_(missing), read_(read) {}
 
     std::uint32_t Full() {
         std::uint32_t v = Or();
@@ -177,12 +181,14 @@ private:
         // The classic reading of a value comes first; a register is no number.
         std::int32_t n = 0;
         if (ScanNumber(*text, n) == Scan::kNumber) return static_cast<std::uint32_t>(n);
-        if (depth_ >= kMaxDepth || text->empty() || text->front() == '$') {
+        read_ += text->size();
+        if (depth_ >= kMaxDepth || read_ > kMaxText || text->empty() || text->front() == '$') {
             bad_ = true;
+            i_ = s_.size();
             return 0;
         }
         const std::string copy(*text);  // a later insert may move the value
-        Parser inner(copy, env_, depth_ + 1, missing_);
+        Parser inner(copy, env_, depth_ + 1, missing_, read_);
         std::uint32_t v = inner.Full();
         bad_ = bad_ || inner.bad_;
         divZero_ = divZero_ || inner.divZero_;
@@ -205,11 +211,13 @@ private:
     const ExprEnv& env_;
     int depth_;
     std::vector<std::string>* missing_;
+    std::size_t& read_;  // value text read by this parse and the ones it nests
     bool bad_ = false, divZero_ = false, undefined_ = false;
 };
 
 // Copies text, handing each run of name characters (and what follows it)
-// to put, which appends its replacement.
+// to put, which appends its replacement. Empty (no expression) when the
+// result would pass kMaxText; put reports that by returning false.
 template <typename Put>
 std::string MapRuns(std::string_view text, Put put) {
     std::string out;
@@ -221,7 +229,7 @@ std::string MapRuns(std::string_view text, Put put) {
         }
         std::size_t j = i;
         while (j < text.size() && IsNameChar(text[j])) ++j;
-        put(out, text.substr(i, j - i), text.substr(j));
+        if (!put(out, text.substr(i, j - i), text.substr(j)) || out.size() > kMaxText) return {};
         i = j;
     }
     return out;
@@ -235,7 +243,7 @@ std::string SubstituteAt(std::string_view text, const ExprEnv& env, int depth) {
             const std::string key = LocalKey(env, run);
             const auto known = key.empty() ? std::nullopt : env.locals->Value(key);
             out += known ? std::to_string(*known) : key.empty() ? std::string(run) : key;
-            return;
+            return true;
         }
         auto value = IsFunction(run, rest) ? std::nullopt : env.names.CheckConstant(run);
         std::int32_t n = 0;
@@ -247,12 +255,15 @@ std::string SubstituteAt(std::string_view text, const ExprEnv& env, int depth) {
             out += std::to_string(static_cast<std::uint32_t>(n));
         } else if (depth < kMaxDepth) {
             const std::string copy(*value);
+            const std::string inner = SubstituteAt(copy, env, depth + 1);
+            if (inner.empty() && !copy.empty()) return false;
             out += '(';
-            out += SubstituteAt(copy, env, depth + 1);
+            out += inner;
             out += ')';
         } else {
             out += run;
         }
+        return true;
     });
 }
 
@@ -286,7 +297,8 @@ ExprStatus Evaluate(std::string_view text, const ExprEnv& env, std::int32_t& val
             return ExprStatus::kUndefined;
         }
     }
-    Parser p(text, env, 0, missing);
+    std::size_t read = 0;
+    Parser p(text, env, 0, missing, read);
     value = static_cast<std::int32_t>(p.Full());
     return p.Status();
 }
@@ -302,6 +314,7 @@ std::string Bind(std::string_view text, std::string_view name, std::string_view 
         } else {
             out += run;
         }
+        return true;
     });
 }
 

@@ -27,15 +27,19 @@ enum class ExprStatus {
 };
 
 // Evaluates text. On kUndefined, missing (when given) receives the names
-// that are not defined, in the order they appear, each once.
+// that are not defined, in the order they appear, each once. Values of
+// names are read up to 64 levels deep and 64 KiB in all; beyond, kMalformed.
 ExprStatus Evaluate(std::string_view text, const ExprEnv& env, std::int32_t& value,
                     std::vector<std::string>* missing = nullptr);
 
 // The text with every defined name and '.' replaced by its value, so that it
 // keeps its meaning whatever is defined later; undefined names stay.
+// Empty, which is no expression, when it would pass 64 KiB (values that
+// name each other twice over double at every level).
 std::string Substitute(std::string_view text, const ExprEnv& env);
 
-// Replaces every use of name (letter case ignored) in text by "(value)".
+// Replaces every use of name (letter case ignored) in text by "(value)";
+// empty when that would pass 64 KiB.
 std::string Bind(std::string_view text, std::string_view name, std::string_view value);
 
 // The name that text is, once balanced outer parentheses are taken off

@@ -38,6 +38,20 @@ TEST(HostileTest, DeeplyNestedExpressionsAreRefusedNotOverflowed) {
                          open + "x)\n" + "Pass: 0 (Too many errors)\n" + Report("in.s", 3, 0));
 }
 
+// Values that name the next twice over double at every level: used before
+// the names are defined (the field waits) and after, the text stops at
+// 64 KiB with an error instead of exhausting memory or time.
+TEST(HostileTest, ValuesThatDoubleAtEveryLevelAreRefused) {
+    std::string chain;
+    for (int i = 0; i < 40; ++i) chain += "df. X" + std::to_string(i) + " (X" + std::to_string(i + 1) + "+X" + std::to_string(i + 1) + ")\n";
+    ScratchDir dir;
+    dir.Write("in.s", "dw. (X0)\n" + chain + "df. X40 1\ndw. (X0)\n");
+    ToolResult r = RunTool(dir.path(), {"--quiet", "in.s"});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_NE(r.out.find("Error in line 1: Invalid Parameter ((X0))\n"), std::string::npos) << r.out;
+    EXPECT_NE(r.out.find("Error at 00000004: Invalid 32-bit Argument\n"), std::string::npos) << r.out;
+}
+
 TEST(HostileTest, RandomBytesNeverCrashAndTheReportHolds) {
     std::mt19937 random(810);
     for (int round = 0; round < 8; ++round) {
