@@ -343,7 +343,7 @@ ExprStatus ReadValue(Context& ctx, std::string_view text, std::int32_t& value) {
 
 void AddForward(Context& ctx, std::string_view expr, std::string_view operand, std::uint64_t ref,
                 const FieldUse& use, std::string_view name, int half) {
-    Forward f;
+    Forward& f = ctx.forwards.Next();
     f.operand = operand;
     f.file = ctx.file;
     f.line = ctx.line;
@@ -356,7 +356,7 @@ void AddForward(Context& ctx, std::string_view expr, std::string_view operand, s
         f.expr = name;
         f.bare = true;
         f.use.half = static_cast<std::uint8_t>(half);
-        ctx.forwards.Add(std::move(f));
+        ctx.forwards.Add();
         return;
     }
     f.expr = Substitute(expr, LineEnv(ctx));
@@ -364,7 +364,7 @@ void AddForward(Context& ctx, std::string_view expr, std::string_view operand, s
     std::int32_t unused = 0;
     // Only a text grown too large lacks nothing here: its error is due now.
     if (Evaluate(f.expr, LineEnv(ctx), unused, &missing) != ExprStatus::kUndefined) return Fill(ctx, f);
-    ctx.forwards.Add(std::move(f), missing);
+    ctx.forwards.Add(missing);
 }
 
 void ResolveForwards(Context& ctx, std::string_view name, std::string_view value, const std::int32_t* number) {

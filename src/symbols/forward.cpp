@@ -52,29 +52,40 @@ void Forwards::WaitOnce(std::uint64_t id, Forward& f, std::string_view name) {
     Wait(id, key.view);
 }
 
-std::uint64_t Forwards::Open(Forward f) {
+Forward& Forwards::Next() {
     Settle();
-    std::uint32_t slot;
-    if (free_.empty()) {
-        slot = static_cast<std::uint32_t>(slots_.size());
-        slots_.push_back(std::move(f));
-    } else {
-        slot = free_.back();
-        free_.pop_back();
-        slots_[slot] = std::move(f);
+    if (next_slot_ == kDone) {
+        if (free_.empty()) {
+            next_slot_ = static_cast<std::uint32_t>(slots_.size());
+            slots_.emplace_back();
+        } else {
+            next_slot_ = free_.back();
+            free_.pop_back();
+        }
     }
-    open_.push_back(slot);
+    Forward& f = slots_[next_slot_];
+    f.waits.clear();
+    f.bare = f.known = false;
+    f.value = 0;
+    return f;
+}
+
+std::uint64_t Forwards::Open() {
+    open_.push_back(next_slot_);
+    next_slot_ = kDone;
     return next_++;
 }
 
-void Forwards::Add(Forward f, const std::vector<std::string>& missing) {
-    const std::uint64_t id = Open(std::move(f));
-    for (const std::string& name : missing) WaitOnce(id, slots_[open_.back()], name);
+void Forwards::Add(const std::vector<std::string>& missing) {
+    Forward& f = slots_[next_slot_];
+    const std::uint64_t id = Open();
+    for (const std::string& name : missing) WaitOnce(id, f, name);
 }
 
-void Forwards::Add(Forward f) {
-    const std::uint64_t id = Open(std::move(f));
-    Wait(id, Folded(slots_[open_.back()].expr).view);
+void Forwards::Add() {
+    const std::string_view name = slots_[next_slot_].expr;
+    const std::uint64_t id = Open();
+    Wait(id, Folded(name).view);
 }
 
 const std::vector<const Forward*>& Forwards::Define(std::string_view name, const ExprEnv& env,
@@ -144,6 +155,7 @@ void Forwards::Clear() {
     open_.clear();
     slots_.clear();
     free_.clear();
+    next_slot_ = kDone;
     waiting_.clear();
     links_.clear();
     freeLinks_ = kEnd;

@@ -42,10 +42,14 @@ class Forwards {
 public:
     bool empty() const { return open_.empty(); }
 
-    // Registers a use; missing are the names its expression lacks. A bare
-    // use waits for its one name, expr.
-    void Add(Forward f, const std::vector<std::string>& missing);
-    void Add(Forward f);
+    // The record of a new use, to be filled in place (records are reused,
+    // so their strings keep their room), then registered by Add; until
+    // then the next call gives the same record.
+    Forward& Next();
+    // Registers the record Next gave; missing are the names its expression
+    // lacks. A bare use waits for its one name, expr.
+    void Add(const std::vector<std::string>& missing);
+    void Add();
 
     // Puts value (with the names known now put in) for name into every use
     // that waits for it, and returns the uses that now lack nothing, valid
@@ -73,7 +77,7 @@ private:
         }
     };
 
-    std::uint64_t Open(Forward f);
+    std::uint64_t Open();
     void Wait(std::uint64_t id, std::string_view key);
     void WaitOnce(std::uint64_t id, Forward& f, std::string_view name);
     void Settle();
@@ -97,6 +101,7 @@ private:
     std::deque<std::uint32_t> open_;
     std::vector<Forward> slots_;
     std::vector<std::uint32_t> free_;
+    std::uint32_t next_slot_ = kDone;  // the record Next gave, not added yet
     std::unordered_map<std::string, Chain, Hash, std::equal_to<>> waiting_;  // by folded name
     std::vector<Link> links_;
     std::uint32_t freeLinks_ = kEnd;
