@@ -22,13 +22,21 @@ constexpr std::array<std::string_view, 14> kKeywords{
     "base.", "align.", "fill."};
 constexpr std::size_t kClassicKeywords = 11;
 
+// The keywords packed as mnemonics are: one integer compare each.
+constexpr std::array<std::uint64_t, kKeywords.size()> kKeywordKeys = [] {
+    std::array<std::uint64_t, kKeywords.size()> t{};
+    for (std::size_t i = 0; i < t.size(); ++i) t[i] = PackName(kKeywords[i]);
+    return t;
+}();
+
 Keyword FindKeyword(std::string_view token, bool classic) {
     // Every keyword begins or ends with a dot: one test turns away instruction lines.
     if (token.size() < 3 || token.size() > 6 || (token.front() != '.' && token.back() != '.'))
         return kNone;
+    const std::uint64_t key = PackName(token);
     const std::size_t n = classic ? kClassicKeywords : kKeywords.size();
     for (std::size_t i = 0; i < n; ++i)
-        if (stricmp(token, kKeywords[i]) == 0) return static_cast<Keyword>(i);
+        if (key == kKeywordKeys[i] && token.size() == kKeywords[i].size()) return static_cast<Keyword>(i);
     return kNone;
 }
 
