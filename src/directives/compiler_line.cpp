@@ -134,6 +134,16 @@ void Data(Context& ctx, std::string_view rest, unsigned width, const char* bad) 
     for (;;) {
         std::string_view item = NextOperand(rest);
         if (item.empty()) return;
+        // Most forward items are one name defined later, "(name)": no need to parse.
+        int half = 0;
+        if (const std::string_view pending = ctx.set.classic || !HasParen(item) ? std::string_view{} : PendingName(ctx, item, half);
+            !pending.empty() && half == 0) {
+            const std::uint8_t zero[4] = {};
+            FieldUse use;
+            use.width = static_cast<std::uint8_t>(width);
+            AddForward(ctx, item, item, ctx.obj.Reserve(zero, width), use, pending);
+            continue;
+        }
         std::int32_t value = 0;
         const ExprStatus status = ReadValue(ctx, item, value);
         if (status == ExprStatus::kMalformed) {
@@ -328,11 +338,22 @@ struct PairText {
     std::string high, low;
     bool known = false;  // the halves are numbers: these
     std::uint32_t highHalf = 0, lowHalf = 0;
+    std::string_view pending;  // the one name the expression lacks, when found already
     PairText(std::uint32_t v, std::uint32_t highOr = 0)
         : high(HalfText(HighHalf(v) | highOr).view()), low(HalfText(LowHalf(v)).view()), known(true),
           highHalf(HighHalf(v) | highOr), lowHalf(LowHalf(v)) {}
-    explicit PairText(std::string_view expr)
-        : high("hi(" + std::string(expr) + ")"), low("lo(" + std::string(expr) + ")") {}
+    PairText(std::string_view expr, std::string_view pendingName)
+        : high(Call("hi(", expr)), low(Call("lo(", expr)), pending(pendingName) {}
+
+private:
+    static std::string Call(std::string_view function, std::string_view expr) {
+        std::string s;
+        s.reserve(function.size() + expr.size() + 1);
+        s += function;
+        s += expr;
+        s += ')';
+        return s;
+    }
 };
 
 constexpr std::uint64_t kMovhi = PackName("movhi");
@@ -358,7 +379,8 @@ bool LoadPair(Context& ctx, const PairText& pair, std::string_view reg, int numb
             return true;
         }
         int half = 0;
-        if (const std::string_view name = PendingName(ctx, pair.high, half); !name.empty()) {
+        if (const std::string_view name = pair.pending.empty() ? PendingName(ctx, pair.high, half) : pair.pending;
+            !name.empty()) {
             EmitKnown(ctx, kMovhi, {0, 0, r}, pair.high, name, 1);
             EmitKnown(ctx, kMovea, {0, r, r}, pair.low, name, 2);
             return true;
@@ -390,10 +412,19 @@ bool JumpTarget(Context& ctx, std::string_view& rest, std::optional<PairText>& t
     if (name.empty()) return false;
     std::int32_t v = 0;
     ExprStatus status = ExprStatus::kMalformed;
-    if (auto value = ctx.lstHead.CheckConstant(name)) status = ValueOf(ctx, *value, v);
-    else if (!ctx.set.classic && HasParen(name)) status = ReadValue(ctx, name, v);
+    if (auto value = ctx.lstHead.CheckConstant(name)) {
+        status = ValueOf(ctx, *value, v);
+    } else if (!ctx.set.classic && HasParen(name)) {
+        // Most targets are one name defined later, "(name)": no need to parse.
+        int half = 0;
+        if (const std::string_view pending = PendingName(ctx, name, half); !pending.empty() && half == 0) {
+            target.emplace(name, pending);
+            return true;
+        }
+        status = ReadValue(ctx, name, v);
+    }
     if (status == ExprStatus::kOk) target.emplace(static_cast<std::uint32_t>(v));
-    else if (status == ExprStatus::kUndefined) target.emplace(name);
+    else if (status == ExprStatus::kUndefined) target.emplace(name, std::string_view{});
     return target.has_value();
 }
 
@@ -453,7 +484,7 @@ void Mov32(Context& ctx, std::string_view rest) {
         Report(ctx, Severity::kError, AtLocation(ctx), msg::kMov32NoReg, std::string(reg).c_str());
         return;
     }
-    const PairText pair = status == ExprStatus::kOk ? PairText(static_cast<std::uint32_t>(v)) : PairText(operand);
+    const PairText pair = status == ExprStatus::kOk ? PairText(static_cast<std::uint32_t>(v)) : PairText(operand, {});
     if (!LoadPair(ctx, pair, reg)) Report(ctx, Severity::kError, AtLocation(ctx), msg::kMov32Failed);
 }
 

@@ -362,8 +362,9 @@ void AddForward(Context& ctx, std::string_view expr, std::string_view operand, s
     f.expr = Substitute(expr, LineEnv(ctx));
     std::vector<std::string> missing;
     std::int32_t unused = 0;
-    // Only a text grown too large lacks nothing here: its error is due now.
-    if (Evaluate(f.expr, LineEnv(ctx), unused, &missing) != ExprStatus::kUndefined) return Fill(ctx, f);
+    Evaluate(f.expr, LineEnv(ctx), unused, &missing);
+    // Only a text grown too large lacks no name here: nothing would fill it.
+    if (missing.empty()) return Fill(ctx, f);
     ctx.forwards.Add(missing);
 }
 

@@ -96,9 +96,11 @@ const std::vector<const Forward*>& Forwards::Define(std::string_view name, const
     if (it == waiting_.end()) return ready_;
     std::uint32_t link = it->second.head;
     waiting_.erase(it);
-    std::string known;  // the value with what is known put in; made when a use needs it
-    bool made = false;
+    // Made when a use needs them: the value with what is known put in, and
+    // the names it still lacks itself (its users wait for them too).
+    std::string known;
     std::vector<std::string> missing;
+    bool made = false;
     while (link != kEnd) {
         const std::uint64_t id = links_[link].id;
         const std::uint32_t next = links_[link].next;
@@ -115,18 +117,15 @@ const std::vector<const Forward*>& Forwards::Define(std::string_view name, const
         } else {
             if (!made) {
                 known = number != nullptr ? std::string(value) : Substitute(value, env);
+                std::int32_t unused = 0;
+                if (number == nullptr && Evaluate(known, env, unused, &missing) != ExprStatus::kUndefined) missing.clear();
                 made = true;
             }
             f.bare = false;
             f.expr = Bind(f.expr, name, known);
             f.waits.erase(std::remove(f.waits.begin(), f.waits.end(), key.view), f.waits.end());
-            // The names it lacks now, among them those of the value itself.
-            missing.clear();
-            std::int32_t unused = 0;
-            if (Evaluate(f.expr, env, unused, &missing) == ExprStatus::kUndefined) {
-                for (const std::string& m : missing) WaitOnce(id, f, m);
-                continue;
-            }
+            for (const std::string& m : missing) WaitOnce(id, f, m);
+            if (!f.waits.empty()) continue;
         }
         open_[static_cast<std::size_t>(id - first_)] = kDone;
         readySlots_.push_back(slot);
