@@ -31,8 +31,9 @@ bool SystemRegisterSlot(std::uint64_t key, int slot) { return slot == 0 && (key 
 inline Kind KindOf(bool ext, bool sysregSlot, std::string_view text) {
     if (text.empty()) return kAbsent;
     if (text.front() == '$') return kRegister;
-    // Numbers begin with a digit or a sign: they skip the name tables.
-    if (!ext || (text.front() >= '0' && text.front() <= '9') || text.front() == '-') return kNumber;
+    // Register names begin with a letter; numbers, "@..." and "(...)" skip the name tables.
+    const char c = static_cast<char>(text.front() | 0x20);
+    if (!ext || c < 'a' || c > 'z') return kNumber;
     if (sysregSlot && SystemRegister(text) >= 0) return kRegister;
     return GnuRegister(text) >= 0 ? kRegister : kNumber;
 }
