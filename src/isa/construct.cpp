@@ -100,9 +100,19 @@ private:
 
     EncodeStatus Expression(const Instr& in, int slot, std::string_view expr, std::uint32_t& out) {
         std::int32_t v = 0;
-        // Most targets are one name not defined yet: no need to parse.
-        pendingName = PendingName(ctx_, expr, pendingHalf);
-        const ExprStatus status = !pendingName.empty() ? ExprStatus::kUndefined : Evaluate(expr, LineEnv(ctx_), v);
+        // Most targets are one name, defined later or with a number: no need to parse.
+        const OneName one = LookUp(ctx_, expr);
+        pendingHalf = one.half;
+        const auto number = one.value ? NumberOf(*one.value, one.half) : std::nullopt;
+        ExprStatus status = ExprStatus::kOk;
+        if (!one.name.empty() && !one.value) {
+            pendingName = one.name;
+            status = ExprStatus::kUndefined;
+        } else if (number) {
+            v = *number;
+        } else {
+            status = Evaluate(expr, LineEnv(ctx_), v);
+        }
         switch (status) {
             case ExprStatus::kMalformed: return EncodeStatus::kBadParam;
             case ExprStatus::kDivZero: return EncodeStatus::kDivZero;
@@ -331,9 +341,17 @@ void EmitKnown(Context& ctx, std::uint64_t mnemonic, const std::uint32_t (&value
     AddForward(ctx, pending, pending, ctx.obj.Reserve(e.bytes, e.length), use, name, half);
 }
 
+OneName LookUp(const Context& ctx, std::string_view expr) {
+    OneName one;
+    one.name = BareName(SplitHalf(expr, one.half));
+    if (!one.name.empty()) one.value = ctx.lstHead.CheckConstant(one.name);
+    return one;
+}
+
 std::string_view PendingName(const Context& ctx, std::string_view expr, int& half) {
-    const std::string_view name = BareName(SplitHalf(expr, half));
-    return !name.empty() && !ctx.lstHead.CheckConstant(name) ? name : std::string_view{};
+    const OneName one = LookUp(ctx, expr);
+    half = one.half;
+    return one.value ? std::string_view{} : one.name;
 }
 
 ExprStatus ReadValue(Context& ctx, std::string_view text, std::int32_t& value) {

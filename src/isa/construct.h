@@ -3,6 +3,7 @@
 // field), the encoder builds the bytes, and the object writer takes them.
 #pragma once
 #include <cstdint>
+#include <optional>
 #include <string_view>
 
 #include "globals.h"
@@ -50,8 +51,17 @@ LineResult Construct(Context& ctx, const Tokens& tokens);
 void EmitKnown(Context& ctx, std::uint64_t mnemonic, const std::uint32_t (&values)[3], std::string_view pending = {},
                std::string_view name = {}, int half = 0);
 
-// The one name expr is, perhaps inside hi() or lo() (as the pseudo-
-// instructions write a target), when it is not defined yet; else empty.
+// The one name expr is, perhaps inside hi() or lo() (half 1 or 2, as the
+// pseudo-instructions write a target), with its value text when defined;
+// no name when expr is more than that.
+struct OneName {
+    std::string_view name;
+    int half = 0;
+    std::optional<std::string_view> value;
+};
+OneName LookUp(const Context& ctx, std::string_view expr);
+
+// That name when it is not defined yet; else empty.
 std::string_view PendingName(const Context& ctx, std::string_view expr, int& half);
 
 // The address of the current location: the image base plus the location,

@@ -269,6 +269,13 @@ std::string SubstituteAt(std::string_view text, const ExprEnv& env, int depth) {
 
 }  // namespace
 
+std::optional<std::int32_t> NumberOf(std::string_view value, int half) {
+    std::int32_t n = 0;
+    if (ScanNumber(value, n) != Scan::kNumber) return std::nullopt;
+    const auto u = static_cast<std::uint32_t>(n);
+    return static_cast<std::int32_t>(half == 1 ? HighHalf(u) : half == 2 ? LowHalf(u) : u);
+}
+
 ExprStatus Evaluate(std::string_view text, const ExprEnv& env, std::int32_t& value,
                     std::vector<std::string>* missing) {
     // The common cases without a parse: a number or a defined name whose
@@ -285,10 +292,8 @@ ExprStatus Evaluate(std::string_view text, const ExprEnv& env, std::int32_t& val
     const std::string_view name = BareName(inner);
     if (!name.empty()) {
         auto known = env.names.CheckConstant(name);
-        std::int32_t n = 0;
-        if (known && ScanNumber(*known, n) == Scan::kNumber) {
-            const auto u = static_cast<std::uint32_t>(n);
-            value = static_cast<std::int32_t>(half == 1 ? HighHalf(u) : half == 2 ? LowHalf(u) : u);
+        if (const auto n = known ? NumberOf(*known, half) : std::nullopt) {
+            value = *n;
             return ExprStatus::kOk;
         }
         if (!known) {

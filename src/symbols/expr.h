@@ -3,6 +3,7 @@
 // C's operators and precedence.
 #pragma once
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -31,6 +32,10 @@ enum class ExprStatus {
 // names are read up to 64 levels deep and 64 KiB in all; beyond, kMalformed.
 ExprStatus Evaluate(std::string_view text, const ExprEnv& env, std::int32_t& value,
                     std::vector<std::string>* missing = nullptr);
+
+// A name's value text as the number it begins with (the classic reading),
+// in hi() or lo() as half says (1, 2; 0 for the whole); none for other text.
+std::optional<std::int32_t> NumberOf(std::string_view value, int half);
 
 // The text with every defined name and '.' replaced by its value, so that it
 // keeps its meaning whatever is defined later; undefined names stay.
