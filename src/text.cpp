@@ -1,5 +1,7 @@
 #include "text.h"
 
+#include <array>
+
 namespace tarvo {
 namespace {
 
@@ -7,12 +9,19 @@ constexpr bool IsSpace(char c) {
     return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r';
 }
 
-constexpr int DigitValue(char c) {
-    if (c >= '0' && c <= '9') return c - '0';
-    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-    return 99;
-}
+// The value of each byte as a digit, 99 for none: by table, since every
+// operand passes here.
+constexpr std::array<std::uint8_t, 256> kDigit = [] {
+    std::array<std::uint8_t, 256> t{};
+    for (int c = 0; c < 256; ++c) {
+        t[c] = 99;
+        if (c >= '0' && c <= '9') t[c] = static_cast<std::uint8_t>(c - '0');
+        if (c >= 'a' && c <= 'f') t[c] = static_cast<std::uint8_t>(c - 'a' + 10);
+        if (c >= 'A' && c <= 'F') t[c] = static_cast<std::uint8_t>(c - 'A' + 10);
+    }
+    return t;
+}();
+constexpr int DigitValue(char c) { return kDigit[static_cast<unsigned char>(c)]; }
 
 }  // namespace
 
