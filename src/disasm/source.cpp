@@ -194,9 +194,9 @@ class Lister {
 public:
     Lister(std::uint32_t start, const std::vector<std::uint8_t>& span, const SourceOptions& o, std::FILE* f)
         : start_(start), span_(span), out_(f), kind_(span.size(), kData) {
+        // By position in the span, as everything here is.
         for (const auto& [location, name] : o.names)
-            if (location >= start && location - start < span.size() && !names_.count(location))
-                names_.emplace(location, name);
+            if (location >= start && location - start < span.size()) names_.emplace(location - start, name);
     }
 
     void Run(const SourceOptions& o) {
