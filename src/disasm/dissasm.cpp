@@ -11,159 +11,106 @@
 #include "isa/optable.h"
 #include "messages.h"
 #include "text.h"
+#include "text_out.h"
 
 namespace tarvo {
 namespace {
 
-// Lines are formed by hand into a large buffer: the printf machinery per
-// field would dominate the cost of a listing.
-class Listing {
-public:
-    explicit Listing(std::FILE* f) : f_(f), buf_(new char[kSize]) {}
-    ~Listing() { Flush(); }
-
-    void Flush() {
-        if (n_ > 0) fwrite_unlocked(buf_.get(), 1, n_, f_);
-        n_ = 0;
-    }
-    // Starts a line: newline, the address, a tab and the mnemonic.
-    void Begin(std::uint32_t address, std::string_view mnemonic) {
-        if (n_ > kSize - kLineMax) Flush();
-        Put('\n');
-        Put('0');
-        Put('x');
-        Hex(address, 8);
-        Put('\t');
-        Put(mnemonic);
-    }
-    void Put(char c) { buf_[n_++] = c; }
-    void Put(std::string_view s) {
-        std::memcpy(buf_.get() + n_, s.data(), s.size());
-        n_ += s.size();
-    }
-    void Hex(std::uint32_t v, int digits) {  // digits: 2, 4 or 8
-        n_ = static_cast<std::size_t>(PutHex(buf_.get() + n_, v, digits) - buf_.get());
-    }
-    // Decimal, zero-filled to at least width digits.
-    void Dec(std::uint32_t v, int width = 1) {
-        if (v < 100 && width <= 2) {  // registers and five-bit fields
-            if (v >= 10 || width == 2) {
-                std::memcpy(buf_.get() + n_, &kDecimalPairs[2 * v], 2);
-                n_ += 2;
-            } else {
-                Put(static_cast<char>('0' + v));
-            }
-            return;
-        }
-        char digits[10];
-        int k = 0;
-        do {
-            digits[k++] = static_cast<char>('0' + v % 10);
-            v /= 10;
-        } while (v != 0);
-        for (int i = k; i < width; ++i) Put('0');
-        while (k > 0) Put(digits[--k]);
-    }
-    void Reg(unsigned r) {
-        Put('$');
-        Dec(r);
-    }
-
-private:
-    static constexpr std::size_t kSize = 64 * 1024;
-    static constexpr std::size_t kLineMax = 64;  // longest line is under 50 bytes
-    std::FILE* f_;
-    std::unique_ptr<char[]> buf_;
-    std::size_t n_ = 0;
-};
+// Starts a line: newline, the address, a tab and the mnemonic, with room
+// for the longest line (under 64 characters).
+void Begin(TextOut& out, std::uint32_t address, std::string_view mnemonic) {
+    out.Room(64);
+    out << "\n0x";
+    out.Hex(address, 8) << '\t' << mnemonic;
+}
 
 // Formats the instruction at address as the classic listing shows it;
 // returns its length, or 0 when the table entry has no known class.
-int ListOne(Listing& out, std::uint32_t address, const Decoded& d) {
+int ListOne(TextOut& out, std::uint32_t address, const Decoded& d) {
     if (d.entry == nullptr) {
-        out.Begin(address, "nop");
+        Begin(out, address, "nop");
         return 2;
     }
     const OpEntry& e = *d.entry;
     const unsigned r1 = d.r1, r2 = d.r2;
     switch (e.format) {
         case FMT_REGREG:
-            out.Begin(address, e.name);
-            out.Put('\t');
+            Begin(out, address, e.name);
+            out << '\t';
             if (e.name == "jmp") {
-                out.Put('[');
+                out << '[';
                 out.Reg(r1);
-                out.Put(']');
+                out << ']';
             } else {
                 out.Reg(r1);
-                out.Put(", ");
+                out << ", ";
                 out.Reg(r2);
             }
             break;
         case FMT_IMMREG:
-            out.Begin(address, e.name);
-            out.Put('\t');
+            Begin(out, address, e.name);
+            out << '\t';
             out.Dec(r1, 2);
-            out.Put(", ");
+            out << ", ";
             out.Reg(r2);
             break;
         case FMT_BCOND:
-            out.Begin(address, e.name);
-            out.Put('\t');
+            Begin(out, address, e.name);
+            out << '\t';
             out.Dec(d.hw1 & 0x1FF, 4);
             break;
         case FMT_JUMP26:
-            out.Begin(address, e.name);
-            out.Put('\t');
+            Begin(out, address, e.name);
+            out << '\t';
             out.Hex((d.hw1 & 0x3FFu) << 16 | d.hw2, 8);
             break;
         case FMT_IMM16:
-            out.Begin(address, e.name);
-            out.Put('\t');
+            Begin(out, address, e.name);
+            out << '\t';
             out.Dec(d.hw2);
-            out.Put(", ");
+            out << ", ";
             out.Reg(r1);
-            out.Put(", ");
+            out << ", ";
             out.Reg(r2);
             break;
         case FMT_LOAD:
-            out.Begin(address, e.name);
-            out.Put('\t');
+            Begin(out, address, e.name);
+            out << '\t';
             out.Dec(d.hw2);
-            out.Put('[');
+            out << '[';
             out.Reg(r1);
-            out.Put("], ");
+            out << "], ";
             out.Reg(r2);
             break;
         case FMT_STORE:
-            out.Begin(address, e.name);
-            out.Put('\t');
+            Begin(out, address, e.name);
+            out << '\t';
             out.Reg(r2);
-            out.Put(", ");
+            out << ", ";
             out.Dec(d.hw2);
-            out.Put('[');
+            out << '[';
             out.Reg(r1);
-            out.Put(']');
+            out << ']';
             break;
         case FMT_FPP:
             // The classic listing knows no Virtual Boy entries: they show as nop.
             if (d.sub == nullptr || d.sub->flags & kExtension) {
-                out.Begin(address, "nop");
+                Begin(out, address, "nop");
             } else {
-                out.Begin(address, d.sub->name);
-                out.Put('\t');
+                Begin(out, address, d.sub->name);
+                out << '\t';
                 out.Reg(r1);
-                out.Put(", ");
+                out << ", ";
                 out.Reg(r2);
             }
             break;
         case FMT_BSTR:
-            out.Begin(address, d.sub == nullptr ? std::string_view("nop") : d.sub->name);
+            Begin(out, address, d.sub == nullptr ? std::string_view("nop") : d.sub->name);
             break;
         case FMT_SPECIAL:
-            out.Begin(address, e.name);
+            Begin(out, address, e.name);
             if (e.name == "trap") {
-                out.Put("\t0x");
+                out << "\t0x";
                 out.Hex(d.hw1 & 0x3FF, 4);
             }
             break;
@@ -210,7 +157,7 @@ int Dissasm(Context& ctx, std::FILE* image, std::FILE* listing, const char* name
     if (address < 0) ended = true;
     else if (fseeko(image, static_cast<off_t>(address), SEEK_SET) != 0) ended = !SkipTo(image, address);
 
-    Listing out(listing);
+    TextOut out(listing);
     while (address < bound) {
         if (have - at < 4 && !ended) {
             std::memmove(block.get(), block.get() + at, have - at);

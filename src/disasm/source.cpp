@@ -16,6 +16,7 @@
 #include "isa/encode.h"
 #include "messages.h"
 #include "text.h"
+#include "text_out.h"
 
 namespace tarvo {
 namespace {
@@ -101,82 +102,9 @@ std::int32_t Displacement(const Decoded& d) {
     return d.format == FMT_BCOND ? SignExtend(d.hw1 & 0x1FFu, 9) : SignExtend((d.hw1 & 0x3FFu) << 16 | d.hw2, 26);
 }
 
-// Lines are formed by hand into one buffer: a 16 MiB image is millions of
-// lines. Line() makes room for a whole line at once (no line but a label
-// name comes near it); Text() checks for itself, for names of any length.
-class Out {
-public:
-    explicit Out(std::FILE* f) : f_(f) {}
-    explicit Out(std::string* text) : text_(text) {}
-    ~Out() { Flush(); }
-    void Flush() {
-        if (n_ > 0 && text_ != nullptr) text_->append(buf_, n_);
-        else if (n_ > 0) fwrite_unlocked(buf_, 1, n_, f_);
-        n_ = 0;
-    }
-    void Line() {
-        if (n_ + kLine > kSize) Flush();
-    }
-    void Text(std::string_view s) {
-        if (n_ + s.size() > kSize) Flush();
-        if (s.size() <= kSize) *this << s;
-        else if (text_ != nullptr) text_->append(s);
-        else fwrite_unlocked(s.data(), 1, s.size(), f_);
-    }
-    Out& operator<<(std::string_view s) {
-        Put(s.data(), s.size());
-        return *this;
-    }
-    // Most pieces are a few characters: two overlapping fixed-size copies
-    // cost less than a call.
-    void Put(const char* p, std::size_t n) {
-        char* d = buf_ + n_;
-        if (n > 16) std::memcpy(d, p, n);
-        else if (n >= 8) Two<8>(d, p, n);
-        else if (n >= 4) Two<4>(d, p, n);
-        else if (n >= 2) Two<2>(d, p, n);
-        else if (n == 1) *d = *p;
-        n_ += n;
-    }
-    Out& operator<<(char c) {
-        buf_[n_++] = c;
-        return *this;
-    }
-    Out& Dec(std::int64_t v) {
-        if (v >= 0 && v < 10) {  // registers and small values, the most common
-            buf_[n_++] = static_cast<char>('0' + v);
-            return *this;
-        }
-        char digits[24];
-        const bool negative = v < 0;
-        const char* first = PutDecimalBack(digits + sizeof digits, negative ? 0 - static_cast<std::uint64_t>(v) : static_cast<std::uint64_t>(v));
-        if (negative) buf_[n_++] = '-';
-        const auto n = static_cast<std::size_t>(digits + sizeof digits - first);
-        std::memcpy(buf_ + n_, first, n);
-        n_ += n;
-        return *this;
-    }
-    Out& Hex(std::uint32_t v, int digits) {
-        n_ = static_cast<std::size_t>(PutHex(buf_ + n_, v, digits) - buf_);
-        return *this;
-    }
-    Out& Reg(unsigned r) {
-        *this << '$';
-        return Dec(r);
-    }
-
-private:
-    template <std::size_t K>
-    static void Two(char* d, const char* p, std::size_t n) {
-        std::memcpy(d, p, K);
-        std::memcpy(d + n - K, p + n - K, K);
-    }
-    static constexpr std::size_t kSize = 1 << 16, kLine = 256;
-    std::FILE* f_ = nullptr;
-    std::string* text_ = nullptr;  // set: the text goes here instead
-    char buf_[kSize];
-    std::size_t n_ = 0;
-};
+// Room made before a line: no line but a label name comes near it, and
+// names go through Text(), which checks for itself.
+constexpr std::size_t kLine = 256;
 
 std::string_view NameOf(const std::array<NamedNumber, 10>& table, unsigned v) {
     for (const NamedNumber& n : table)
@@ -306,18 +234,18 @@ private:
         }
     }
 
-    void LabelName(Out& out, std::size_t pos) const {
+    void LabelName(TextOut& out, std::size_t pos) const {
         auto it = names_.find(pos);
         if (it != names_.end()) {
             out.Text(it->second);
-            out.Line();
+            out.Room(kLine);
         } else {
             out << "L_";
             out.Hex(Address(pos), 8);
         }
     }
 
-    void Comment(Out& out, std::size_t pos, std::size_t n) const {
+    void Comment(TextOut& out, std::size_t pos, std::size_t n) const {
         out << "\t; 0x";
         out.Hex(Address(pos), 8);
         for (std::size_t k = 0; k < n; ++k) {
@@ -327,8 +255,8 @@ private:
         out << '\n';
     }
 
-    void Data(Out& out, std::size_t pos, std::size_t n, bool halfword) const {
-        out.Line();
+    void Data(TextOut& out, std::size_t pos, std::size_t n, bool halfword) const {
+        out.Room(kLine);
         if (halfword) {
             out << "\tdh.\t0x";
             out.Hex(GetHalf(&span_[pos]), 4);
@@ -343,13 +271,13 @@ private:
         Comment(out, pos, n);
     }
 
-    void Instruction(Out& out, std::size_t pos, const Decoded& d) const {
-        out.Line();
+    void Instruction(TextOut& out, std::size_t pos, const Decoded& d) const {
+        out.Room(kLine);
         const OpEntry& e = d.sub != nullptr ? *d.sub : *d.entry;
         out << '\t' << e.name;
         const std::uint8_t code = d.entry->code;
         auto number = [&out](const OpEntry& entry, std::uint32_t v, int bits) {
-            if (entry.flags & kSigned || entry.code == kMovea || entry.code == kAddi) out.Dec(SignExtend(v, bits));
+            if (entry.flags & kSigned || entry.code == kMovea || entry.code == kAddi) out.Signed(SignExtend(v, bits));
             else out.Dec(v & ((1u << bits) - 1));
         };
         switch (d.format) {
@@ -383,7 +311,7 @@ private:
                     out << '@';
                     LabelName(out, static_cast<std::size_t>(t));
                 } else {
-                    out.Dec(Displacement(d));
+                    out.Signed(Displacement(d));
                 }
                 break;
             }
@@ -396,14 +324,14 @@ private:
                 break;
             case FMT_LOAD:
                 out << '\t';
-                out.Dec(SignExtend(d.hw2, 16)) << '[';
+                out.Signed(SignExtend(d.hw2, 16)) << '[';
                 out.Reg(d.r1) << "], ";
                 out.Reg(d.r2);
                 break;
             case FMT_STORE:
                 out << '\t';
                 out.Reg(d.r2) << ", ";
-                out.Dec(SignExtend(d.hw2, 16)) << '[';
+                out.Signed(SignExtend(d.hw2, 16)) << '[';
                 out.Reg(d.r1) << ']';
                 break;
             case FMT_SPECIAL:
@@ -430,10 +358,10 @@ private:
         // org. reaches 16 MiB; a span beyond starts after whole fills.
         std::uint32_t below = start_;
         for (; below >= kLabelReach; below -= kLabelReach) {
-            out_.Line();
+            out_.Room(kLine);
             out_ << "\tfill.\t0x1000000, 0xFF\n";
         }
-        out_.Line();
+        out_.Room(kLine);
         if (below > 0) {
             out_ << (below == start_ ? "\torg.\t0x" : "\tfill.\t0x");
             out_.Hex(below, 8);
@@ -475,17 +403,17 @@ private:
             pending.push_back(std::async(std::launch::async | std::launch::deferred, [this, &text, begin = cuts[i], end = cuts[i + 1]] {
                 text.clear();
                 text.reserve(20 * (end - begin));  // two bytes make about 11 characters
-                Out out(&text);
+                TextOut out(&text);
                 PrintRange(out, begin, end);
             }));
         }
         while (!pending.empty()) writeFirst();
     }
 
-    void PrintRange(Out& out, std::size_t pos, std::size_t stop) const {
+    void PrintRange(TextOut& out, std::size_t pos, std::size_t stop) const {
         while (pos < stop) {
             if (kind_[pos] & kLabel) {
-                out.Line();
+                out.Room(kLine);
                 out << "lb. ";
                 LabelName(out, pos);
                 out << '\n';
@@ -515,7 +443,7 @@ private:
 
     std::uint32_t start_;
     const std::vector<std::uint8_t>& span_;
-    Out out_;
+    TextOut out_;
     std::vector<std::uint8_t> kind_;
     std::vector<std::size_t> transfers_;  // listed branches and jumps with a displacement
     std::unordered_map<std::size_t, std::string> names_;

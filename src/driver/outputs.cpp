@@ -7,8 +7,6 @@
 
 namespace tarvo {
 
-// Lines are formed by hand into one buffer: printf per line would cost more
-// than assembling it.
 void Listing::Line(std::uint32_t location, int line, bool included, std::string_view text) {
     Close(location);
     current_.start = current_.end = location;
@@ -67,96 +65,56 @@ void Listing::PrintReady() {
     }
 }
 
-void Listing::Room(std::size_t n) {
-    if (used_ + n > sizeof buf_) Flush();
-}
-
-void Listing::Put(std::string_view text) {
-    if (text.size() > sizeof buf_ / 2) {  // a huge line goes out as it is
-        Flush();
-        std::fwrite(text.data(), 1, text.size(), f_);
-        return;
-    }
-    Room(text.size());
-    std::memcpy(buf_ + used_, text.data(), text.size());
-    used_ += text.size();
-}
-
-void Listing::Hex(std::uint32_t v, int digits) { used_ = static_cast<std::size_t>(PutHex(buf_ + used_, v, digits) - buf_); }
-
 void Listing::Print(const Record& r) {
     const std::size_t shown = static_cast<std::size_t>(std::min<std::uint64_t>(r.count, kShown));
     // Every piece but the text and the messages fits in this much.
-    Room(64 + 40 * 8);
+    out_.Room(64 + 40 * 8);
     auto bytes = [this, &r](std::size_t from, std::size_t to) {
         for (std::size_t k = from; k < to; ++k) {
-            if (k != from) buf_[used_++] = ' ';
-            Hex(r.bytes[k], 2);
+            if (k != from) out_ << ' ';
+            out_.Hex(r.bytes[k], 2);
         }
     };
     // "%08x  %-23s  %5d%c %s"
-    Hex(r.start, 8);
-    buf_[used_++] = ' ';
-    buf_[used_++] = ' ';
+    out_.Hex(r.start, 8) << "  ";
     const std::size_t first = std::min<std::size_t>(shown, 8);
     bytes(0, first);
-    const std::size_t pad = (first == 0 ? 23 : 23 - (first * 3 - 1)) + 2;
-    std::memset(buf_ + used_, ' ', pad);
-    used_ += pad;
-    char digits[12];
-    int k = 0;
-    auto line = static_cast<unsigned>(r.line);
-    do {
-        digits[k++] = static_cast<char>('0' + line % 10);
-        line /= 10;
-    } while (line != 0);
-    for (int i = k; i < 5; ++i) buf_[used_++] = ' ';
-    while (k > 0) buf_[used_++] = digits[--k];
-    buf_[used_++] = r.included ? '+' : ' ';
-    buf_[used_++] = ' ';
-    Put(r.text);
-    Put("\n");
-    Room(40 * 8);  // the continuation lines
+    out_.Fill(' ', (first == 0 ? 23 : 23 - (first * 3 - 1)) + 2);
+    out_.Dec(static_cast<unsigned>(r.line), 5, ' ') << (r.included ? '+' : ' ') << ' ';
+    out_.Text(r.text);
+    out_.Room(1 + 40 * 8);  // the end of the line and the continuation lines
+    out_ << '\n';
     for (std::size_t at = 8; at < shown; at += 8) {
-        Hex(r.start + static_cast<std::uint32_t>(at), 8);
-        buf_[used_++] = ' ';
-        buf_[used_++] = ' ';
+        out_.Hex(r.start + static_cast<std::uint32_t>(at), 8) << "  ";
         bytes(at, std::min(shown, at + 8));
-        buf_[used_++] = '\n';
+        out_ << '\n';
     }
     if (r.count > kShown) {
-        Hex(r.start + static_cast<std::uint32_t>(kShown), 8);
-        Put("  ... " + std::to_string(r.count - kShown) + " more bytes\n");
+        out_.Hex(r.start + static_cast<std::uint32_t>(kShown), 8);
+        out_.Text("  ... " + std::to_string(r.count - kShown) + " more bytes\n");
     }
-    for (const std::string& m : r.messages) {
-        Put("; ");
-        Put(m);
-        Put("\n");
-    }
+    for (const std::string& m : r.messages) Note(m);
 }
 
-void Listing::Flush() {
-    if (used_ > 0) std::fwrite(buf_, 1, used_, f_);
-    used_ = 0;
+void Listing::Note(std::string_view text) {
+    out_.Text("; ");
+    out_.Text(text);
+    out_.Text("\n");
 }
 
 void Listing::Finish(const SymbolList& names) {
     Close(released_);
     released_ = ~0u;
     PrintReady();
-    for (const std::string& m : trailing_) {
-        Put("; ");
-        Put(m);
-        Put("\n");
-    }
-    Put("; symbols\n");
+    for (const std::string& m : trailing_) Note(m);
+    out_.Text("; symbols\n");
     for (std::size_t i = 0; i < names.size(); ++i) {
-        Put(names[i].szName);
-        Put(" = ");
-        Put(names[i].szValue);
-        Put("\n");
+        out_.Text(names[i].szName);
+        out_.Text(" = ");
+        out_.Text(names[i].szValue);
+        out_.Text("\n");
     }
-    Flush();
+    out_.Flush();
 }
 
 void WriteSymbolFile(const SymbolList& names, std::FILE* f) {

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "globals.h"
+#include "text_out.h"
 
 namespace tarvo {
 
@@ -18,8 +19,7 @@ namespace tarvo {
 // bytes before their end are still held for forward references.
 class Listing final : public ByteSink, public LineObserver {
 public:
-    explicit Listing(std::FILE* f) : f_(f) {}
-    ~Listing() override { Flush(); }
+    explicit Listing(std::FILE* f) : out_(f) {}
 
     void Line(std::uint32_t location, int line, bool included, std::string_view text) override;
     void Message(std::string_view text) override;
@@ -43,20 +43,15 @@ private:
     void Give(Record& r, const std::uint8_t* p, std::size_t n);
     void PrintReady();
     void Print(const Record& r);
-    void Room(std::size_t n);
-    void Put(std::string_view text);
-    void Hex(std::uint32_t v, int digits);
-    void Flush();
+    void Note(std::string_view text);  // "; TEXT", a message line
 
-    std::FILE* f_;
+    TextOut out_;  // formed by hand: printf per line would cost more than assembling it
     Record current_;                 // the line being assembled
     bool open_ = false;              // current_ holds a line
     bool ended_ = false;
     std::deque<Record> waiting_;     // closed lines whose bytes are still held
     std::uint32_t released_ = 0;     // every byte below this is final
     std::vector<std::string> trailing_;  // messages after the last line
-    char buf_[1 << 16];              // formatted text not yet written
-    std::size_t used_ = 0;
 };
 
 // "%08X %s" per label, sorted by value, equal values in definition order.
