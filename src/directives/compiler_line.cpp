@@ -134,18 +134,9 @@ void Data(Context& ctx, std::string_view rest, unsigned width, const char* bad) 
     for (;;) {
         std::string_view item = NextOperand(rest);
         if (item.empty()) return;
-        // Most forward items are one name defined later, "(name)": no need to parse.
-        int half = 0;
-        if (const std::string_view pending = ctx.set.classic || !HasParen(item) ? std::string_view{} : PendingName(ctx, item, half);
-            !pending.empty() && half == 0) {
-            const std::uint8_t zero[4] = {};
-            FieldUse use;
-            use.width = static_cast<std::uint8_t>(width);
-            AddForward(ctx, item, item, ctx.obj.Reserve(zero, width), use, pending);
-            continue;
-        }
         std::int32_t value = 0;
-        const ExprStatus status = ReadValue(ctx, item, value);
+        Pending pending;
+        const ExprStatus status = ReadValue(ctx, item, value, &pending);
         if (status == ExprStatus::kMalformed) {
             Report(ctx, Severity::kError, AtLocation(ctx), "%s", bad);
             return;
@@ -168,7 +159,7 @@ void Data(Context& ctx, std::string_view rest, unsigned width, const char* bad) 
         } else {
             FieldUse use;
             use.width = static_cast<std::uint8_t>(width);
-            AddForward(ctx, item, item, ctx.obj.Reserve(bytes, width), use);
+            AddForward(ctx, item, item, ctx.obj.Reserve(bytes, width), use, pending);
         }
     }
 }
@@ -338,7 +329,7 @@ struct PairText {
     std::string high, low;
     bool known = false;  // the halves are numbers: these
     std::uint32_t highHalf = 0, lowHalf = 0;
-    std::string_view pending;  // the one name the expression lacks, when found already
+    std::string_view pending;  // the one name the expression lacks, when found already (not in hi()/lo())
     PairText(std::uint32_t v, std::uint32_t highOr = 0)
         : high(HalfText(HighHalf(v) | highOr).view()), low(HalfText(LowHalf(v)).view()), known(true),
           highHalf(HighHalf(v) | highOr), lowHalf(LowHalf(v)) {}
@@ -356,9 +347,10 @@ private:
     }
 };
 
-constexpr std::uint64_t kMovhi = PackName("movhi");
-constexpr std::uint64_t kMovea = PackName("movea");
-constexpr std::uint64_t kJmp = PackName("jmp");
+constexpr const OpEntry& Entry(std::string_view mnemonic) { return optable[FindMnemonic(PackName(mnemonic))->op[0]]; }
+constexpr const OpEntry& kMovhi = Entry("movhi");
+constexpr const OpEntry& kMovea = Entry("movea");
+constexpr const OpEntry& kJmp = Entry("jmp");
 
 // Whether texts reach the encoder as they are: none is a defined name
 // (every operand text is looked up once, generated ones too).
@@ -378,11 +370,10 @@ bool LoadPair(Context& ctx, const PairText& pair, std::string_view reg, int numb
             EmitKnown(ctx, kMovea, {pair.lowHalf, r, r});
             return true;
         }
-        int half = 0;
-        if (const std::string_view name = pair.pending.empty() ? PendingName(ctx, pair.high, half) : pair.pending;
+        if (const std::string_view name = pair.pending.empty() ? PendingName(ctx, pair.high).name : pair.pending;
             !name.empty()) {
-            EmitKnown(ctx, kMovhi, {0, 0, r}, pair.high, name, 1);
-            EmitKnown(ctx, kMovea, {0, r, r}, pair.low, name, 2);
+            EmitKnown(ctx, kMovhi, {0, 0, r}, pair.high, {name, 1});
+            EmitKnown(ctx, kMovea, {0, r, r}, pair.low, {name, 2});
             return true;
         }
     }
@@ -412,19 +403,14 @@ bool JumpTarget(Context& ctx, std::string_view& rest, std::optional<PairText>& t
     if (name.empty()) return false;
     std::int32_t v = 0;
     ExprStatus status = ExprStatus::kMalformed;
+    Pending pending;
     if (auto value = ctx.lstHead.CheckConstant(name)) {
         status = ValueOf(ctx, *value, v);
     } else if (!ctx.set.classic && HasParen(name)) {
-        // Most targets are one name defined later, "(name)": no need to parse.
-        int half = 0;
-        if (const std::string_view pending = PendingName(ctx, name, half); !pending.empty() && half == 0) {
-            target.emplace(name, pending);
-            return true;
-        }
-        status = ReadValue(ctx, name, v);
+        status = ReadValue(ctx, name, v, &pending);
     }
     if (status == ExprStatus::kOk) target.emplace(static_cast<std::uint32_t>(v));
-    else if (status == ExprStatus::kUndefined) target.emplace(name, std::string_view{});
+    else if (status == ExprStatus::kUndefined) target.emplace(name, pending.half == 0 ? pending.name : std::string_view{});
     return target.has_value();
 }
 

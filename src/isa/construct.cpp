@@ -87,8 +87,7 @@ public:
     }
 
     std::string_view pendingExpr;  // the expression of a pending operand
-    std::string_view pendingName;  // its one undefined name, if it is no more (in hi() or lo(): pendingHalf)
-    int pendingHalf = 0;
+    Pending pending;               // its one undefined name, if it is no more
     int pendingSlot = -1;          // its slot: the value stays 0 until its names are defined
     bool target = false;           // the number is an @ target
 
@@ -100,19 +99,7 @@ private:
 
     EncodeStatus Expression(const Instr& in, int slot, std::string_view expr, std::uint32_t& out) {
         std::int32_t v = 0;
-        // Most targets are one name, defined later or with a number: no need to parse.
-        const OneName one = LookUp(ctx_, expr);
-        pendingHalf = one.half;
-        const auto number = one.value ? NumberOf(*one.value, one.half) : std::nullopt;
-        ExprStatus status = ExprStatus::kOk;
-        if (!one.name.empty() && !one.value) {
-            pendingName = one.name;
-            status = ExprStatus::kUndefined;
-        } else if (number) {
-            v = *number;
-        } else {
-            status = Evaluate(expr, LineEnv(ctx_), v);
-        }
+        const ExprStatus status = EvaluateOperand(ctx_, expr, v, &pending);
         switch (status) {
             case ExprStatus::kMalformed: return EncodeStatus::kBadParam;
             case ExprStatus::kDivZero: return EncodeStatus::kDivZero;
@@ -322,15 +309,14 @@ LineResult Construct(Context& ctx, const Tokens& tokens) {
     use.target = resolver.target;
     use.base = CurrentAddress(ctx);
     AddForward(ctx, resolver.pendingExpr, written[pendingSlot], ctx.obj.Reserve(e.bytes, e.length), use,
-               resolver.pendingName, resolver.pendingHalf);
+               resolver.pending);
     return result;
 }
 
-void EmitKnown(Context& ctx, std::uint64_t mnemonic, const std::uint32_t (&values)[3], std::string_view pending,
-               std::string_view name, int half) {
-    const OpEntry& entry = optable[static_cast<std::size_t>(FindMnemonic(mnemonic)->op[0])];
+void EmitKnown(Context& ctx, const OpEntry& entry, const std::uint32_t (&values)[3], std::string_view text,
+               Pending pending) {
     const Encoded e = Encode({&entry, entry.format, nullptr}, values, ctx.set.necEncoding);
-    if (pending.empty()) {
+    if (text.empty()) {
         ctx.obj.Emit(e.bytes, e.length);
         return;
     }
@@ -338,30 +324,41 @@ void EmitKnown(Context& ctx, std::uint64_t mnemonic, const std::uint32_t (&value
     use.entry = static_cast<std::int16_t>(&entry - optable.data());
     for (int i = 0; i < 3; ++i) use.values[i] = values[i];
     use.base = CurrentAddress(ctx);
-    AddForward(ctx, pending, pending, ctx.obj.Reserve(e.bytes, e.length), use, name, half);
+    AddForward(ctx, text, text, ctx.obj.Reserve(e.bytes, e.length), use, pending);
 }
 
-OneName LookUp(const Context& ctx, std::string_view expr) {
-    OneName one;
-    one.name = BareName(SplitHalf(expr, one.half));
-    if (!one.name.empty()) one.value = ctx.lstHead.CheckConstant(one.name);
-    return one;
+Pending PendingName(const Context& ctx, std::string_view expr) {
+    Pending p;
+    p.name = BareName(SplitHalf(expr, p.half));
+    return !p.name.empty() && !ctx.lstHead.CheckConstant(p.name) ? p : Pending{};
 }
 
-std::string_view PendingName(const Context& ctx, std::string_view expr, int& half) {
-    const OneName one = LookUp(ctx, expr);
-    half = one.half;
-    return one.value ? std::string_view{} : one.name;
+ExprStatus EvaluateOperand(const Context& ctx, std::string_view expr, std::int32_t& value, Pending* pending) {
+    int half = 0;
+    const std::string_view name = BareName(SplitHalf(expr, half));
+    if (!name.empty()) {
+        const auto text = ctx.lstHead.CheckConstant(name);
+        if (!text) {
+            value = 0;
+            if (pending != nullptr) *pending = {name, half};
+            return ExprStatus::kUndefined;
+        }
+        if (const auto n = NumberOf(*text, half)) {
+            value = *n;
+            return ExprStatus::kOk;
+        }
+    }
+    return Evaluate(expr, LineEnv(ctx), value);
 }
 
-ExprStatus ReadValue(Context& ctx, std::string_view text, std::int32_t& value) {
+ExprStatus ReadValue(Context& ctx, std::string_view text, std::int32_t& value, Pending* pending) {
     if (ReadNumber(text, value)) return ExprStatus::kOk;
     if (ctx.set.classic || !HasParen(text)) return ExprStatus::kMalformed;
-    return Evaluate(text, LineEnv(ctx), value);
+    return EvaluateOperand(ctx, text, value, pending);
 }
 
 void AddForward(Context& ctx, std::string_view expr, std::string_view operand, std::uint64_t ref,
-                const FieldUse& use, std::string_view name, int half) {
+                const FieldUse& use, Pending pending) {
     Forward& f = ctx.forwards.Next();
     f.operand = operand;
     f.file = ctx.file;
@@ -370,11 +367,11 @@ void AddForward(Context& ctx, std::string_view expr, std::string_view operand, s
     f.ref = ref;
     f.use = use;
     // The common forms, one undefined name, wait for that name alone.
-    if (name.empty()) name = PendingName(ctx, expr, half);
-    if (!name.empty()) {
-        f.expr = name;
+    if (pending.name.empty()) pending = PendingName(ctx, expr);
+    if (!pending.name.empty()) {
+        f.expr = pending.name;
         f.bare = true;
-        f.use.half = static_cast<std::uint8_t>(half);
+        f.use.half = static_cast<std::uint8_t>(pending.half);
         ctx.forwards.Add();
         return;
     }

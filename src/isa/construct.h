@@ -3,12 +3,13 @@
 // field), the encoder builds the bytes, and the object writer takes them.
 #pragma once
 #include <cstdint>
-#include <optional>
 #include <string_view>
 
 #include "globals.h"
 
 namespace tarvo {
+
+struct OpEntry;
 
 // The mnemonic and up to three operands; an empty view is an absent operand.
 struct Tokens {
@@ -44,25 +45,27 @@ struct LineResult {
 // Encodes the line into ctx.obj; on failure writes nothing. Prints nothing.
 LineResult Construct(Context& ctx, const Tokens& tokens);
 
-// An instruction whose operands are numbers already (the pseudo-
-// instructions' own), values by slot as the encoder takes them: the entry
-// is the mnemonic's first. pending, when given, is the text of slot 0 and
-// lacks only name (in hi() or lo() as half says).
-void EmitKnown(Context& ctx, std::uint64_t mnemonic, const std::uint32_t (&values)[3], std::string_view pending = {},
-               std::string_view name = {}, int half = 0);
-
-// The one name expr is, perhaps inside hi() or lo() (half 1 or 2, as the
-// pseudo-instructions write a target), with its value text when defined;
-// no name when expr is more than that.
-struct OneName {
+// The one name an expression lacks, when it is no more than that name
+// (perhaps inside hi() or lo(), half 1 or 2, as the pseudo-instructions
+// write a target): its field then waits for that name alone.
+struct Pending {
     std::string_view name;
     int half = 0;
-    std::optional<std::string_view> value;
 };
-OneName LookUp(const Context& ctx, std::string_view expr);
 
-// That name when it is not defined yet; else empty.
-std::string_view PendingName(const Context& ctx, std::string_view expr, int& half);
+// The pending name of expr, or none.
+Pending PendingName(const Context& ctx, std::string_view expr);
+
+// Evaluates an operand or item: one name, defined with a number or not
+// defined yet (then pending, when given, receives it), is read without a parse.
+ExprStatus EvaluateOperand(const Context& ctx, std::string_view expr, std::int32_t& value,
+                           Pending* pending = nullptr);
+
+// An instruction whose operands are numbers already (the pseudo-
+// instructions' own), values by slot as the encoder takes them. text, when
+// given, is the operand of slot 0, which waits for pending.
+void EmitKnown(Context& ctx, const OpEntry& entry, const std::uint32_t (&values)[3], std::string_view text = {},
+               Pending pending = {});
 
 // The address of the current location: the image base plus the location,
 // unless "base." set another.
@@ -73,14 +76,13 @@ bool DataFits(unsigned width, std::int32_t v);
 
 // Reads a data item or other number that may be an expression: the classic
 // reading first, then "(...)". On kUndefined the caller reserves the room
-// and calls AddForward.
-ExprStatus ReadValue(Context& ctx, std::string_view text, std::int32_t& value);
+// and calls AddForward with pending.
+ExprStatus ReadValue(Context& ctx, std::string_view text, std::int32_t& value, Pending* pending = nullptr);
 
 // Registers the field just reserved under ref, waiting for the names of
-// expr. name (in hi() or lo() as half says), when given, is the one name
-// the caller found expr to lack.
+// expr; pending, when the caller found it, is the one name expr lacks.
 void AddForward(Context& ctx, std::string_view expr, std::string_view operand, std::uint64_t ref,
-                const FieldUse& use, std::string_view name = {}, int half = 0);
+                const FieldUse& use, Pending pending = {});
 
 // After a definition: fills every forward field that now lacks nothing.
 // number is the value as a number, when the caller has it.
