@@ -10,6 +10,15 @@
 
 namespace tarvo {
 
+// The image is loaded at kImageBase, and addresses carry it ORed in, so
+// image locations reach up to kImageSize.
+inline constexpr std::uint32_t kImageBase = 0x07000000;
+inline constexpr std::uint32_t kImageSize = 0x1000000;
+// An address written with the image base or without: its image location.
+constexpr std::uint32_t ImageLocation(std::uint32_t address) {
+    return (address & 0xFF000000u) == kImageBase ? address - kImageBase : address;
+}
+
 // Hears every byte once it is final, in image order (the listing).
 class ByteSink {
 public:
@@ -31,7 +40,7 @@ public:
     // The address of the next byte as the running code sees it: the image
     // base with the location, or, after SetBase, that address plus the
     // bytes written since. Labels, '.', @ targets and link addresses use it.
-    std::uint32_t Address() const { return based_ ? baseAddress_ + (pc_ - baseLocation_) : pc_ | 0x07000000u; }
+    std::uint32_t Address() const { return based_ ? baseAddress_ + (pc_ - baseLocation_) : pc_ | kImageBase; }
     bool Based() const { return based_; }
     void SetBase(std::uint32_t address) {
         based_ = true;

@@ -66,9 +66,6 @@ void Base(Context& ctx, std::string_view rest) {
     ctx.obj.SetBase(static_cast<std::uint32_t>(value));
 }
 
-// The largest alignment and fill: the whole image.
-constexpr std::uint32_t kImageSize = 0x1000000;
-
 // align. N[, FILL]: FILL bytes (0xFF unless given) up to a multiple of N.
 void Align(Context& ctx, std::string_view rest) {
     std::int32_t n = 0, fill = 0xFF;
@@ -432,7 +429,7 @@ void Call(Context& ctx, std::string_view rest) {
     // The link address is the byte after the 18-byte sequence, image base
     // included (the classic formula), or after base. the running address.
     const PairText link = ctx.obj.Based() ? PairText(CurrentAddress(ctx) + 18)
-                                          : PairText(static_cast<std::uint32_t>(ctx.obj.Location()) + 18, 0x0700);
+                                          : PairText(static_cast<std::uint32_t>(ctx.obj.Location()) + 18, kImageBase >> 16);
     if (!LoadPair(ctx, link, "$31", 31)) {
         Report(ctx, Severity::kError, AtLocation(ctx), msg::kLinkFailed);
         return;

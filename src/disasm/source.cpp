@@ -21,9 +21,8 @@
 namespace tarvo {
 namespace {
 
-constexpr std::uint32_t kImageBase = 0x07000000;
 // Labels carry the image base ORed in: beyond this they would not add up.
-constexpr std::uint32_t kLabelReach = 0x1000000;
+constexpr std::uint32_t kLabelReach = kImageSize;
 
 // The bytes of the span, read whole (a 16 MiB image is 16 MiB here).
 std::vector<std::uint8_t> ReadSpan(Context& ctx, std::FILE* image, std::int64_t start, std::int64_t count) {
@@ -496,7 +495,7 @@ void ReadSymbolNames(std::FILE* f, std::vector<std::pair<std::uint32_t, std::str
         if (!hex || !UsableName(name) || seen.count(name)) continue;
         seen[name] = true;
         // Addresses with or without the image base name the same location.
-        names.emplace_back((value & 0xFF000000u) == kImageBase ? value - kImageBase : value, name);
+        names.emplace_back(ImageLocation(value), name);
     }
 }
 

@@ -15,9 +15,6 @@ namespace {
 constexpr std::size_t kTopBlock = 256 * 1024;
 constexpr std::size_t kIncludeBlock = 16 * 1024;
 
-// The highest image offset a label can carry beside the image base.
-constexpr std::uint32_t kImageEnd = 0x1000000;
-
 // Prints the message of a failed instruction line; it quotes the tokens as
 // written, not their resolved values.
 void ReportLine(Context& ctx, int nLine, const Tokens& tokens, const LineResult& r) {
@@ -61,10 +58,6 @@ bool ReportStrict(Context& ctx, int nLine, const Tokens& tokens, const LineResul
     return any;
 }
 
-}  // namespace
-
-namespace {
-
 // The mnemonic and the operands that follow it; a comment ends them.
 Tokens SplitOperands(std::string_view mnemonic, std::string_view rest) {
     Tokens tokens{mnemonic, NextOperand(rest), {}, {}};
@@ -95,7 +88,7 @@ int GenerateObj(Context& ctx, std::FILE* src, const char* name) {
         ctx.lineAddress = CurrentAddress(ctx);
         if (ctx.observer != nullptr)
             ctx.observer->Line(static_cast<std::uint32_t>(ctx.obj.Location()), nLine, !top, line);
-        const bool beyond = ctx.set.strict && static_cast<std::uint32_t>(ctx.obj.Location()) > kImageEnd;
+        const bool beyond = ctx.set.strict && static_cast<std::uint32_t>(ctx.obj.Location()) > kImageSize;
         // The line is split once: the first token decides what it is.
         std::string_view rest = line;
         std::string_view first = NextToken(rest);
@@ -104,7 +97,7 @@ int GenerateObj(Context& ctx, std::FILE* src, const char* name) {
             first = NextToken(rest);
         }
         if (CompilerLine(ctx, first, rest)) {
-            if (ctx.set.strict && !beyond && static_cast<std::uint32_t>(ctx.obj.Location()) > kImageEnd)
+            if (ctx.set.strict && !beyond && static_cast<std::uint32_t>(ctx.obj.Location()) > kImageSize)
                 Report(ctx, Severity::kError, AtLocation(ctx), msg::kBeyondImage, std::string(first).c_str());
             continue;
         }
@@ -118,7 +111,7 @@ int GenerateObj(Context& ctx, std::FILE* src, const char* name) {
         }
         if (!ctx.set.strict) continue;
         if (ReportStrict(ctx, nLine, tokens, r)) bResult = 0;
-        if (!beyond && static_cast<std::uint32_t>(ctx.obj.Location()) > kImageEnd) {
+        if (!beyond && static_cast<std::uint32_t>(ctx.obj.Location()) > kImageSize) {
             Report(ctx, Severity::kError, InLine(ctx, nLine), msg::kBeyondImage,
                    std::string(tokens.szOpcode).c_str());
             bResult = 0;

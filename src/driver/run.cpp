@@ -124,8 +124,7 @@ int Disassemble(Context& ctx, const Options& o, FilePtr src) {
                 return kExitError;
             }
             // An entry may be written with the image base or without.
-            const auto u = static_cast<std::uint32_t>(v);
-            source.entries.push_back((u & 0xFF000000u) == 0x07000000u ? u & 0xFFFFFFu : u);
+            source.entries.push_back(ImageLocation(static_cast<std::uint32_t>(v)));
         }
         if (!o.symbols.empty()) {
             FilePtr names(std::fopen(o.symbols.c_str(), "r"));
