@@ -18,10 +18,7 @@ struct Folded {
             large.resize(name.size());
             out = large.data();
         }
-        for (std::size_t i = 0; i < name.size(); ++i) {
-            const char c = name[i];
-            out[i] = c >= 'A' && c <= 'Z' ? static_cast<char>(c | 0x20) : c;
-        }
+        for (std::size_t i = 0; i < name.size(); ++i) out[i] = FoldCase(name[i]);
         view = {out, name.size()};
     }
 };

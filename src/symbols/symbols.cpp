@@ -1,19 +1,11 @@
 #include "symbols/symbols.h"
 
 #include <algorithm>
-#include <array>
 
 namespace tarvo {
 namespace {
 
-// Letters folded to lower case by table: names are hashed and compared a
-// byte at a time, millions of times.
-constexpr std::array<unsigned char, 256> kFold = [] {
-    std::array<unsigned char, 256> t{};
-    for (int i = 0; i < 256; ++i) t[i] = static_cast<unsigned char>(i >= 'A' && i <= 'Z' ? i | 0x20 : i);
-    return t;
-}();
-constexpr unsigned char Fold(char c) { return kFold[static_cast<unsigned char>(c)]; }
+constexpr unsigned char Fold(char c) { return static_cast<unsigned char>(FoldCase(c)); }
 
 std::uint32_t HashName(std::string_view name) {
     std::uint64_t h = 0xcbf29ce484222325ull;  // FNV-1a over the folded bytes

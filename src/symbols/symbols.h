@@ -2,6 +2,7 @@
 // used. Records keep their insertion order; an index beside the list finds
 // the newest record of a name in constant time.
 #pragma once
+#include <array>
 #include <cstdint>
 #include <deque>
 #include <optional>
@@ -11,6 +12,15 @@
 #include <vector>
 
 namespace tarvo {
+
+// ASCII letters folded to lower case, by table: names are hashed and
+// compared a byte at a time, millions of times.
+inline constexpr std::array<char, 256> kFoldCase = [] {
+    std::array<char, 256> t{};
+    for (int i = 0; i < 256; ++i) t[i] = static_cast<char>(i >= 'A' && i <= 'Z' ? i | 0x20 : i);
+    return t;
+}();
+constexpr char FoldCase(char c) { return kFoldCase[static_cast<unsigned char>(c)]; }
 
 // Case-insensitive comparison of ASCII letters, as strcasecmp; callers only
 // test for zero.
