@@ -170,16 +170,11 @@ void CheckName(Context& ctx, std::string_view name) {
         Report(ctx, Severity::kError, AtLocation(ctx), msg::kNameIsNumber, std::string(name).c_str());
 }
 
-// Adds a definition and fills the forward fields that waited for it (the
-// copies are made only when some wait).
+// Adds a definition and fills the forward fields that waited for it.
 void Insert(Context& ctx, Constant record, const std::int32_t* number = nullptr) {
-    if (ctx.forwards.empty()) {
-        ctx.lstHead.InsertConstant(std::move(record));
-        return;
-    }
-    const std::string name = record.szName, value = record.szValue;
-    ctx.lstHead.InsertConstant(std::move(record));
-    ResolveForwards(ctx, name, value, number);
+    std::uint32_t waits = SymbolList::kNoWaits;
+    const Constant& added = ctx.lstHead.InsertConstant(std::move(record), &waits);
+    ResolveForwards(ctx, waits, added.szName, added.szValue, number);
 }
 
 // A label's value text: the address in the classic "0x%08x" form.
@@ -235,7 +230,8 @@ void DefineLabelToken(Context& ctx, std::string_view token) {
     }
     const std::uint32_t address = CurrentAddress(ctx);
     const auto number = static_cast<std::int32_t>(address);
-    ResolveForwards(ctx, ctx.locals.Define(name, address), LabelValue(address), &number);
+    const std::string key = ctx.locals.Define(name, address);
+    ResolveForwards(ctx, ctx.lstHead.TakeWaits(key), key, LabelValue(address), &number);
 }
 
 namespace {

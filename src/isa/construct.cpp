@@ -372,7 +372,7 @@ void AddForward(Context& ctx, std::string_view expr, std::string_view operand, s
         f.expr = pending.name;
         f.bare = true;
         f.use.half = static_cast<std::uint8_t>(pending.half);
-        ctx.forwards.Add();
+        ctx.forwards.Add(ctx.lstHead);
         return;
     }
     f.expr = Substitute(expr, LineEnv(ctx));
@@ -381,15 +381,17 @@ void AddForward(Context& ctx, std::string_view expr, std::string_view operand, s
     Evaluate(f.expr, LineEnv(ctx), unused, &missing);
     // Only a text grown too large lacks no name here: nothing would fill it.
     if (missing.empty()) return Fill(ctx, f);
-    ctx.forwards.Add(missing);
+    ctx.forwards.Add(ctx.lstHead, missing);
 }
 
-void ResolveForwards(Context& ctx, std::string_view name, std::string_view value, const std::int32_t* number) {
-    if (ctx.forwards.empty()) return;
+void ResolveForwards(Context& ctx, std::uint32_t waits, std::string_view name, std::string_view value,
+                     const std::int32_t* number) {
+    if (waits == SymbolList::kNoWaits) return;
     std::int32_t n = 0;
     std::size_t end = 0;
     if (number == nullptr && ScanNumber(value, n, &end) == Scan::kNumber && end == value.size()) number = &n;
-    for (const Forward* f : ctx.forwards.Define(name, LineEnv(ctx), value, number)) Fill(ctx, *f);
+    for (const Forward* f : ctx.forwards.Define(ctx.lstHead, waits, name, LineEnv(ctx), value, number))
+        Fill(ctx, *f);
 }
 
 void FinishForwards(Context& ctx) {
@@ -403,7 +405,7 @@ void FinishForwards(Context& ctx) {
                    LocalLabels::Display(name).c_str());
         MarkFailed(ctx, f.pass);
     });
-    ctx.forwards.Clear();
+    ctx.forwards.Clear(ctx.lstHead);
     ctx.obj.Finish();
 }
 

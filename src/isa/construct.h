@@ -85,8 +85,9 @@ void AddForward(Context& ctx, std::string_view expr, std::string_view operand, s
                 const FieldUse& use, Pending pending = {});
 
 // After a definition: fills every forward field that now lacks nothing.
-// number is the value as a number, when the caller has it.
-void ResolveForwards(Context& ctx, std::string_view name, std::string_view value,
+// waits is the handle the name's slot held; number is the value as a
+// number, when the caller has it.
+void ResolveForwards(Context& ctx, std::uint32_t waits, std::string_view name, std::string_view value,
                      const std::int32_t* number = nullptr);
 
 // At the end of the top file: reports the names still undefined and writes

@@ -2,33 +2,16 @@
 
 #include <algorithm>
 
-#include "text.h"
 
 namespace tarvo {
 namespace {
 
-// Names wait in lower case: letter case is not significant in names.
-struct Folded {
-    char small[32];
-    std::string large;
-    std::string_view view;
-    explicit Folded(std::string_view name) {
-        char* out = small;
-        if (name.size() > sizeof small) {
-            large.resize(name.size());
-            out = large.data();
-        }
-        for (std::size_t i = 0; i < name.size(); ++i) out[i] = FoldCase(name[i]);
-        view = {out, name.size()};
-    }
-};
+// Letter case is not significant in names.
+bool SameName(std::string_view a, std::string_view b) { return a.size() == b.size() && stricmp(a, b) == 0; }
 
 }  // namespace
 
-void Forwards::Wait(std::uint64_t id, std::string_view key) {
-    auto it = waiting_.find(key);
-    if (it == waiting_.end()) it = waiting_.try_emplace(std::string(key)).first;
-    Chain& chain = it->second;
+void Forwards::Wait(SymbolList& names, std::uint64_t id, std::string_view name) {
     std::uint32_t link = freeLinks_;
     if (link == kEnd) {
         link = static_cast<std::uint32_t>(links_.size());
@@ -36,17 +19,17 @@ void Forwards::Wait(std::uint64_t id, std::string_view key) {
     } else {
         freeLinks_ = links_[link].next;
     }
-    links_[link] = {id, kEnd};
-    if (chain.tail == kEnd) chain.head = link;
-    else links_[chain.tail].next = link;
-    chain.tail = link;
+    std::uint32_t& last = names.Waits(name);
+    links_[link] = {id, last == kEnd ? link : links_[last].next};
+    if (last != kEnd) links_[last].next = link;
+    last = link;
 }
 
-void Forwards::WaitOnce(std::uint64_t id, Forward& f, std::string_view name) {
-    const Folded key(name);
-    if (std::find(f.waits.begin(), f.waits.end(), key.view) != f.waits.end()) return;
-    f.waits.emplace_back(key.view);
-    Wait(id, key.view);
+void Forwards::WaitOnce(SymbolList& names, std::uint64_t id, Forward& f, std::string_view name) {
+    if (std::any_of(f.waits.begin(), f.waits.end(), [name](const std::string& w) { return SameName(w, name); }))
+        return;
+    f.waits.emplace_back(name);
+    Wait(names, id, name);
 }
 
 Forward& Forwards::Next() {
@@ -73,26 +56,26 @@ std::uint64_t Forwards::Open() {
     return next_++;
 }
 
-void Forwards::Add(const std::vector<std::string>& missing) {
+void Forwards::Add(SymbolList& names, const std::vector<std::string>& missing) {
     Forward& f = slots_[next_slot_];
     const std::uint64_t id = Open();
-    for (const std::string& name : missing) WaitOnce(id, f, name);
+    for (const std::string& name : missing) WaitOnce(names, id, f, name);
 }
 
-void Forwards::Add() {
+void Forwards::Add(SymbolList& names) {
     const std::string_view name = slots_[next_slot_].expr;
     const std::uint64_t id = Open();
-    Wait(id, Folded(name).view);
+    Wait(names, id, name);
 }
 
-const std::vector<const Forward*>& Forwards::Define(std::string_view name, const ExprEnv& env,
-                                                    std::string_view value, const std::int32_t* number) {
+const std::vector<const Forward*>& Forwards::Define(SymbolList& names, std::uint32_t waits, std::string_view name,
+                                                    const ExprEnv& env, std::string_view value,
+                                                    const std::int32_t* number) {
     Settle();
-    const Folded key(name);
-    auto it = waiting_.find(key.view);
-    if (it == waiting_.end()) return ready_;
-    std::uint32_t link = it->second.head;
-    waiting_.erase(it);
+    if (waits == kEnd) return ready_;
+    // The ring opens at its first link; the last one ends the walk.
+    std::uint32_t link = links_[waits].next;
+    links_[waits].next = kEnd;
     // Made when a use needs them: the value with what is known put in, and
     // the names it still lacks itself (its users wait for them too).
     std::string known;
@@ -120,8 +103,10 @@ const std::vector<const Forward*>& Forwards::Define(std::string_view name, const
             }
             f.bare = false;
             f.expr = Bind(f.expr, name, known);
-            f.waits.erase(std::remove(f.waits.begin(), f.waits.end(), key.view), f.waits.end());
-            for (const std::string& m : missing) WaitOnce(id, f, m);
+            f.waits.erase(std::remove_if(f.waits.begin(), f.waits.end(),
+                                         [name](const std::string& w) { return SameName(w, name); }),
+                          f.waits.end());
+            for (const std::string& m : missing) WaitOnce(names, id, f, m);
             if (!f.waits.empty()) continue;
         }
         open_[static_cast<std::size_t>(id - first_)] = kDone;
@@ -147,12 +132,12 @@ void Forwards::Settle() {
     }
 }
 
-void Forwards::Clear() {
+void Forwards::Clear(SymbolList& names) {
+    names.ClearWaits();
     open_.clear();
     slots_.clear();
     free_.clear();
     next_slot_ = kDone;
-    waiting_.clear();
     links_.clear();
     freeLinks_ = kEnd;
     ready_.clear();

@@ -6,7 +6,6 @@
 #include <deque>
 #include <string>
 #include <string_view>
-#include <unordered_map>
 #include <vector>
 
 #include "symbols/expr.h"
@@ -32,7 +31,7 @@ struct Forward {
     int pass = 0;           // the pass that holds the line
     std::uint64_t ref = 0;  // the object writer's id of the room
     FieldUse use;
-    std::vector<std::string> waits;  // not bare: the folded names it waits for
+    std::vector<std::string> waits;  // not bare: the names it waits for
     bool bare = false;      // expr is one name: a number defined for it is the value
     bool known = false;     // value holds the result; expr is not read again
     std::int32_t value = 0;
@@ -47,14 +46,17 @@ public:
     // then the next call gives the same record.
     Forward& Next();
     // Registers the record Next gave; missing are the names its expression
-    // lacks. A bare use waits for its one name, expr.
-    void Add(const std::vector<std::string>& missing);
-    void Add();
+    // lacks. A bare use waits for its one name, expr. The waits hang on
+    // the names' slots in names.
+    void Add(SymbolList& names, const std::vector<std::string>& missing);
+    void Add(SymbolList& names);
 
     // Puts value (with the names known now put in) for name into every use
-    // that waits for it, and returns the uses that now lack nothing, valid
-    // until the next call. number is the value read as a number, if it is one.
-    const std::vector<const Forward*>& Define(std::string_view name, const ExprEnv& env, std::string_view value,
+    // of the chain waits (the handle name's slot held) and returns the uses
+    // that now lack nothing, valid until the next call. number is the value
+    // read as a number, if it is one.
+    const std::vector<const Forward*>& Define(SymbolList& names, std::uint32_t waits, std::string_view name,
+                                              const ExprEnv& env, std::string_view value,
                                               const std::int32_t* number);
 
     // The uses still open, in the order they were made.
@@ -63,34 +65,23 @@ public:
         for (std::uint32_t slot : open_)
             if (slot != kDone) visit(slots_[slot]);
     }
-    void Clear();
+    void Clear(SymbolList& names);
 
 private:
     static constexpr std::uint32_t kDone = ~std::uint32_t{0};
-    struct Hash {
-        using is_transparent = void;
-        // FNV-1a: the names are short, and the library's hash costs more than the lookup.
-        std::size_t operator()(std::string_view s) const {
-            std::uint64_t h = 0xcbf29ce484222325ull;
-            for (char c : s) h = (h ^ static_cast<unsigned char>(c)) * 0x100000001b3ull;
-            return static_cast<std::size_t>(h ^ (h >> 29));
-        }
-    };
 
     std::uint64_t Open();
-    void Wait(std::uint64_t id, std::string_view key);
-    void WaitOnce(std::uint64_t id, Forward& f, std::string_view name);
+    void Wait(SymbolList& names, std::uint64_t id, std::string_view name);
+    void WaitOnce(SymbolList& names, std::uint64_t id, Forward& f, std::string_view name);
     void Settle();
 
-    // The uses that wait for a name, first come first: links chained by
-    // index, reused once their name is defined.
-    static constexpr std::uint32_t kEnd = ~std::uint32_t{0};
+    // The uses that wait for a name, first come first: links in a ring by
+    // index; the name's slot holds the last, whose next is the first. Links
+    // are reused once their name is defined.
+    static constexpr std::uint32_t kEnd = SymbolList::kNoWaits;
     struct Link {
         std::uint64_t id;
         std::uint32_t next;
-    };
-    struct Chain {
-        std::uint32_t head = kEnd, tail = kEnd;
     };
 
     std::uint64_t next_ = 0;
@@ -102,7 +93,6 @@ private:
     std::vector<Forward> slots_;
     std::vector<std::uint32_t> free_;
     std::uint32_t next_slot_ = kDone;  // the record Next gave, not added yet
-    std::unordered_map<std::string, Chain, Hash, std::equal_to<>> waiting_;  // by folded name
     std::vector<Link> links_;
     std::uint32_t freeLinks_ = kEnd;
     std::vector<const Forward*> ready_;

@@ -1,6 +1,7 @@
 #include "symbols/symbols.h"
 
 #include <algorithm>
+#include <utility>
 
 namespace tarvo {
 namespace {
@@ -63,40 +64,74 @@ void SymbolList::Grow() {
     }
 }
 
-void SymbolList::InsertConstant(Constant record) {
-    if ((names_ + 1) * 10 > index_.size() * 7) Grow();  // at most 70% full
+void SymbolList::Keep(Slot& slot, const Constant& record) {
+    slot.record = &record;
+    slot.nameLen = slot.valueLen = kNotInline;
+    if (record.szName.size() + record.szValue.size() <= sizeof slot.text) {
+        slot.nameLen = static_cast<std::uint8_t>(record.szName.size());
+        slot.valueLen = static_cast<std::uint8_t>(record.szValue.size());
+        record.szName.copy(slot.text, record.szName.size());
+        record.szValue.copy(slot.text + record.szName.size(), record.szValue.size());
+    }
+}
+
+const Constant& SymbolList::InsertConstant(Constant record, std::uint32_t* waits) {
+    Fit();
     std::uint32_t hash = HashName(record.szName);
     records_.push_back(std::move(record));
     const Constant& added = records_.back();
     if (!added.szName.empty()) shapes_[ShapeIndex(added.szName)] |= LengthBit(added.szName.size());
     Slot& slot = index_[Find(added.szName, hash)];
     if (slot.record == nullptr) ++names_;
-    slot = Slot{};
+    if (waits != nullptr) *waits = slot.waits;
     slot.hash = hash;
-    slot.record = &added;
-    if (added.szName.size() + added.szValue.size() <= sizeof slot.text) {
-        slot.nameLen = static_cast<std::uint8_t>(added.szName.size());
-        slot.valueLen = static_cast<std::uint8_t>(added.szValue.size());
-        added.szName.copy(slot.text, added.szName.size());
-        added.szValue.copy(slot.text + added.szName.size(), added.szValue.size());
+    slot.defined = true;
+    slot.waits = kNoWaits;
+    Keep(slot, added);
+    return added;
+}
+
+std::uint32_t& SymbolList::Waits(std::string_view name) {
+    Fit();
+    const std::uint32_t hash = HashName(name);
+    Slot& slot = index_[Find(name, hash)];
+    if (slot.record == nullptr) {
+        ++names_;
+        slot.hash = hash;
+        Constant& awaited = awaited_.emplace_back();
+        awaited.szName = name;
+        Keep(slot, awaited);
     }
+    return slot.waits;
+}
+
+std::uint32_t SymbolList::TakeWaits(std::string_view name) {
+    if (index_.empty()) return kNoWaits;
+    Slot& slot = index_[Find(name, HashName(name))];
+    return std::exchange(slot.waits, kNoWaits);
+}
+
+void SymbolList::ClearWaits() {
+    for (Slot& slot : index_) slot.waits = kNoWaits;
 }
 
 std::optional<std::string_view> SymbolList::CheckConstant(std::string_view name) const {
     if (!MayBeDefined(name)) return std::nullopt;
     const Slot& slot = index_[Find(name, HashName(name))];
-    if (slot.record == nullptr) return std::nullopt;
+    if (!slot.defined) return std::nullopt;
     if (slot.valueLen != kNotInline) return std::string_view(slot.text + slot.nameLen, slot.valueLen);
     return std::string_view(slot.record->szValue);
 }
 
 const Constant* SymbolList::FindConstant(std::string_view name) const {
     if (!MayBeDefined(name)) return nullptr;
-    return index_[Find(name, HashName(name))].record;
+    const Slot& slot = index_[Find(name, HashName(name))];
+    return slot.defined ? slot.record : nullptr;
 }
 
 void SymbolList::ClearConstant() {
     records_.clear();
+    awaited_.clear();
     index_.clear();
     names_ = 0;
     std::fill(std::begin(shapes_), std::end(shapes_), 0u);

@@ -36,9 +36,23 @@ class SymbolList {
 public:
     static Constant CreateConstant() { return {}; }
 
+    // The forward uses that wait for a name are chained elsewhere; the
+    // chain's handle lives in the name's slot, so that a definition finds
+    // them in the lookup that inserts it.
+    static constexpr std::uint32_t kNoWaits = ~std::uint32_t{0};
+
     // Appends at the tail; an earlier record of the same name stays in the
-    // list but is no longer found.
-    void InsertConstant(Constant record);
+    // list but is no longer found. waits, when given, receives the handle
+    // the name held (kNoWaits if none); the slot's is cleared. Returns the
+    // record as kept, which stays in place until ClearConstant.
+    const Constant& InsertConstant(Constant record, std::uint32_t* waits = nullptr);
+
+    // The handle of name, which need not be defined (names a field waits
+    // for take a slot of their own). Valid until the next insertion.
+    std::uint32_t& Waits(std::string_view name);
+    // The handle of name, cleared in its slot.
+    std::uint32_t TakeWaits(std::string_view name);
+    void ClearWaits();
 
     // The value text of the newest record whose name equals name ignoring
     // case. The view stays valid until the next InsertConstant or ClearConstant.
@@ -61,13 +75,19 @@ private:
         std::uint32_t hash = 0;
         std::uint8_t nameLen = kNotInline;  // name then value in text, when both fit
         std::uint8_t valueLen = kNotInline;
-        char text[50] = {};
+        bool defined = false;  // false: only awaited, record holds the name alone
+        char text[45] = {};
+        std::uint32_t waits = kNoWaits;
         const Constant* record = nullptr;  // the newest record of the name; null: free
     };
     static_assert(sizeof(Slot) == 64);
     static bool SameName(const Slot& slot, std::string_view name);
     std::size_t Find(std::string_view name, std::uint32_t hash) const;
     void Grow();
+    void Fit() {
+        if ((names_ + 1) * 10 > index_.size() * 7) Grow();  // at most 70% full
+    }
+    static void Keep(Slot& slot, const Constant& record);
 
     // Which lengths (bit 31: 31 or more) the names beginning with each byte
     // (folded to lower case) have. Most operands ("$5", "12") fail this test
@@ -79,8 +99,9 @@ private:
     }
 
     std::deque<Constant> records_;  // a deque never moves its records
+    std::deque<Constant> awaited_;  // the names of slots only awaited
     std::vector<Slot> index_;
-    std::size_t names_ = 0;  // distinct names in the index
+    std::size_t names_ = 0;  // distinct names in the index, awaited ones too
     std::uint32_t shapes_[256] = {};
 };
 
