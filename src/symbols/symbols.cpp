@@ -1,6 +1,7 @@
 #include "symbols/symbols.h"
 
 #include <algorithm>
+#include <cstring>
 #include <utility>
 
 namespace tarvo {
@@ -52,7 +53,17 @@ std::size_t SymbolList::Find(std::string_view name, std::uint32_t hash) const {
     }
 }
 
+void SymbolList::Remember(std::string_view name, std::uint32_t hash, std::size_t at) const {
+    if (name.size() > sizeof miss_.text) return;
+    miss_.generation = generation_;
+    miss_.at = at;
+    miss_.hash = hash;
+    miss_.length = static_cast<std::uint8_t>(name.size());
+    name.copy(miss_.text, name.size());
+}
+
 void SymbolList::Grow() {
+    ++generation_;
     std::vector<Slot> old = std::move(index_);
     index_.assign(old.empty() ? 64 : old.size() * 3 / 2, Slot{});
     for (const Slot& s : old) {
@@ -82,7 +93,10 @@ const Constant& SymbolList::InsertConstant(Constant record, std::uint32_t* waits
     const Constant& added = records_.back();
     if (!added.szName.empty()) shapes_[ShapeIndex(added.szName)] |= LengthBit(added.szName.size());
     Slot& slot = index_[Find(added.szName, hash)];
-    if (slot.record == nullptr) ++names_;
+    if (slot.record == nullptr) {
+        ++names_;
+        ++generation_;
+    }
     if (waits != nullptr) *waits = slot.waits;
     slot.hash = hash;
     slot.defined = true;
@@ -93,14 +107,26 @@ const Constant& SymbolList::InsertConstant(Constant record, std::uint32_t* waits
 
 std::uint32_t& SymbolList::Waits(std::string_view name) {
     Fit();
-    const std::uint32_t hash = HashName(name);
-    Slot& slot = index_[Find(name, hash)];
+    const bool remembered = miss_.generation == generation_ && miss_.length == name.size() &&
+                            std::memcmp(miss_.text, name.data(), name.size()) == 0;
+    const std::uint32_t hash = remembered ? miss_.hash : HashName(name);
+    Slot& slot = index_[remembered ? miss_.at : Find(name, hash)];
     if (slot.record == nullptr) {
         ++names_;
+        ++generation_;
         slot.hash = hash;
-        Constant& awaited = awaited_.emplace_back();
-        awaited.szName = name;
-        Keep(slot, awaited);
+        if (name.size() <= sizeof slot.text) {
+            // The slot holds the name itself; the record is only a mark.
+            static const Constant kAwaited;
+            slot.record = &kAwaited;
+            slot.nameLen = static_cast<std::uint8_t>(name.size());
+            slot.valueLen = 0;
+            name.copy(slot.text, name.size());
+        } else {
+            Constant& awaited = awaited_.emplace_back();
+            awaited.szName = name;
+            Keep(slot, awaited);
+        }
     }
     return slot.waits;
 }
@@ -117,8 +143,13 @@ void SymbolList::ClearWaits() {
 
 std::optional<std::string_view> SymbolList::CheckConstant(std::string_view name) const {
     if (!MayBeDefined(name)) return std::nullopt;
-    const Slot& slot = index_[Find(name, HashName(name))];
-    if (!slot.defined) return std::nullopt;
+    const std::uint32_t hash = HashName(name);
+    const std::size_t at = Find(name, hash);
+    const Slot& slot = index_[at];
+    if (!slot.defined) {
+        Remember(name, hash, at);
+        return std::nullopt;
+    }
     if (slot.valueLen != kNotInline) return std::string_view(slot.text + slot.nameLen, slot.valueLen);
     return std::string_view(slot.record->szValue);
 }
@@ -130,6 +161,7 @@ const Constant* SymbolList::FindConstant(std::string_view name) const {
 }
 
 void SymbolList::ClearConstant() {
+    ++generation_;
     records_.clear();
     awaited_.clear();
     index_.clear();

@@ -98,6 +98,19 @@ private:
         return !name.empty() && (shapes_[ShapeIndex(name)] & LengthBit(name.size()));
     }
 
+    // The last name a lookup did not find defined, and its slot: a field
+    // that waits for it is registered next, without a second search.
+    struct Miss {
+        std::uint64_t generation = ~std::uint64_t{0};
+        std::size_t at = 0;
+        std::uint32_t hash = 0;
+        std::uint8_t length = 0;
+        char text[32];
+    };
+    void Remember(std::string_view name, std::uint32_t hash, std::size_t at) const;
+
+    mutable Miss miss_;
+    std::uint64_t generation_ = 0;  // changes whenever a slot is taken or moved
     std::deque<Constant> records_;  // a deque never moves its records
     std::deque<Constant> awaited_;  // the names of slots only awaited
     std::vector<Slot> index_;
