@@ -337,14 +337,14 @@ ExprStatus EvaluateOperand(const Context& ctx, std::string_view expr, std::int32
     int half = 0;
     const std::string_view name = BareName(SplitHalf(expr, half));
     if (!name.empty()) {
-        const auto text = ctx.lstHead.CheckConstant(name);
-        if (!text) {
+        const auto known = ctx.lstHead.Lookup(name);
+        if (!known) {
             value = 0;
             if (pending != nullptr) *pending = {name, half};
             return ExprStatus::kUndefined;
         }
-        if (const auto n = NumberOf(*text, half)) {
-            value = *n;
+        if (known->isNumber) {
+            value = Half(known->number, half);
             return ExprStatus::kOk;
         }
     }

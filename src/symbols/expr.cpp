@@ -173,21 +173,21 @@ private:
     }
     std::uint32_t Name(std::string_view name) {
         if (name == ".") return env_.dot;
-        auto text = env_.names.CheckConstant(name);
-        if (!text) {
+        auto value = env_.names.Lookup(name);
+        if (!value) {
             Missing(name);
             return 0;
         }
         // The classic reading of a value comes first; a register is no number.
-        std::int32_t n = 0;
-        if (ScanNumber(*text, n) == Scan::kNumber) return static_cast<std::uint32_t>(n);
-        read_ += text->size();
-        if (depth_ >= kMaxDepth || read_ > kMaxText || text->empty() || text->front() == '$') {
+        if (value->isNumber) return static_cast<std::uint32_t>(value->number);
+        const std::string_view text = value->text;
+        read_ += text.size();
+        if (depth_ >= kMaxDepth || read_ > kMaxText || text.empty() || text.front() == '$') {
             bad_ = true;
             i_ = s_.size();
             return 0;
         }
-        const std::string copy(*text);  // a later insert may move the value
+        const std::string copy(text);  // a later insert may move the value
         Parser inner(copy, env_, depth_ + 1, missing_, read_);
         std::uint32_t v = inner.Full();
         bad_ = bad_ || inner.bad_;
@@ -269,10 +269,8 @@ std::string SubstituteAt(std::string_view text, const ExprEnv& env, int depth) {
 
 }  // namespace
 
-std::optional<std::int32_t> NumberOf(std::string_view value, int half) {
-    std::int32_t n = 0;
-    if (ScanNumber(value, n) != Scan::kNumber) return std::nullopt;
-    const auto u = static_cast<std::uint32_t>(n);
+std::int32_t Half(std::int32_t value, int half) {
+    const auto u = static_cast<std::uint32_t>(value);
     return static_cast<std::int32_t>(half == 1 ? HighHalf(u) : half == 2 ? LowHalf(u) : u);
 }
 
@@ -291,9 +289,9 @@ ExprStatus Evaluate(std::string_view text, const ExprEnv& env, std::int32_t& val
     inner = SplitHalf(inner, half);
     const std::string_view name = BareName(inner);
     if (!name.empty()) {
-        auto known = env.names.CheckConstant(name);
-        if (const auto n = known ? NumberOf(*known, half) : std::nullopt) {
-            value = *n;
+        auto known = env.names.Lookup(name);
+        if (known && known->isNumber) {
+            value = Half(known->number, half);
             return ExprStatus::kOk;
         }
         if (!known) {

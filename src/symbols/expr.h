@@ -33,9 +33,8 @@ enum class ExprStatus {
 ExprStatus Evaluate(std::string_view text, const ExprEnv& env, std::int32_t& value,
                     std::vector<std::string>* missing = nullptr);
 
-// A name's value text as the number it begins with (the classic reading),
-// in hi() or lo() as half says (1, 2; 0 for the whole); none for other text.
-std::optional<std::int32_t> NumberOf(std::string_view value, int half);
+// value in hi() or lo() as half says (1, 2; 0 for the whole).
+std::int32_t Half(std::int32_t value, int half);
 
 // The text with every defined name and '.' replaced by its value, so that it
 // keeps its meaning whatever is defined later; undefined names stay.

@@ -4,6 +4,8 @@
 #include <cstring>
 #include <utility>
 
+#include "text.h"
+
 namespace tarvo {
 namespace {
 
@@ -101,6 +103,7 @@ const Constant& SymbolList::InsertConstant(Constant record, std::uint32_t* waits
     slot.hash = hash;
     slot.defined = true;
     slot.waits = kNoWaits;
+    slot.isNumber = ScanNumber(added.szValue, slot.number) == Scan::kNumber;
     Keep(slot, added);
     return added;
 }
@@ -141,7 +144,7 @@ void SymbolList::ClearWaits() {
     for (Slot& slot : index_) slot.waits = kNoWaits;
 }
 
-std::optional<std::string_view> SymbolList::CheckConstant(std::string_view name) const {
+std::optional<SymbolList::Value> SymbolList::Lookup(std::string_view name) const {
     if (!MayBeDefined(name)) return std::nullopt;
     const std::uint32_t hash = HashName(name);
     const std::size_t at = Find(name, hash);
@@ -150,8 +153,14 @@ std::optional<std::string_view> SymbolList::CheckConstant(std::string_view name)
         Remember(name, hash, at);
         return std::nullopt;
     }
-    if (slot.valueLen != kNotInline) return std::string_view(slot.text + slot.nameLen, slot.valueLen);
-    return std::string_view(slot.record->szValue);
+    const std::string_view text = slot.valueLen != kNotInline ? std::string_view(slot.text + slot.nameLen, slot.valueLen)
+                                                              : std::string_view(slot.record->szValue);
+    return Value{text, slot.isNumber, slot.number};
+}
+
+std::optional<std::string_view> SymbolList::CheckConstant(std::string_view name) const {
+    if (auto value = Lookup(name)) return value->text;
+    return std::nullopt;
 }
 
 const Constant* SymbolList::FindConstant(std::string_view name) const {

@@ -58,6 +58,15 @@ public:
     // case. The view stays valid until the next InsertConstant or ClearConstant.
     std::optional<std::string_view> CheckConstant(std::string_view name) const;
 
+    // A defined name's value text, and the number the text begins with (the
+    // classic reading of a value), read once when the name was defined.
+    struct Value {
+        std::string_view text;
+        bool isNumber = false;
+        std::int32_t number = 0;
+    };
+    std::optional<Value> Lookup(std::string_view name) const;
+
     // The newest record of the name, or null.
     const Constant* FindConstant(std::string_view name) const;
 
@@ -76,7 +85,9 @@ private:
         std::uint8_t nameLen = kNotInline;  // name then value in text, when both fit
         std::uint8_t valueLen = kNotInline;
         bool defined = false;  // false: only awaited, record holds the name alone
-        char text[45] = {};
+        bool isNumber = false;  // the value begins with a number: this
+        std::int32_t number = 0;
+        char text[40] = {};
         std::uint32_t waits = kNoWaits;
         const Constant* record = nullptr;  // the newest record of the name; null: free
     };
