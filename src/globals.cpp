@@ -38,31 +38,17 @@ void Say(Context& ctx, const char* fmt, ...) {
     va_end(args);
 }
 
-void SayStrings(Context& ctx, const char* fmt, const char* a, const char* b) {
-    char small[256];
-    std::string large;
-    const char* args[2] = {a, b};
-    int used = 0;
-    std::size_t n = 0;
-    auto put = [&](const char* text, std::size_t len) {
-        if (!large.empty() || n + len > sizeof small) {
-            if (large.empty()) large.assign(small, n);
-            large.append(text, len);
-        } else {
-            std::memcpy(small + n, text, len);
-        }
-        n += len;
-    };
-    const char* run = fmt;
-    for (const char* p = fmt; *p != '\0'; ++p) {
-        if (p[0] != '%' || p[1] != 's' || used == 2) continue;
-        put(run, static_cast<std::size_t>(p - run));
-        put(args[used], std::strlen(args[used]));
-        ++used;
-        run = ++p + 1;
+void SayStrings(Context& ctx, std::string_view fmt, std::string_view a, std::string_view b) {
+    const std::string_view args[2] = {a, b};
+    auto put = [&ctx](std::string_view text) { fwrite_unlocked(text.data(), 1, text.size(), ctx.out); };
+    for (std::string_view arg : args) {
+        const std::size_t at = fmt.find("%s");
+        if (at == std::string_view::npos) break;
+        put(fmt.substr(0, at));
+        put(arg);
+        fmt.remove_prefix(at + 2);
     }
-    put(run, std::strlen(run));
-    std::fwrite(large.empty() ? small : large.data(), 1, n, ctx.out);
+    put(fmt);
 }
 
 void Report(Context& ctx, Severity severity, const Where& where, const char* fmt, ...) {

@@ -113,7 +113,7 @@ struct Where {
 [[gnu::format(printf, 2, 3)]] void Say(Context& ctx, const char* fmt, ...);
 // Say for a format whose only conversions are two "%s", without printf's
 // cost: the lines printed at every definition.
-void SayStrings(Context& ctx, const char* fmt, const char* a, const char* b);
+void SayStrings(Context& ctx, std::string_view fmt, std::string_view a, std::string_view b);
 
 inline Where AtLocation(const Context& ctx) { return {Where::kLocation, ctx.file, ctx.line}; }
 inline Where InLine(const Context& ctx, int nLine) { return {Where::kLine, ctx.file, nLine}; }

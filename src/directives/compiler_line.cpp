@@ -198,7 +198,7 @@ void Define(Context& ctx, std::string_view rest) {
     }
     record.szName = name;
     record.szValue = value;
-    if (!ctx.set.quiet) SayStrings(ctx, msg::kDefine, record.szName.c_str(), record.szValue.c_str());
+    if (!ctx.set.quiet) SayStrings(ctx, msg::kDefine, record.szName, record.szValue);
     CheckName(ctx, name);
     Insert(ctx, std::move(record));
 }
@@ -212,7 +212,7 @@ void DefineLabel(Context& ctx, std::string_view name) {
     // Labels carry the image base, so jumps to them reach the loaded code.
     const auto address = static_cast<std::int32_t>(CurrentAddress(ctx));
     record.szValue = LabelValue(static_cast<std::uint32_t>(address));
-    if (!ctx.set.quiet) SayStrings(ctx, msg::kLabel, record.szName.c_str(), record.szValue.c_str());
+    if (!ctx.set.quiet) SayStrings(ctx, msg::kLabel, record.szName, record.szValue);
     if (ctx.set.strict) {
         const Constant* old = ctx.lstHead.FindConstant(name);
         if (old != nullptr && old->bLabel)
