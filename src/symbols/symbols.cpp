@@ -41,8 +41,8 @@ int stricmp(std::string_view a, std::string_view b) {
 
 std::size_t SymbolList::ShapeIndex(std::string_view name) { return Fold(name.front()); }
 
-bool SymbolList::SameName(const Slot& slot, std::string_view name) {
-    if (slot.nameLen == kNotInline) return stricmp(slot.record->szName, name) == 0;
+bool SymbolList::SameName(const Slot& slot, std::string_view name) const {
+    if (slot.nameLen == kNotInline) return stricmp(Record(slot).szName, name) == 0;
     return slot.nameLen == name.size() && stricmp(std::string_view(slot.text, slot.nameLen), name) == 0;
 }
 
@@ -50,7 +50,7 @@ std::size_t SymbolList::Find(std::string_view name, std::uint32_t hash) const {
     const std::size_t size = index_.size();
     for (std::size_t i = Home(hash, size);; i = i + 1 == size ? 0 : i + 1) {
         const Slot& s = index_[i];
-        if (s.record == nullptr) return i;
+        if (s.record == kFree) return i;
         if (s.hash == hash && SameName(s, name)) return i;
     }
 }
@@ -69,22 +69,23 @@ void SymbolList::Grow() {
     std::vector<Slot> old = std::move(index_);
     index_.assign(old.empty() ? 64 : old.size() * 3 / 2, Slot{});
     for (const Slot& s : old) {
-        if (s.record == nullptr) continue;
+        if (s.record == kFree) continue;
         const std::size_t size = index_.size();
         std::size_t i = Home(s.hash, size);
-        while (index_[i].record != nullptr) i = i + 1 == size ? 0 : i + 1;
+        while (index_[i].record != kFree) i = i + 1 == size ? 0 : i + 1;
         index_[i] = s;
     }
 }
 
-void SymbolList::Keep(Slot& slot, const Constant& record) {
-    slot.record = &record;
+void SymbolList::Keep(Slot& slot, std::string_view name, std::string_view value) {
     slot.nameLen = slot.valueLen = kNotInline;
-    if (record.szName.size() + record.szValue.size() <= sizeof slot.text) {
-        slot.nameLen = static_cast<std::uint8_t>(record.szName.size());
-        slot.valueLen = static_cast<std::uint8_t>(record.szValue.size());
-        record.szName.copy(slot.text, record.szName.size());
-        record.szValue.copy(slot.text + record.szName.size(), record.szValue.size());
+    if (name.size() <= sizeof slot.text) {
+        slot.nameLen = static_cast<std::uint8_t>(name.size());
+        name.copy(slot.text, name.size());
+        if (name.size() + value.size() <= sizeof slot.text) {
+            slot.valueLen = static_cast<std::uint8_t>(value.size());
+            value.copy(slot.text + name.size(), value.size());
+        }
     }
 }
 
@@ -95,16 +96,17 @@ const Constant& SymbolList::InsertConstant(Constant record, std::uint32_t* waits
     const Constant& added = records_.back();
     if (!added.szName.empty()) shapes_[ShapeIndex(added.szName)] |= LengthBit(added.szName.size());
     Slot& slot = index_[Find(added.szName, hash)];
-    if (slot.record == nullptr) {
+    if (slot.record == kFree) {
         ++names_;
         ++generation_;
     }
     if (waits != nullptr) *waits = slot.waits;
     slot.hash = hash;
-    slot.defined = true;
     slot.waits = kNoWaits;
+    slot.record = static_cast<std::uint32_t>(records_.size());
+    slot.defined = true;
     slot.isNumber = ScanNumber(added.szValue, slot.number) == Scan::kNumber;
-    Keep(slot, added);
+    Keep(slot, added.szName, added.szValue);
     return added;
 }
 
@@ -114,21 +116,16 @@ std::uint32_t& SymbolList::Waits(std::string_view name) {
                             std::memcmp(miss_.text, name.data(), name.size()) == 0;
     const std::uint32_t hash = remembered ? miss_.hash : HashName(name);
     Slot& slot = index_[remembered ? miss_.at : Find(name, hash)];
-    if (slot.record == nullptr) {
+    if (slot.record == kFree) {
         ++names_;
         ++generation_;
         slot.hash = hash;
-        if (name.size() <= sizeof slot.text) {
-            // The slot holds the name itself; the record is only a mark.
-            static const Constant kAwaited;
-            slot.record = &kAwaited;
-            slot.nameLen = static_cast<std::uint8_t>(name.size());
-            slot.valueLen = 0;
-            name.copy(slot.text, name.size());
+        Keep(slot, name, {});
+        if (slot.nameLen != kNotInline) {
+            slot.record = kMark;
         } else {
-            Constant& awaited = awaited_.emplace_back();
-            awaited.szName = name;
-            Keep(slot, awaited);
+            awaited_.emplace_back().szName = name;
+            slot.record = static_cast<std::uint32_t>(awaited_.size());
         }
     }
     return slot.waits;
@@ -144,29 +141,32 @@ void SymbolList::ClearWaits() {
     for (Slot& slot : index_) slot.waits = kNoWaits;
 }
 
-std::optional<SymbolList::Value> SymbolList::Lookup(std::string_view name) const {
-    if (!MayBeDefined(name)) return std::nullopt;
+const SymbolList::Slot* SymbolList::FindDefined(std::string_view name) const {
+    if (!MayBeDefined(name)) return nullptr;
     const std::uint32_t hash = HashName(name);
     const std::size_t at = Find(name, hash);
     const Slot& slot = index_[at];
-    if (!slot.defined) {
-        Remember(name, hash, at);
-        return std::nullopt;
-    }
-    const std::string_view text = slot.valueLen != kNotInline ? std::string_view(slot.text + slot.nameLen, slot.valueLen)
-                                                              : std::string_view(slot.record->szValue);
-    return Value{text, slot.isNumber, slot.number};
+    if (slot.defined) return &slot;
+    Remember(name, hash, at);
+    return nullptr;
+}
+
+std::optional<SymbolList::Value> SymbolList::Lookup(std::string_view name) const {
+    const Slot* slot = FindDefined(name);
+    if (slot == nullptr) return std::nullopt;
+    if (slot->isNumber) return Value{true, slot->number, {}};
+    return Value{false, 0, ValueText(*slot)};
 }
 
 std::optional<std::string_view> SymbolList::CheckConstant(std::string_view name) const {
-    if (auto value = Lookup(name)) return value->text;
-    return std::nullopt;
+    const Slot* slot = FindDefined(name);
+    if (slot == nullptr) return std::nullopt;
+    return ValueText(*slot);
 }
 
 const Constant* SymbolList::FindConstant(std::string_view name) const {
-    if (!MayBeDefined(name)) return nullptr;
-    const Slot& slot = index_[Find(name, HashName(name))];
-    return slot.defined ? slot.record : nullptr;
+    const Slot* slot = FindDefined(name);
+    return slot != nullptr ? &Record(*slot) : nullptr;
 }
 
 void SymbolList::ClearConstant() {

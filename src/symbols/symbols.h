@@ -58,12 +58,13 @@ public:
     // case. The view stays valid until the next InsertConstant or ClearConstant.
     std::optional<std::string_view> CheckConstant(std::string_view name) const;
 
-    // A defined name's value text, and the number the text begins with (the
-    // classic reading of a value), read once when the name was defined.
+    // A defined name's value as the number its text begins with (the
+    // classic reading of a value, made once when the name was defined), or,
+    // when it begins with no number, its text.
     struct Value {
-        std::string_view text;
         bool isNumber = false;
         std::int32_t number = 0;
+        std::string_view text;  // only when it is no number
     };
     std::optional<Value> Lookup(std::string_view name) const;
 
@@ -77,28 +78,41 @@ public:
     const Constant& operator[](std::size_t i) const { return records_[i]; }
 
 private:
-    // One cache line: short names and values are kept in the slot itself, so
-    // that a lookup costs one memory access, not two.
+    // Half a cache line: the value as a number, and a short name (with a
+    // short value) in the slot itself, so that most lookups cost one memory
+    // access, and the index stays small enough to stay in the caches.
     static constexpr std::uint8_t kNotInline = 0xFF;
-    struct alignas(64) Slot {
+    static constexpr std::uint32_t kFree = 0;
+    static constexpr std::uint32_t kMark = ~std::uint32_t{0};  // awaited, the name is in text
+    struct alignas(32) Slot {
         std::uint32_t hash = 0;
-        std::uint8_t nameLen = kNotInline;  // name then value in text, when both fit
-        std::uint8_t valueLen = kNotInline;
-        bool defined = false;  // false: only awaited, record holds the name alone
-        bool isNumber = false;  // the value begins with a number: this
-        std::int32_t number = 0;
-        char text[40] = {};
         std::uint32_t waits = kNoWaits;
-        const Constant* record = nullptr;  // the newest record of the name; null: free
+        // 1 + the place of the record: in records_ when defined, else in awaited_.
+        std::uint32_t record = kFree;
+        std::int32_t number = 0;
+        std::uint8_t nameLen = kNotInline;  // name then value in text, when they fit
+        std::uint8_t valueLen = kNotInline;
+        bool defined = false;   // false: only awaited
+        bool isNumber = false;  // the value begins with a number: number
+        char text[12] = {};
     };
-    static_assert(sizeof(Slot) == 64);
-    static bool SameName(const Slot& slot, std::string_view name);
+    static_assert(sizeof(Slot) == 32);
+    const Constant& Record(const Slot& slot) const {
+        return (slot.defined ? records_ : awaited_)[slot.record - 1];
+    }
+    std::string_view ValueText(const Slot& slot) const {
+        if (slot.valueLen != kNotInline) return {slot.text + slot.nameLen, slot.valueLen};
+        return Record(slot).szValue;
+    }
+    bool SameName(const Slot& slot, std::string_view name) const;
     std::size_t Find(std::string_view name, std::uint32_t hash) const;
+    // The defined slot of name, or null (then remembered as a miss).
+    const Slot* FindDefined(std::string_view name) const;
     void Grow();
     void Fit() {
         if ((names_ + 1) * 10 > index_.size() * 7) Grow();  // at most 70% full
     }
-    static void Keep(Slot& slot, const Constant& record);
+    static void Keep(Slot& slot, std::string_view name, std::string_view value);
 
     // Which lengths (bit 31: 31 or more) the names beginning with each byte
     // (folded to lower case) have. Most operands ("$5", "12") fail this test
