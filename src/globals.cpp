@@ -39,9 +39,20 @@ void Say(Context& ctx, const char* fmt, ...) {
 }
 
 void SayStrings(Context& ctx, std::string_view fmt, std::string_view a, std::string_view b) {
-    const std::string_view args[2] = {a, b};
-    auto put = [&ctx](std::string_view text) { fwrite_unlocked(text.data(), 1, text.size(), ctx.out); };
-    for (std::string_view arg : args) {
+    // Gathered first: one write to the stream, whose every call takes time.
+    char small[256];
+    std::string large;
+    std::size_t n = 0;
+    auto put = [&](std::string_view text) {
+        if (large.empty() && n + text.size() <= sizeof small) {
+            std::memcpy(small + n, text.data(), text.size());
+        } else {
+            if (large.empty()) large.assign(small, n);
+            large += text;
+        }
+        n += text.size();
+    };
+    for (std::string_view arg : {a, b}) {
         const std::size_t at = fmt.find("%s");
         if (at == std::string_view::npos) break;
         put(fmt.substr(0, at));
@@ -49,6 +60,7 @@ void SayStrings(Context& ctx, std::string_view fmt, std::string_view a, std::str
         fmt.remove_prefix(at + 2);
     }
     put(fmt);
+    fwrite_unlocked(large.empty() ? small : large.data(), 1, n, ctx.out);
 }
 
 void Report(Context& ctx, Severity severity, const Where& where, const char* fmt, ...) {
