@@ -182,7 +182,6 @@ void MarkFailed(Context& ctx, int pass) {
 }
 
 void Fill(Context& ctx, const Forward& f) {
-    const Where where{Where::kLine, f.file, f.line};
     const char* error = nullptr;
     std::int32_t v = f.value;
     switch (f.known ? ExprStatus::kOk : Evaluate(f.expr, LineEnv(ctx), v)) {
@@ -198,17 +197,18 @@ void Fill(Context& ctx, const Forward& f) {
     }
     if (f.use.half == 1) v = static_cast<std::int32_t>(HighHalf(static_cast<std::uint32_t>(v)));
     if (f.use.half == 2) v = static_cast<std::int32_t>(LowHalf(static_cast<std::uint32_t>(v)));
+    auto where = [&f] { return Where{Where::kLine, f.file, f.line}; };  // read only for a message
     if (error != nullptr) {
-        Report(ctx, Severity::kError, where, error, f.operand.c_str());
+        Report(ctx, Severity::kError, where(), error, f.operand.c_str());
         MarkFailed(ctx, f.pass);
         v = 0;
     } else if (ctx.set.strict && !f.use.target) {
         const bool fits = entry ? FieldFits(*entry, v) : DataFits(f.use.width, v);
         if (!fits) {
-            Report(ctx, Severity::kError, where, msg::kValueRange, f.operand.c_str());
+            Report(ctx, Severity::kError, where(), msg::kValueRange, f.operand.c_str());
             MarkFailed(ctx, f.pass);
         } else if (entry && IsDisplacement(entry->format) && (v & 1)) {
-            Report(ctx, Severity::kError, where, msg::kOddDisplacement, f.operand.c_str());
+            Report(ctx, Severity::kError, where(), msg::kOddDisplacement, f.operand.c_str());
             MarkFailed(ctx, f.pass);
         }
     }

@@ -11,7 +11,7 @@ bool SameName(std::string_view a, std::string_view b) { return a.size() == b.siz
 
 }  // namespace
 
-void Forwards::Wait(SymbolList& names, std::uint64_t id, std::string_view name) {
+void Forwards::Wait(SymbolList& names, std::uint64_t id, std::uint32_t slot, std::string_view name) {
     std::uint32_t link = freeLinks_;
     if (link == kEnd) {
         link = static_cast<std::uint32_t>(links_.size());
@@ -20,24 +20,25 @@ void Forwards::Wait(SymbolList& names, std::uint64_t id, std::string_view name) 
         freeLinks_ = links_[link].next;
     }
     std::uint32_t& last = names.Waits(name);
-    links_[link] = {id, last == kEnd ? link : links_[last].next};
+    links_[link] = {id, slot, last == kEnd ? link : links_[last].next};
     if (last != kEnd) links_[last].next = link;
     last = link;
 }
 
-void Forwards::WaitOnce(SymbolList& names, std::uint64_t id, Forward& f, std::string_view name) {
+void Forwards::WaitOnce(SymbolList& names, std::uint32_t slot, std::string_view name) {
+    Forward& f = slots_[slot];
     if (std::any_of(f.waits.begin(), f.waits.end(), [name](const std::string& w) { return SameName(w, name); }))
         return;
     f.waits.emplace_back(name);
-    Wait(names, id, name);
+    Wait(names, f.id, slot, name);
 }
 
 Forward& Forwards::Next() {
     Settle();
-    if (next_slot_ == kDone) {
+    if (next_slot_ == kEnd) {
         if (free_.empty()) {
             next_slot_ = static_cast<std::uint32_t>(slots_.size());
-            slots_.emplace_back();
+            slots_.emplace_back().id = Forward::kFree;
         } else {
             next_slot_ = free_.back();
             free_.pop_back();
@@ -51,21 +52,22 @@ Forward& Forwards::Next() {
 }
 
 std::uint64_t Forwards::Open() {
-    open_.push_back(next_slot_);
-    next_slot_ = kDone;
+    slots_[next_slot_].id = next_;
+    next_slot_ = kEnd;
+    ++open_;
     return next_++;
 }
 
 void Forwards::Add(SymbolList& names, const std::vector<std::string>& missing) {
-    Forward& f = slots_[next_slot_];
-    const std::uint64_t id = Open();
-    for (const std::string& name : missing) WaitOnce(names, id, f, name);
+    const std::uint32_t slot = next_slot_;
+    Open();
+    for (const std::string& name : missing) WaitOnce(names, slot, name);
 }
 
 void Forwards::Add(SymbolList& names) {
-    const std::string_view name = slots_[next_slot_].expr;
+    const std::uint32_t slot = next_slot_;
     const std::uint64_t id = Open();
-    Wait(names, id, name);
+    Wait(names, id, slot, slots_[slot].expr);
 }
 
 const std::vector<const Forward*>& Forwards::Define(SymbolList& names, std::uint32_t waits, std::string_view name,
@@ -82,15 +84,12 @@ const std::vector<const Forward*>& Forwards::Define(SymbolList& names, std::uint
     std::vector<std::string> missing;
     bool made = false;
     while (link != kEnd) {
-        const std::uint64_t id = links_[link].id;
-        const std::uint32_t next = links_[link].next;
+        const Link l = links_[link];
         links_[link].next = freeLinks_;
         freeLinks_ = link;
-        link = next;
-        if (id < first_) continue;
-        const std::uint32_t slot = open_[static_cast<std::size_t>(id - first_)];
-        if (slot == kDone) continue;
-        Forward& f = slots_[slot];
+        link = l.next;
+        Forward& f = slots_[l.slot];
+        if (f.id != l.id) continue;
         if (f.bare && number != nullptr) {
             f.known = true;
             f.value = *number;
@@ -106,43 +105,37 @@ const std::vector<const Forward*>& Forwards::Define(SymbolList& names, std::uint
             f.waits.erase(std::remove_if(f.waits.begin(), f.waits.end(),
                                          [name](const std::string& w) { return SameName(w, name); }),
                           f.waits.end());
-            for (const std::string& m : missing) WaitOnce(names, id, f, m);
+            for (const std::string& m : missing) WaitOnce(names, l.slot, m);
             if (!f.waits.empty()) continue;
         }
-        open_[static_cast<std::size_t>(id - first_)] = kDone;
-        readySlots_.push_back(slot);
+        f.id = Forward::kFree;
+        --open_;
+        readySlots_.push_back(l.slot);
         ready_.push_back(&f);
     }
     return ready_;
 }
 
-// The uses handed out by the last Define are filled by now.
+// The uses handed out by the last Define are filled by now; their records
+// keep their strings for the next uses.
 void Forwards::Settle() {
     if (readySlots_.empty()) return;
-    for (std::uint32_t slot : readySlots_) {
-        slots_[slot].expr.clear();
-        slots_[slot].waits.clear();
-        free_.push_back(slot);
-    }
+    free_.insert(free_.end(), readySlots_.begin(), readySlots_.end());
     readySlots_.clear();
     ready_.clear();
-    while (!open_.empty() && open_.front() == kDone) {
-        open_.pop_front();
-        ++first_;
-    }
 }
 
 void Forwards::Clear(SymbolList& names) {
-    names.ClearWaits();
-    open_.clear();
+    // Only uses still open leave chains behind.
+    if (open_ != 0) names.ClearWaits();
+    open_ = 0;
     slots_.clear();
     free_.clear();
-    next_slot_ = kDone;
+    next_slot_ = kEnd;
     links_.clear();
     freeLinks_ = kEnd;
     ready_.clear();
     readySlots_.clear();
-    first_ = next_;
 }
 
 }  // namespace tarvo

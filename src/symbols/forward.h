@@ -2,8 +2,8 @@
 // with everything known so far put in, for the first definitions of the
 // names it still lacks.
 #pragma once
+#include <algorithm>
 #include <cstdint>
-#include <deque>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -23,23 +23,27 @@ struct FieldUse {
     std::uint8_t half = 0;         // 1: hi() of the value, 2: lo() (the expression lacks them)
 };
 
-struct Forward {
+// A cache line of what a fill reads first, then what only messages and
+// uses that wait for more than one name read.
+struct alignas(64) Forward {
+    std::uint64_t ref = 0;  // the object writer's id of the room
+    std::uint64_t id = 0;   // the order of the use; kFree while the record is free
+    FieldUse use;
+    bool bare = false;      // expr is one name: a number defined for it is the value
+    bool known = false;     // value holds the result; expr is not read again
+    std::int32_t value = 0;
     std::string expr;       // what is left to evaluate
     std::string operand;    // as written, for messages
     std::uint32_t file = 0; // Context::files index of the file that holds the use
     int line = 0;
     int pass = 0;           // the pass that holds the line
-    std::uint64_t ref = 0;  // the object writer's id of the room
-    FieldUse use;
     std::vector<std::string> waits;  // not bare: the names it waits for
-    bool bare = false;      // expr is one name: a number defined for it is the value
-    bool known = false;     // value holds the result; expr is not read again
-    std::int32_t value = 0;
+    static constexpr std::uint64_t kFree = ~std::uint64_t{0};
 };
 
 class Forwards {
 public:
-    bool empty() const { return open_.empty(); }
+    bool empty() const { return open_ == 0; }
 
     // The record of a new use, to be filled in place (records are reused,
     // so their strings keep their room), then registered by Add; until
@@ -62,17 +66,18 @@ public:
     // The uses still open, in the order they were made.
     template <class Visit>
     void ForEachOpen(Visit&& visit) const {
-        for (std::uint32_t slot : open_)
-            if (slot != kDone) visit(slots_[slot]);
+        std::vector<const Forward*> open;
+        for (const Forward& f : slots_)
+            if (f.id != Forward::kFree) open.push_back(&f);
+        std::sort(open.begin(), open.end(), [](const Forward* a, const Forward* b) { return a->id < b->id; });
+        for (const Forward* f : open) visit(*f);
     }
     void Clear(SymbolList& names);
 
 private:
-    static constexpr std::uint32_t kDone = ~std::uint32_t{0};
-
     std::uint64_t Open();
-    void Wait(SymbolList& names, std::uint64_t id, std::string_view name);
-    void WaitOnce(SymbolList& names, std::uint64_t id, Forward& f, std::string_view name);
+    void Wait(SymbolList& names, std::uint64_t id, std::uint32_t slot, std::string_view name);
+    void WaitOnce(SymbolList& names, std::uint32_t slot, std::string_view name);
     void Settle();
 
     // The uses that wait for a name, first come first: links in a ring by
@@ -80,19 +85,16 @@ private:
     // are reused once their name is defined.
     static constexpr std::uint32_t kEnd = SymbolList::kNoWaits;
     struct Link {
-        std::uint64_t id;
+        std::uint64_t id;    // the use, as long as its record holds it
+        std::uint32_t slot;  // its record
         std::uint32_t next;
     };
 
-    std::uint64_t next_ = 0;
-    std::uint64_t first_ = 0;  // id of open_.front()
-    // By id: the slot of each use; done ones leave from the front only, so a
-    // use that waits long keeps no more than a number per later use. The
-    // records themselves are reused.
-    std::deque<std::uint32_t> open_;
-    std::vector<Forward> slots_;
+    std::uint64_t next_ = 0;    // the id of the next use
+    std::size_t open_ = 0;      // uses registered and not filled
+    std::vector<Forward> slots_;  // the records, reused
     std::vector<std::uint32_t> free_;
-    std::uint32_t next_slot_ = kDone;  // the record Next gave, not added yet
+    std::uint32_t next_slot_ = kEnd;  // the record Next gave, not added yet
     std::vector<Link> links_;
     std::uint32_t freeLinks_ = kEnd;
     std::vector<const Forward*> ready_;
