@@ -25,7 +25,10 @@ TEST_P(NumberTest, ScansLikePercentI) {
 
 INSTANTIATE_TEST_SUITE_P(Rows, NumberTest, testing::Values(
     NumberRow{"0", Scan::kNumber, 0},
+    NumberRow{"7", Scan::kNumber, 7},
     NumberRow{"42", Scan::kNumber, 42},
+    NumberRow{"9x", Scan::kNumber, 9},
+    NumberRow{"07", Scan::kNumber, 7},
     NumberRow{"+42", Scan::kNumber, 42},
     NumberRow{"-42", Scan::kNumber, -42},
     NumberRow{"0x1F", Scan::kNumber, 31},
