@@ -52,6 +52,20 @@ bool LineReader::Fill() {
 }
 
 bool LineReader::ExtractLine(std::string& spill, std::string_view& line) {
+    // Most lines lie whole in the block and end with LF.
+    if (pos_ < end_ && !skipLF_) {
+        const char* begin = block_.get() + pos_;
+        const char* p = FindStop(begin, block_.get() + end_);
+        if (p != block_.get() + end_ && *p == '\n') {
+            pos_ = static_cast<std::size_t>(p + 1 - block_.get());
+            line = std::string_view(begin, static_cast<std::size_t>(p - begin));
+            return true;
+        }
+    }
+    return ExtractAny(spill, line);
+}
+
+bool LineReader::ExtractAny(std::string& spill, std::string_view& line) {
     bool any = false;       // a byte of this line has been read
     bool spilled = false;   // the text so far is in spill, not in the block
     bool cut = false;       // a zero byte ended the text; the rest is dropped

@@ -22,6 +22,8 @@ public:
 
 private:
     bool Fill();
+    // Any line: across blocks, with CR or a zero byte.
+    bool ExtractAny(std::string& spill, std::string_view& line);
 
     std::FILE* f_;
     std::size_t capacity_;
