@@ -44,8 +44,9 @@ Forward& Forwards::Next() {
             free_.pop_back();
         }
     }
+    // A record is freed only once it waits for nothing, so its list of
+    // names is empty already.
     Forward& f = slots_[next_slot_];
-    f.waits.clear();
     f.bare = f.known = false;
     f.value = 0;
     return f;
