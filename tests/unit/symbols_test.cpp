@@ -54,20 +54,58 @@ TEST(SymbolListTest, ClearForgetsEverything) {
 }
 
 TEST(SymbolListTest, NamesAndValuesOfEveryLengthAroundTheInlineLimit) {
-    // Pairs of up to 50 bytes live in the index itself, longer ones only in
-    // their record: try totals of 49, 50 and 51 bytes with every split.
+    // Pairs of up to 12 bytes live in the index itself, longer ones only in
+    // their record: try totals of 11, 12 and 13 bytes with every split.
     SymbolList list;
     auto value = [](char c, std::size_t n, std::size_t total) { return std::string(total - n, c) + "#"; };
-    for (std::size_t total : {48u, 49u, 50u})
+    for (std::size_t total : {10u, 11u, 12u})
         for (std::size_t n = 1; n < total; ++n)
-            Define(list, std::string(n, static_cast<char>('a' + total - 48)), value('v', n, total));
-    for (std::size_t total : {48u, 49u, 50u})
+            Define(list, std::string(n, static_cast<char>('a' + total - 10)), value('v', n, total));
+    for (std::size_t total : {10u, 11u, 12u})
         for (std::size_t n = 1; n < total; ++n)
-            EXPECT_EQ(list.CheckConstant(std::string(n, static_cast<char>('A' + total - 48))), value('v', n, total))
+            EXPECT_EQ(list.CheckConstant(std::string(n, static_cast<char>('A' + total - 10))), value('v', n, total))
                 << n << " of " << total + 1;
     Define(list, "bbb", "new");
     EXPECT_EQ(list.CheckConstant("BBB"), "new");
-    EXPECT_EQ(list.CheckConstant("bbbb"), value('v', 4, 49));
+    EXPECT_EQ(list.CheckConstant("bbbb"), value('v', 4, 11));
+}
+
+TEST(SymbolListTest, LookupReadsTheValueAsTheNumberItBeginsWith) {
+    SymbolList list;
+    Define(list, "hex", "0x0700001a");
+    Define(list, "trail", "12abc");
+    Define(list, "reg", "$5");
+    Define(list, "expr", std::string(20, ' ') + "(a+1)");  // a value text kept in its record
+    auto hex = list.Lookup("HEX");
+    ASSERT_TRUE(hex);
+    EXPECT_TRUE(hex->isNumber);
+    EXPECT_EQ(hex->number, 0x0700001a);
+    EXPECT_EQ(list.Lookup("trail")->number, 12);
+    EXPECT_FALSE(list.Lookup("reg")->isNumber);
+    EXPECT_EQ(list.Lookup("reg")->text, "$5");
+    EXPECT_EQ(list.Lookup("expr")->text, std::string(20, ' ') + "(a+1)");
+    EXPECT_FALSE(list.Lookup("absent"));
+}
+
+TEST(SymbolListTest, AwaitedNamesAreNotDefinedAndHandTheirWaitsToTheirDefinition) {
+    // A short name is kept in its slot, a long one in a record of its own.
+    for (const std::string& name : {std::string("later"), std::string(40, 'w')}) {
+        SymbolList list;
+        list.Waits(name) = 7;
+        EXPECT_EQ(list.Waits(name), 7u);
+        EXPECT_FALSE(list.CheckConstant(name));
+        EXPECT_FALSE(list.Lookup(name));
+        EXPECT_EQ(list.FindConstant(name), nullptr);
+        EXPECT_TRUE(list.empty());  // awaiting is no definition
+        Constant c = SymbolList::CreateConstant();
+        c.szName = name;
+        c.szValue = "16";
+        std::uint32_t waits = 0;
+        list.InsertConstant(std::move(c), &waits);
+        EXPECT_EQ(waits, 7u) << name;
+        EXPECT_EQ(list.Waits(name), SymbolList::kNoWaits);  // the definition took them
+        EXPECT_EQ(list.CheckConstant(name), "16");
+    }
 }
 
 TEST(SymbolListTest, LongNamesAreKeptWholeAndNeverCollide) {
