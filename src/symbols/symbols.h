@@ -110,7 +110,7 @@ private:
     const Slot* FindDefined(std::string_view name) const;
     void Grow();
     void Fit() {
-        if ((names_ + 1) * 10 > index_.size() * 7) Grow();  // at most 70% full
+        if ((names_ + 1) * 10 > index_.size() * 8) Grow();  // at most 80% full
     }
     static void Keep(Slot& slot, std::string_view name, std::string_view value);
 
