@@ -66,6 +66,7 @@ public:
     // The uses still open, in the order they were made.
     template <class Visit>
     void ForEachOpen(Visit&& visit) const {
+        if (open_ == 0) return;  // no need to walk every record
         std::vector<const Forward*> open;
         for (const Forward& f : slots_)
             if (f.id != Forward::kFree) open.push_back(&f);
