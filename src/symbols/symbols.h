@@ -55,7 +55,8 @@ public:
     void ClearWaits();
 
     // The value text of the newest record whose name equals name ignoring
-    // case. The view stays valid until the next InsertConstant or ClearConstant.
+    // case. The view stays valid until the next InsertConstant, Waits or
+    // ClearConstant (short values are kept in the index, which may grow).
     std::optional<std::string_view> CheckConstant(std::string_view name) const;
 
     // A defined name's value as the number its text begins with (the
