@@ -118,6 +118,30 @@ TEST(SymbolListTest, LongNamesAreKeptWholeAndNeverCollide) {
     EXPECT_FALSE(list.CheckConstant(base));
 }
 
+TEST(SymbolListTest, WaitingForANameJustMissedFindsItsSlotWhateverCameBetween) {
+    // Between the failed lookup and the wait: nothing, another name taking
+    // a slot, the same name awaited already; and a wait that grows the
+    // index itself (the first index of 64 slots holds 51 names). "lated"
+    // makes "later" look like a name, so the lookup reaches the index.
+    for (int between = 0; between < 4; ++between) {
+        SymbolList list;
+        Define(list, "lated", "1");
+        if (between == 2)
+            for (int i = 0; i < 50; ++i) Define(list, "name" + std::to_string(i), "3");
+        EXPECT_FALSE(list.CheckConstant("later"));
+        if (between == 1) Define(list, "other", "2");
+        if (between == 3) list.Waits("LATER") = 4;
+        list.Waits("later") = 9;
+        std::uint32_t waits = 0;
+        Constant c = SymbolList::CreateConstant();
+        c.szName = "Later";
+        c.szValue = "5";
+        list.InsertConstant(std::move(c), &waits);
+        EXPECT_EQ(waits, 9u) << between;
+        EXPECT_EQ(list.CheckConstant("lated"), "1") << between;
+    }
+}
+
 TEST(SymbolListTest, ManyNamesStayFindableThroughGrowth) {
     SymbolList list;
     for (int i = 0; i < 20000; ++i) Define(list, "name" + std::to_string(i), std::to_string(i));
