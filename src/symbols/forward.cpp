@@ -26,7 +26,7 @@ void Forwards::Wait(SymbolList& names, std::uint64_t id, std::uint32_t slot, std
 }
 
 void Forwards::WaitOnce(SymbolList& names, std::uint32_t slot, std::string_view name) {
-    Forward& f = slots_[slot];
+    Forward& f = Record(slot);
     if (std::any_of(f.waits.begin(), f.waits.end(), [name](const std::string& w) { return SameName(w, name); }))
         return;
     f.waits.emplace_back(name);
@@ -37,8 +37,10 @@ Forward& Forwards::Next() {
     Settle();
     if (next_slot_ == kEnd) {
         if (free_.empty()) {
-            next_slot_ = static_cast<std::uint32_t>(slots_.size());
-            slots_.emplace_back().id = Forward::kFree;
+            if ((records_ >> kBlockShift) == blocks_.size())
+                blocks_.push_back(std::make_unique<Forward[]>(std::size_t{1} << kBlockShift));
+            next_slot_ = records_++;
+            Record(next_slot_).id = Forward::kFree;
         } else {
             next_slot_ = free_.back();
             free_.pop_back();
@@ -46,14 +48,14 @@ Forward& Forwards::Next() {
     }
     // A record is freed only once it waits for nothing, so its list of
     // names is empty already.
-    Forward& f = slots_[next_slot_];
+    Forward& f = Record(next_slot_);
     f.bare = f.known = false;
     f.value = 0;
     return f;
 }
 
 std::uint64_t Forwards::Open() {
-    slots_[next_slot_].id = next_;
+    Record(next_slot_).id = next_;
     next_slot_ = kEnd;
     ++open_;
     return next_++;
@@ -68,7 +70,7 @@ void Forwards::Add(SymbolList& names, const std::vector<std::string>& missing) {
 void Forwards::Add(SymbolList& names) {
     const std::uint32_t slot = next_slot_;
     const std::uint64_t id = Open();
-    Wait(names, id, slot, slots_[slot].expr);
+    Wait(names, id, slot, Record(slot).expr);
 }
 
 const std::vector<const Forward*>& Forwards::Define(SymbolList& names, std::uint32_t waits, std::string_view name,
@@ -89,7 +91,7 @@ const std::vector<const Forward*>& Forwards::Define(SymbolList& names, std::uint
         links_[link].next = freeLinks_;
         freeLinks_ = link;
         link = l.next;
-        Forward& f = slots_[l.slot];
+        Forward& f = Record(l.slot);
         if (f.id != l.id) continue;
         if (f.bare && number != nullptr) {
             f.known = true;
@@ -130,7 +132,8 @@ void Forwards::Clear(SymbolList& names) {
     // Only uses still open leave chains behind.
     if (open_ != 0) names.ClearWaits();
     open_ = 0;
-    slots_.clear();
+    blocks_.clear();
+    records_ = 0;
     free_.clear();
     next_slot_ = kEnd;
     links_.clear();

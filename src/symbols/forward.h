@@ -4,6 +4,7 @@
 #pragma once
 #include <algorithm>
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -68,8 +69,8 @@ public:
     void ForEachOpen(Visit&& visit) const {
         if (open_ == 0) return;  // no need to walk every record
         std::vector<const Forward*> open;
-        for (const Forward& f : slots_)
-            if (f.id != Forward::kFree) open.push_back(&f);
+        for (std::uint32_t slot = 0; slot < records_; ++slot)
+            if (const Forward& f = Record(slot); f.id != Forward::kFree) open.push_back(&f);
         std::sort(open.begin(), open.end(), [](const Forward* a, const Forward* b) { return a->id < b->id; });
         for (const Forward* f : open) visit(*f);
     }
@@ -93,7 +94,14 @@ private:
 
     std::uint64_t next_ = 0;    // the id of the next use
     std::size_t open_ = 0;      // uses registered and not filled
-    std::vector<Forward> slots_;  // the records, reused
+    // The records, reused; in blocks that never move, since a growing
+    // array would copy every record, strings and all.
+    static constexpr std::uint32_t kBlockShift = 10;
+    static constexpr std::uint32_t kBlockMask = (1u << kBlockShift) - 1;
+    Forward& Record(std::uint32_t slot) { return blocks_[slot >> kBlockShift][slot & kBlockMask]; }
+    const Forward& Record(std::uint32_t slot) const { return blocks_[slot >> kBlockShift][slot & kBlockMask]; }
+    std::vector<std::unique_ptr<Forward[]>> blocks_;
+    std::uint32_t records_ = 0;
     std::vector<std::uint32_t> free_;
     std::uint32_t next_slot_ = kEnd;  // the record Next gave, not added yet
     std::vector<Link> links_;
