@@ -383,10 +383,13 @@ bool JumpTo(Context& ctx, const PairText& target) {
     return Construct(ctx, {"jmp", "$1", {}, {}}).status == EncodeStatus::kOk;
 }
 
-// A value text that names a number, or (extensions) an expression.
-ExprStatus ValueOf(Context& ctx, std::string_view text, std::int32_t& v) {
-    if (ReadNumber(text, v)) return ExprStatus::kOk;
-    return ctx.set.classic || !HasParen(text) ? ExprStatus::kMalformed : ReadValue(ctx, text, v);
+// A name's value that is a number, or (extensions) an expression.
+ExprStatus ValueOf(Context& ctx, const SymbolList::Value& value, std::int32_t& v) {
+    if (value.isNumber) {
+        v = value.number;
+        return ExprStatus::kOk;
+    }
+    return ctx.set.classic || !HasParen(value.text) ? ExprStatus::kMalformed : ReadValue(ctx, value.text, v);
 }
 
 // The target that follows ".jump" or ".call": a name whose value is a
@@ -397,7 +400,7 @@ bool JumpTarget(Context& ctx, std::string_view& rest, std::optional<PairText>& t
     std::int32_t v = 0;
     ExprStatus status = ExprStatus::kMalformed;
     Pending pending;
-    if (auto value = ctx.lstHead.CheckConstant(name)) {
+    if (auto value = ctx.lstHead.Lookup(name)) {
         status = ValueOf(ctx, *value, v);
     } else if (!ctx.set.classic && HasParen(name)) {
         status = ReadValue(ctx, name, v, &pending);
@@ -442,11 +445,11 @@ void Mov32(Context& ctx, std::string_view rest) {
     std::int32_t v = 0;
     ExprStatus status = ExprStatus::kOk;
     if (!ReadNumber(operand, v)) {  // a number is never looked up as a name
-        auto value = ctx.lstHead.CheckConstant(operand);
+        auto value = ctx.lstHead.Lookup(operand);
         if (value) {
             status = ValueOf(ctx, *value, v);
             if (status == ExprStatus::kMalformed || status == ExprStatus::kDivZero) {
-                Report(ctx, Severity::kError, AtLocation(ctx), msg::kMov32BadDefine, std::string(*value).c_str());
+                Report(ctx, Severity::kError, AtLocation(ctx), msg::kMov32BadDefine, std::string(value->text).c_str());
                 return;
             }
         } else {

@@ -99,7 +99,7 @@ private:
 
     EncodeStatus Expression(const Instr& in, int slot, std::string_view expr, std::uint32_t& out) {
         std::int32_t v = 0;
-        const ExprStatus status = EvaluateOperand(ctx_, expr, v, &pending);
+        const ExprStatus status = Evaluate(expr, LineEnv(ctx_), v, nullptr, &pending);
         switch (status) {
             case ExprStatus::kMalformed: return EncodeStatus::kBadParam;
             case ExprStatus::kDivZero: return EncodeStatus::kDivZero;
@@ -195,8 +195,7 @@ void Fill(Context& ctx, const Forward& f) {
         if (!FieldFits(*entry, v)) error = msg::kTargetRange;
         else if (v & 1) error = msg::kTargetAlign;
     }
-    if (f.use.half == 1) v = static_cast<std::int32_t>(HighHalf(static_cast<std::uint32_t>(v)));
-    if (f.use.half == 2) v = static_cast<std::int32_t>(LowHalf(static_cast<std::uint32_t>(v)));
+    v = Half(v, f.use.half);
     auto where = [&f] { return Where{Where::kLine, f.file, f.line}; };  // read only for a message
     if (error != nullptr) {
         Report(ctx, Severity::kError, where(), error, f.operand.c_str());
@@ -333,28 +332,10 @@ Pending PendingName(const Context& ctx, std::string_view expr) {
     return !p.name.empty() && !ctx.lstHead.CheckConstant(p.name) ? p : Pending{};
 }
 
-ExprStatus EvaluateOperand(const Context& ctx, std::string_view expr, std::int32_t& value, Pending* pending) {
-    int half = 0;
-    const std::string_view name = BareName(SplitHalf(expr, half));
-    if (!name.empty()) {
-        const auto known = ctx.lstHead.Lookup(name);
-        if (!known) {
-            value = 0;
-            if (pending != nullptr) *pending = {name, half};
-            return ExprStatus::kUndefined;
-        }
-        if (known->isNumber) {
-            value = Half(known->number, half);
-            return ExprStatus::kOk;
-        }
-    }
-    return Evaluate(expr, LineEnv(ctx), value);
-}
-
 ExprStatus ReadValue(Context& ctx, std::string_view text, std::int32_t& value, Pending* pending) {
     if (ReadNumber(text, value)) return ExprStatus::kOk;
     if (ctx.set.classic || !HasParen(text)) return ExprStatus::kMalformed;
-    return EvaluateOperand(ctx, text, value, pending);
+    return Evaluate(text, LineEnv(ctx), value, nullptr, pending);
 }
 
 void AddForward(Context& ctx, std::string_view expr, std::string_view operand, std::uint64_t ref,

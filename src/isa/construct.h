@@ -45,21 +45,8 @@ struct LineResult {
 // Encodes the line into ctx.obj; on failure writes nothing. Prints nothing.
 LineResult Construct(Context& ctx, const Tokens& tokens);
 
-// The one name an expression lacks, when it is no more than that name
-// (perhaps inside hi() or lo(), half 1 or 2, as the pseudo-instructions
-// write a target): its field then waits for that name alone.
-struct Pending {
-    std::string_view name;
-    int half = 0;
-};
-
 // The pending name of expr, or none.
 Pending PendingName(const Context& ctx, std::string_view expr);
-
-// Evaluates an operand or item: one name, defined with a number or not
-// defined yet (then pending, when given, receives it), is read without a parse.
-ExprStatus EvaluateOperand(const Context& ctx, std::string_view expr, std::int32_t& value,
-                           Pending* pending = nullptr);
 
 // An instruction whose operands are numbers already (the pseudo-
 // instructions' own), values by slot as the encoder takes them. text, when

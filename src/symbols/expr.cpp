@@ -245,16 +245,15 @@ std::string SubstituteAt(std::string_view text, const ExprEnv& env, int depth) {
             out += known ? std::to_string(*known) : key.empty() ? std::string(run) : key;
             return true;
         }
-        auto value = IsFunction(run, rest) ? std::nullopt : env.names.CheckConstant(run);
-        std::int32_t n = 0;
+        auto value = IsFunction(run, rest) ? std::nullopt : env.names.Lookup(run);
         if (run == ".") {
             out += std::to_string(env.dot);
         } else if (!value) {
             out += run;
-        } else if (ScanNumber(*value, n) == Scan::kNumber) {
-            out += std::to_string(static_cast<std::uint32_t>(n));
+        } else if (value->isNumber) {
+            out += std::to_string(static_cast<std::uint32_t>(value->number));
         } else if (depth < kMaxDepth) {
-            const std::string copy(*value);
+            const std::string copy(value->text);
             const std::string inner = SubstituteAt(copy, env, depth + 1);
             if (inner.empty() && !copy.empty()) return false;
             out += '(';
@@ -275,7 +274,7 @@ std::int32_t Half(std::int32_t value, int half) {
 }
 
 ExprStatus Evaluate(std::string_view text, const ExprEnv& env, std::int32_t& value,
-                    std::vector<std::string>* missing) {
+                    std::vector<std::string>* missing, Pending* pending) {
     // The common cases without a parse: a number or a defined name whose
     // value is a number, perhaps in parentheses.
     std::string_view inner = text;
@@ -297,6 +296,7 @@ ExprStatus Evaluate(std::string_view text, const ExprEnv& env, std::int32_t& val
         if (!known) {
             value = 0;
             if (missing != nullptr) missing->emplace_back(name);
+            if (pending != nullptr) *pending = {name, half};
             return ExprStatus::kUndefined;
         }
     }

@@ -3,7 +3,6 @@
 // C's operators and precedence.
 #pragma once
 #include <cstdint>
-#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -27,11 +26,20 @@ enum class ExprStatus {
     kUndefined,  // well formed, but names in it are not defined yet
 };
 
+// The one name an expression lacks, when it is no more than that name
+// (perhaps inside hi() or lo(), half 1 or 2, as the pseudo-instructions
+// write a target): its field then waits for that name alone.
+struct Pending {
+    std::string_view name;
+    int half = 0;
+};
+
 // Evaluates text. On kUndefined, missing (when given) receives the names
-// that are not defined, in the order they appear, each once. Values of
-// names are read up to 64 levels deep and 64 KiB in all; beyond, kMalformed.
+// that are not defined, in the order they appear, each once, and pending
+// (when given) the one name text is, if it is no more. Values of names are
+// read up to 64 levels deep and 64 KiB in all; beyond, kMalformed.
 ExprStatus Evaluate(std::string_view text, const ExprEnv& env, std::int32_t& value,
-                    std::vector<std::string>* missing = nullptr);
+                    std::vector<std::string>* missing = nullptr, Pending* pending = nullptr);
 
 // value in hi() or lo() as half says (1, 2; 0 for the whole).
 std::int32_t Half(std::int32_t value, int half);

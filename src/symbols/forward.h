@@ -44,6 +44,7 @@ struct alignas(64) Forward {
 
 class Forwards {
 public:
+    // No use is open, as after every finished run.
     bool empty() const { return open_ == 0; }
 
     // The record of a new use, to be filled in place (records are reused,
