@@ -14,7 +14,7 @@ void ObjectWriter::EmitRepeat(std::uint32_t items, const std::uint8_t* item, std
     std::uint64_t total = std::uint64_t{items} * size;
     while (total > 0) {
         const auto n = static_cast<std::uint32_t>(std::min<std::uint64_t>(total, sizeof chunk));
-        if (refs_.empty()) {
+        if (done_.empty()) {
             fwrite_unlocked(chunk, 1, n, f_);
             if (sink_ != nullptr) sink_->Final(pc_, chunk, n);
         } else {
@@ -26,43 +26,46 @@ void ObjectWriter::EmitRepeat(std::uint32_t items, const std::uint8_t* item, std
 }
 
 ObjectWriter::RefId ObjectWriter::Reserve(const std::uint8_t* p, std::size_t n) {
-    if (refs_.empty()) {
+    if (done_.empty()) {
         held_.clear();
         heldStart_ = 0;
         heldBase_ = pc_;
+        firstRef_ = nextRef_;
     }
-    refs_.push_back({pc_, static_cast<std::uint8_t>(n), false});
+    const RefId id{nextRef_++, pc_, static_cast<std::uint8_t>(n)};
+    done_.push_back(false);
+    locations_.push_back(pc_);
     Emit(p, n);
-    return firstRef_ + refs_.size() - 1;
+    return id;
 }
 
-void ObjectWriter::Patch(RefId id, const std::uint8_t* p) {
-    Ref& r = refs_[static_cast<std::size_t>(id - firstRef_)];
-    std::memcpy(held_.data() + heldStart_ + (r.location - heldBase_), p, r.length);
-    r.done = true;
+void ObjectWriter::Patch(const RefId& id, const std::uint8_t* p) {
+    std::memcpy(held_.data() + heldStart_ + (id.location - heldBase_), p, id.length);
+    done_[static_cast<std::size_t>(id.serial - firstRef_)] = true;
     Release();
 }
 
 void ObjectWriter::Finish() {
-    for (Ref& r : refs_) r.done = true;
+    std::fill(done_.begin(), done_.end(), true);
     Release();
 }
 
 // Writes out what lies before the oldest field still open. The written part
 // is dropped from the front lazily, so a long run of fills costs no copying.
 void ObjectWriter::Release() {
-    while (!refs_.empty() && refs_.front().done) {
-        refs_.pop_front();
+    while (!done_.empty() && done_.front()) {
+        done_.pop_front();
+        locations_.pop_front();
         ++firstRef_;
     }
-    const std::size_t upTo = refs_.empty() ? held_.size() - heldStart_ : refs_.front().location - heldBase_;
+    const std::size_t upTo = done_.empty() ? held_.size() - heldStart_ : locations_.front() - heldBase_;
     if (upTo > 0) {
         fwrite_unlocked(held_.data() + heldStart_, 1, upTo, f_);
         if (sink_ != nullptr) sink_->Final(heldBase_, held_.data() + heldStart_, upTo);
     }
     heldStart_ += upTo;
     heldBase_ += static_cast<std::uint32_t>(upTo);
-    if (refs_.empty()) {
+    if (done_.empty()) {
         held_.clear();
         heldStart_ = 0;
     } else if (heldStart_ > held_.size() / 2) {

@@ -28,7 +28,13 @@ public:
 
 class ObjectWriter {
 public:
-    using RefId = std::uint64_t;
+    // A reserved field: where it lies, so that a patch reads nothing of the
+    // writer's but a flag, and its place in the order of reservation.
+    struct RefId {
+        std::uint64_t serial = 0;
+        std::uint32_t location = 0;  // image offset of the field
+        std::uint8_t length = 0;
+    };
 
     void Open(std::FILE* f) { f_ = f; }
     std::FILE* file() const { return f_; }
@@ -49,7 +55,7 @@ public:
     }
 
     void Emit(const std::uint8_t* p, std::size_t n) {
-        if (refs_.empty()) {
+        if (done_.empty()) {
             // Byte by byte through stdio: with -s the bytes share standard
             // output with the messages and must keep their order.
             for (std::size_t i = 0; i < n; ++i) putc_unlocked(p[i], f_);
@@ -66,23 +72,18 @@ public:
     // Writes provisional bytes whose final values come with Patch; until
     // then they and everything after them are held.
     RefId Reserve(const std::uint8_t* p, std::size_t n);
-    void Patch(RefId id, const std::uint8_t* p);
+    void Patch(const RefId& id, const std::uint8_t* p);
 
     // Writes out everything held, open fields as they stand.
     void Finish();
 
-    bool Holding() const { return !refs_.empty(); }
+    bool Holding() const { return !done_.empty(); }
     // Bytes held now, for tests of the memory bound.
     std::size_t HeldBytes() const { return held_.size() - heldStart_; }
 
 private:
     void Release();
 
-    struct Ref {
-        std::uint32_t location;  // image offset of the field
-        std::uint8_t length;
-        bool done;
-    };
     std::FILE* f_ = nullptr;
     ByteSink* sink_ = nullptr;
     std::uint32_t pc_ = 0;
@@ -91,8 +92,13 @@ private:
     std::uint32_t heldBase_ = 0;       // image offset of held_[heldStart_]
     std::size_t heldStart_ = 0;        // bytes before it are written already
     std::vector<std::uint8_t> held_;
-    std::deque<Ref> refs_;             // in reserve order, so offsets rise
-    RefId firstRef_ = 0;               // id of refs_.front()
+    // The fields from the oldest open one on, in reserve order (so offsets
+    // rise): whether each is filled, apart from where they lie, since
+    // fills come in any order and the flags should stay in the caches.
+    std::deque<bool> done_;
+    std::deque<std::uint32_t> locations_;
+    std::uint64_t firstRef_ = 0;       // serial of done_.front()
+    std::uint64_t nextRef_ = 0;
 };
 
 }  // namespace tarvo

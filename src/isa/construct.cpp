@@ -338,7 +338,7 @@ ExprStatus ReadValue(Context& ctx, std::string_view text, std::int32_t& value, P
     return Evaluate(text, LineEnv(ctx), value, nullptr, pending);
 }
 
-void AddForward(Context& ctx, std::string_view expr, std::string_view operand, std::uint64_t ref,
+void AddForward(Context& ctx, std::string_view expr, std::string_view operand, const ObjectWriter::RefId& ref,
                 const FieldUse& use, Pending pending) {
     Forward& f = ctx.forwards.Next();
     f.operand = operand;

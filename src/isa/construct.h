@@ -68,7 +68,7 @@ ExprStatus ReadValue(Context& ctx, std::string_view text, std::int32_t& value, P
 
 // Registers the field just reserved under ref, waiting for the names of
 // expr; pending, when the caller found it, is the one name expr lacks.
-void AddForward(Context& ctx, std::string_view expr, std::string_view operand, std::uint64_t ref,
+void AddForward(Context& ctx, std::string_view expr, std::string_view operand, const ObjectWriter::RefId& ref,
                 const FieldUse& use, Pending pending = {});
 
 // After a definition: fills every forward field that now lacks nothing.

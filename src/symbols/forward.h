@@ -9,6 +9,7 @@
 #include <string_view>
 #include <vector>
 
+#include "object_writer.h"
 #include "symbols/expr.h"
 
 namespace tarvo {
@@ -27,7 +28,7 @@ struct FieldUse {
 // A cache line of what a fill reads first, then what only messages and
 // uses that wait for more than one name read.
 struct alignas(64) Forward {
-    std::uint64_t ref = 0;  // the object writer's id of the room
+    ObjectWriter::RefId ref;  // the room in the object
     std::uint64_t id = 0;   // the order of the use; kFree while the record is free
     FieldUse use;
     bool bare = false;      // expr is one name: a number defined for it is the value
