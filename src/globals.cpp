@@ -31,6 +31,14 @@ bool GetFileId(const char* path, FileId& id) {
     return true;
 }
 
+void CheckInput(Context& ctx, const FileId& input) {
+    for (Context::Guarded& g : ctx.outputs) {
+        if (g.refused || !(g.id == input)) continue;
+        g.refused = true;
+        Report(ctx, Severity::kError, Nowhere(), msg::kOverSource, g.name.c_str());
+    }
+}
+
 void Say(Context& ctx, const char* fmt, ...) {
     std::va_list args;
     va_start(args, fmt);
@@ -82,7 +90,7 @@ void Report(Context& ctx, Severity severity, const Where& where, const char* fmt
 
     const bool warning = severity != Severity::kError;
     switch (where.kind) {
-        case Where::kLine: std::fprintf(ctx.out, msg::kLinePrefix, where.line); break;
+        case Where::kLine: std::fprintf(ctx.out, warning ? msg::kWarningLinePrefix : msg::kLinePrefix, where.line); break;
         case Where::kLocation:
             std::fprintf(ctx.out, warning ? msg::kWarningPrefix : msg::kErrorPrefix,
                          static_cast<unsigned>(ctx.obj.Location()));
@@ -93,7 +101,8 @@ void Report(Context& ctx, Severity severity, const Where& where, const char* fmt
     if (severity != Severity::kWarning) ++ctx.nErrors;
     if (ctx.observer != nullptr) {
         char prefix[32] = "";
-        if (where.kind == Where::kLine) std::snprintf(prefix, sizeof prefix, msg::kLinePrefix, where.line);
+        if (where.kind == Where::kLine)
+            std::snprintf(prefix, sizeof prefix, warning ? msg::kWarningLinePrefix : msg::kLinePrefix, where.line);
         if (where.kind == Where::kLocation)
             std::snprintf(prefix, sizeof prefix, warning ? msg::kWarningPrefix : msg::kErrorPrefix,
                           static_cast<unsigned>(ctx.obj.Location()));

@@ -74,8 +74,16 @@ struct Context {
     LineObserver* observer = nullptr;
     PassFn runPass = nullptr;
     std::vector<FileId> includeChain;  // sources being assembled, outermost first
-    FileId objId;                      // the object file, never read as a source
+    FileId objId;                      // standard output as the object stream, never read as a source
     bool hasObjId = false;
+    // Files that outputs of the run will replace: reading one as an input
+    // refuses that output.
+    struct Guarded {
+        std::string name;  // as given
+        FileId id;
+        bool refused = false;
+    };
+    std::vector<Guarded> outputs;
 
     // Where the pass stands, for file:line diagnostics.
     std::deque<std::string> files;  // every path that opened a source
@@ -109,6 +117,10 @@ struct Where {
 // its FILE:LINE form to standard error under --gnu-errors, and counts it.
 [[gnu::format(printf, 4, 5)]] void Report(Context& ctx, Severity severity, const Where& where,
                                           const char* fmt, ...);
+
+// An input is about to be read: any output that would replace it is
+// refused, once, with a counted message.
+void CheckInput(Context& ctx, const FileId& input);
 
 [[gnu::format(printf, 2, 3)]] void Say(Context& ctx, const char* fmt, ...);
 // Say for a format whose only conversions are two "%s", without printf's

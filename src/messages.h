@@ -49,6 +49,14 @@ inline constexpr const char* kLabelTwice = "Label defined twice (%s)\n";
 inline constexpr const char* kNameIsNumber = "Name reads as a number or register (%s)\n";
 inline constexpr const char* kOddLocation = "Instruction at odd location (%s)\n";
 inline constexpr const char* kBeyondImage = "Location beyond 0xFFFFFF (%s)\n";
+inline constexpr const char* kAfterOperands = "Characters after the operands (%s)\n";
+inline constexpr const char* kObjectRemoved = "Object file removed.\n";
+
+// Uncounted warnings where the classic reading is almost surely a mistake
+// (counted errors under --strict); each names the operand twice.
+inline constexpr const char* kWarningLinePrefix = "Warning in line %d: ";
+inline constexpr const char* kLabelDisplacement = "Label used as a displacement (%s); write @%s\n";
+inline constexpr const char* kLocalWithoutAt = "Local label without @ (%s); write @%s\n";
 
 // Directives and pseudo-instructions; each follows "Error at %08x: ".
 inline constexpr const char* kErrorPrefix = "Error at %08x: ";

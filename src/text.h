@@ -22,20 +22,27 @@ constexpr bool IsSeparator(char c) { return kIsSeparator[static_cast<unsigned ch
 
 // Takes the next token from rest (strtok rules: runs of separators count as
 // one, no empty tokens) and leaves rest just past the separator that ended
-// it. Returns an empty view when no token is left.
-constexpr std::string_view NextToken(std::string_view& rest) {
+// it. Returns an empty view when no token is left. With parens, blanks and
+// tabs inside an open parenthesis belong to the token ("(a + 1)"); commas
+// and brackets still end it.
+constexpr std::string_view NextToken(std::string_view& rest, bool parens = false) {
     std::size_t i = 0;
     while (i < rest.size() && IsSeparator(rest[i])) ++i;
     std::size_t j = i;
-    while (j < rest.size() && !IsSeparator(rest[j])) ++j;
+    int depth = 0;
+    for (; j < rest.size(); ++j) {
+        const char c = rest[j];
+        if (IsSeparator(c) && (depth == 0 || (c != ' ' && c != '\t'))) break;
+        if (parens) depth += c == '(' ? 1 : c == ')' && depth > 0 ? -1 : 0;
+    }
     std::string_view token = rest.substr(i, j - i);
     rest.remove_prefix(j < rest.size() ? j + 1 : j);
     return token;
 }
 
 // A token that begins with ';' starts a comment: it and all after it are absent.
-constexpr std::string_view NextOperand(std::string_view& rest) {
-    std::string_view token = NextToken(rest);
+constexpr std::string_view NextOperand(std::string_view& rest, bool parens = false) {
+    std::string_view token = NextToken(rest, parens);
     if (!token.empty() && token.front() == ';') {
         rest = {};
         return {};

@@ -40,9 +40,32 @@ Keyword FindKeyword(std::string_view token, bool classic) {
     return kNone;
 }
 
+// The next operand of a keyword; outside the classic language a
+// parenthesis holds its blanks.
+std::string_view Operand(const Context& ctx, std::string_view& rest) { return NextOperand(rest, !ctx.set.classic); }
+
+// How many operands each keyword reads (-1: all; -2: a quoted text).
+constexpr std::array<int, 14> kOperandCount{1, -2, -2, -1, -1, -1, 2, 1, 1, 1, 2, 1, 2, 3};
+
+// The first token a keyword line does not read, or empty.
+std::string_view DroppedText(const Context& ctx, Keyword keyword, std::string_view rest) {
+    const int count = kOperandCount[keyword];
+    if (count == -1) return {};
+    if (count == -2) {
+        const std::size_t open = rest.find('"');
+        const std::size_t close = open == std::string_view::npos ? open : rest.find('"', open + 1);
+        if (close == std::string_view::npos) return {};
+        rest.remove_prefix(close + 1);
+        return NextOperand(rest);
+    }
+    for (int i = 0; i < count; ++i)
+        if (Operand(ctx, rest).empty()) return {};
+    return Operand(ctx, rest);
+}
+
 void Org(Context& ctx, std::string_view rest) {
     std::int32_t value = 0;
-    if (ReadValue(ctx, NextOperand(rest), value) != ExprStatus::kOk) {
+    if (ReadValue(ctx, Operand(ctx, rest), value) != ExprStatus::kOk) {
         Report(ctx, Severity::kError, AtLocation(ctx), msg::kInvalidOrg);
         return;
     }
@@ -59,7 +82,7 @@ void Org(Context& ctx, std::string_view rest) {
 // base. ADDR: from here on the code runs at ADDR.
 void Base(Context& ctx, std::string_view rest) {
     std::int32_t value = 0;
-    if (ReadValue(ctx, NextOperand(rest), value) != ExprStatus::kOk) {
+    if (ReadValue(ctx, Operand(ctx, rest), value) != ExprStatus::kOk) {
         Report(ctx, Severity::kError, AtLocation(ctx), msg::kInvalidBase);
         return;
     }
@@ -70,9 +93,9 @@ void Base(Context& ctx, std::string_view rest) {
 void Align(Context& ctx, std::string_view rest) {
     std::int32_t n = 0, fill = 0xFF;
     std::string_view fillText;
-    if (ReadValue(ctx, NextOperand(rest), n) != ExprStatus::kOk || n <= 0 ||
+    if (ReadValue(ctx, Operand(ctx, rest), n) != ExprStatus::kOk || n <= 0 ||
         static_cast<std::uint32_t>(n) > kImageSize || (n & (n - 1)) != 0 ||
-        (!(fillText = NextOperand(rest)).empty() && ReadValue(ctx, fillText, fill) != ExprStatus::kOk)) {
+        (!(fillText = Operand(ctx, rest)).empty() && ReadValue(ctx, fillText, fill) != ExprStatus::kOk)) {
         Report(ctx, Severity::kError, AtLocation(ctx), msg::kInvalidAlign);
         return;
     }
@@ -85,9 +108,9 @@ void Align(Context& ctx, std::string_view rest) {
 void Fill(Context& ctx, std::string_view rest) {
     std::int32_t count = 0, value = 0, size = 1;
     std::string_view valueText, sizeText;
-    const bool ok = ReadValue(ctx, NextOperand(rest), count) == ExprStatus::kOk && count >= 0 &&
-                    ((valueText = NextOperand(rest)).empty() || ReadValue(ctx, valueText, value) == ExprStatus::kOk) &&
-                    ((sizeText = NextOperand(rest)).empty() || ReadValue(ctx, sizeText, size) == ExprStatus::kOk) &&
+    const bool ok = ReadValue(ctx, Operand(ctx, rest), count) == ExprStatus::kOk && count >= 0 &&
+                    ((valueText = Operand(ctx, rest)).empty() || ReadValue(ctx, valueText, value) == ExprStatus::kOk) &&
+                    ((sizeText = Operand(ctx, rest)).empty() || ReadValue(ctx, sizeText, size) == ExprStatus::kOk) &&
                     (size == 1 || size == 2 || size == 4) &&
                     static_cast<std::uint64_t>(count) * static_cast<std::uint64_t>(size) <= kImageSize;
     if (!ok) {
@@ -129,7 +152,7 @@ void Ds(Context& ctx, std::string_view rest) {
 
 void Data(Context& ctx, std::string_view rest, unsigned width, const char* bad) {
     for (;;) {
-        std::string_view item = NextOperand(rest);
+        std::string_view item = Operand(ctx, rest);
         if (item.empty()) return;
         std::int32_t value = 0;
         Pending pending;
@@ -186,12 +209,12 @@ std::string LabelValue(std::uint32_t address) {
 
 void Define(Context& ctx, std::string_view rest) {
     Constant record = SymbolList::CreateConstant();
-    std::string_view name = NextOperand(rest);
+    std::string_view name = Operand(ctx, rest);
     if (name.empty()) {
         Report(ctx, Severity::kError, AtLocation(ctx), msg::kInvalidDefineName);
         return;
     }
-    std::string_view value = NextOperand(rest);
+    std::string_view value = Operand(ctx, rest);
     if (value.empty()) {
         Report(ctx, Severity::kError, AtLocation(ctx), msg::kInvalidDefineValue);
         return;
@@ -237,7 +260,7 @@ void DefineLabelToken(Context& ctx, std::string_view token) {
 namespace {
 
 void Label(Context& ctx, std::string_view rest) {
-    std::string_view name = NextOperand(rest);
+    std::string_view name = Operand(ctx, rest);
     if (name.empty()) {
         Report(ctx, Severity::kError, AtLocation(ctx), msg::kInvalidLabelName);
         return;
@@ -276,8 +299,9 @@ void Include(Context& ctx, std::string_view rest) {
     std::string path;
     FilePtr f(ctx.includeChain.size() < kMaxIncludeDepth ? OpenInclude(ctx, name, path) : nullptr);
     FileId id;
-    // Reading the object file while writing it could chase its own output.
+    // Reading standard output while writing it could chase its own output.
     if (f && GetFileId(f.get(), id) && ctx.hasObjId && id == ctx.objId) f.reset();
+    if (f) CheckInput(ctx, id);
     if (!f) {
         Report(ctx, Severity::kError, AtLocation(ctx), msg::kCannotOpenInclude, name.c_str());
         return;
@@ -395,7 +419,7 @@ ExprStatus ValueOf(Context& ctx, const SymbolList::Value& value, std::int32_t& v
 // The target that follows ".jump" or ".call": a name whose value is a
 // number (a number written directly is not accepted), or an expression.
 bool JumpTarget(Context& ctx, std::string_view& rest, std::optional<PairText>& target) {
-    std::string_view name = NextOperand(rest);
+    std::string_view name = Operand(ctx, rest);
     if (name.empty()) return false;
     std::int32_t v = 0;
     ExprStatus status = ExprStatus::kMalformed;
@@ -437,7 +461,7 @@ void Call(Context& ctx, std::string_view rest) {
 }
 
 void Mov32(Context& ctx, std::string_view rest) {
-    std::string_view operand = NextOperand(rest);
+    std::string_view operand = Operand(ctx, rest);
     if (operand.empty()) {
         Report(ctx, Severity::kError, AtLocation(ctx), msg::kMov32NoNumber);
         return;
@@ -480,6 +504,11 @@ int CompilerLine(Context& ctx, std::string_view line) {
 
 int CompilerLine(Context& ctx, std::string_view first, std::string_view rest) {
     Keyword keyword = FindKeyword(first, ctx.set.classic);
+    if (keyword == kNone) return 0;
+    if (ctx.set.strict) {
+        if (const std::string_view dropped = DroppedText(ctx, keyword, rest); !dropped.empty())
+            Report(ctx, Severity::kError, AtLocation(ctx), msg::kAfterOperands, std::string(dropped).c_str());
+    }
     switch (keyword) {
         case kNone: return 0;
         case kOrg: Org(ctx, rest); break;

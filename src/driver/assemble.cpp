@@ -37,6 +37,23 @@ void ReportLine(Context& ctx, int nLine, const Tokens& tokens, const LineResult&
     }
 }
 
+// A displacement that almost surely means an address: a warning, or under
+// --strict an error that stands for every other finding of that operand.
+void ReportSuspect(Context& ctx, int nLine, const Tokens& tokens, LineResult& r) {
+    if (r.suspect == Suspect::kNone) return;
+    const std::string operand(tokens.szParam1);
+    Report(ctx, ctx.set.strict ? Severity::kError : Severity::kWarning, InLine(ctx, nLine),
+           r.suspect == Suspect::kLabel ? msg::kLabelDisplacement : msg::kLocalWithoutAt, operand.c_str(),
+           operand.c_str());
+    r.strict[0] = 0;
+}
+
+// The first token an instruction does not read (a comment is none).
+std::string_view Dropped(const Tokens& tokens, std::uint8_t read, std::string_view rest) {
+    const std::string_view params[] = {tokens.szParam1, tokens.szParam2, tokens.szParam3};
+    return read < 3 ? params[read] : NextOperand(rest);
+}
+
 // The --strict findings of an instruction that was written; true when any.
 bool ReportStrict(Context& ctx, int nLine, const Tokens& tokens, const LineResult& r) {
     static constexpr std::pair<StrictFlag, const char*> kTexts[] = {
@@ -59,10 +76,11 @@ bool ReportStrict(Context& ctx, int nLine, const Tokens& tokens, const LineResul
 }
 
 // The mnemonic and the operands that follow it; a comment ends them.
-Tokens SplitOperands(std::string_view mnemonic, std::string_view rest) {
-    Tokens tokens{mnemonic, NextOperand(rest), {}, {}};
-    if (!tokens.szParam1.empty()) tokens.szParam2 = NextOperand(rest);
-    if (!tokens.szParam2.empty()) tokens.szParam3 = NextOperand(rest);
+// rest is left after the last operand taken.
+Tokens SplitOperands(std::string_view mnemonic, std::string_view& rest, bool parens) {
+    Tokens tokens{mnemonic, NextOperand(rest, parens), {}, {}};
+    if (!tokens.szParam1.empty()) tokens.szParam2 = NextOperand(rest, parens);
+    if (!tokens.szParam2.empty()) tokens.szParam3 = NextOperand(rest, parens);
     return tokens;
 }
 
@@ -70,7 +88,7 @@ Tokens SplitOperands(std::string_view mnemonic, std::string_view rest) {
 
 int FilterCommand(std::string_view line, Tokens& tokens) {
     const std::string_view first = NextToken(line);
-    tokens = first.empty() || first.front() == ';' ? Tokens{} : SplitOperands(first, line);
+    tokens = first.empty() || first.front() == ';' ? Tokens{} : SplitOperands(first, line, false);
     return tokens.szOpcode.empty() ? 0 : 1;
 }
 
@@ -92,9 +110,11 @@ int GenerateObj(Context& ctx, std::FILE* src, const char* name) {
         // The line is split once: the first token decides what it is.
         std::string_view rest = line;
         std::string_view first = NextToken(rest);
-        while (IsLabelToken(first) && !ctx.set.classic) {
-            DefineLabelToken(ctx, first);
-            first = NextToken(rest);
+        // "NAME:" labels, also with the rest of the line right after the colon.
+        for (std::size_t colon; !ctx.set.classic && first.size() >= 2 && first.front() != ';' &&
+                                (colon = first.find(':')) != std::string_view::npos && colon > 0;) {
+            DefineLabelToken(ctx, first.substr(0, colon + 1));
+            first = colon + 1 < first.size() ? first.substr(colon + 1) : NextToken(rest);
         }
         if (CompilerLine(ctx, first, rest)) {
             if (ctx.set.strict && !beyond && static_cast<std::uint32_t>(ctx.obj.Location()) > kImageSize)
@@ -102,14 +122,20 @@ int GenerateObj(Context& ctx, std::FILE* src, const char* name) {
             continue;
         }
         if (first.empty() || first.front() == ';') continue;
-        tokens = SplitOperands(first, rest);
-        const LineResult r = Construct(ctx, tokens);
+        tokens = SplitOperands(first, rest, !ctx.set.classic);
+        LineResult r = Construct(ctx, tokens);
         if (r.status != EncodeStatus::kOk) {
             bResult = 0;
             ReportLine(ctx, nLine, tokens, r);
             continue;
         }
+        ReportSuspect(ctx, nLine, tokens, r);
         if (!ctx.set.strict) continue;
+        if (r.suspect != Suspect::kNone) bResult = 0;
+        if (const std::string_view dropped = Dropped(tokens, r.read, rest); !dropped.empty()) {
+            Report(ctx, Severity::kError, InLine(ctx, nLine), msg::kAfterOperands, std::string(dropped).c_str());
+            bResult = 0;
+        }
         if (ReportStrict(ctx, nLine, tokens, r)) bResult = 0;
         if (!beyond && static_cast<std::uint32_t>(ctx.obj.Location()) > kImageSize) {
             Report(ctx, Severity::kError, InLine(ctx, nLine), msg::kBeyondImage,

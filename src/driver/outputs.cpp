@@ -1,11 +1,86 @@
 #include "driver/outputs.h"
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <algorithm>
+#include <atomic>
+#include <climits>
+#include <cstdlib>
 #include <cstring>
 
 #include "text.h"
 
 namespace tarvo {
+
+bool OutputFile::Open(const std::string& name, std::FILE* direct) {
+    name_ = name;
+    if (direct != nullptr) {
+        f_ = direct;
+        return true;
+    }
+    // Through a symbolic link to the file it names, so the link stays.
+    target_ = name;
+    struct stat st;
+    // A chain of links is followed to its end, which need not exist yet.
+    for (int hops = 0; hops < 40 && lstat(target_.c_str(), &st) == 0 && S_ISLNK(st.st_mode); ++hops) {
+        char link[PATH_MAX];
+        const ssize_t n = readlink(target_.c_str(), link, sizeof link - 1);
+        if (n <= 0) break;
+        const std::string to(link, static_cast<std::size_t>(n));
+        const std::size_t slash = target_.rfind('/');
+        target_ = to.front() == '/' || slash == std::string::npos ? to : target_.substr(0, slash + 1) + to;
+    }
+    exists_ = stat(target_.c_str(), &st) == 0;
+    if (exists_) id_ = {static_cast<std::uint64_t>(st.st_dev), static_cast<std::uint64_t>(st.st_ino), S_ISREG(st.st_mode)};
+    const std::size_t slash = target_.rfind('/');
+    const std::string folder = slash == std::string::npos ? "." : slash == 0 ? "/" : target_.substr(0, slash);
+    last_ = slash == std::string::npos ? target_ : target_.substr(slash + 1);
+    GetFileId(folder.c_str(), dir_);
+    if (!exists_ || S_ISREG(st.st_mode)) {
+        static std::atomic<unsigned> serial{0};
+        temp_ = (slash == std::string::npos ? std::string() : target_.substr(0, slash + 1)) + "." + last_ + ".tarvo-" +
+                std::to_string(getpid()) + "-" + std::to_string(serial++);
+        // The new file gets the old one's permissions, or the usual ones.
+        const mode_t mode = exists_ ? st.st_mode & 07777 : 0666;
+        const int fd = ::open(temp_.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, mode);
+        if (fd >= 0) {
+            if (exists_) fchmod(fd, mode);
+            f_ = fdopen(fd, "wb");
+            if (f_ == nullptr) ::close(fd);
+        }
+        if (f_ != nullptr) {
+            owned_ = true;
+            return true;
+        }
+        if (fd >= 0) unlink(temp_.c_str());
+        temp_.clear();  // a folder we may not create in: the file is written in place
+    }
+    f_ = std::fopen(name.c_str(), "wb");
+    owned_ = f_ != nullptr;
+    return owned_;
+}
+
+bool OutputFile::SameAs(const OutputFile& other) const {
+    // Devices and pipes take any number of writers (--listing=/dev/null --symbols=/dev/null).
+    if (exists_ || other.exists_) return exists_ && other.exists_ && id_.regular && id_ == other.id_;
+    return dir_ == other.dir_ && last_ == other.last_;
+}
+
+void OutputFile::Close(bool keep) {
+    if (owned_ && std::fclose(f_) != 0) keep = false;
+    owned_ = false;
+    f_ = nullptr;
+    if (temp_.empty()) return;
+    if (!keep || std::rename(temp_.c_str(), target_.c_str()) != 0) unlink(temp_.c_str());
+    temp_.clear();
+}
+
+void OutputFile::Remove() {
+    Close(false);
+    std::remove(target_.c_str());
+}
 
 void Listing::Line(std::uint32_t location, int line, bool included, std::string_view text) {
     Close(location);

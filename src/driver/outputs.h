@@ -14,6 +14,48 @@
 
 namespace tarvo {
 
+// An output named on the command line. A regular file, or a name not taken
+// yet, is written to a new file beside it and moved over the name only when
+// the run ends well, so that a failed or refused run leaves the old file as
+// it was; standard output, devices and pipes are written directly. A name
+// that is a symbolic link is written through the link.
+class OutputFile {
+public:
+    OutputFile() = default;
+    OutputFile(const OutputFile&) = delete;
+    OutputFile& operator=(const OutputFile&) = delete;
+    ~OutputFile() { Close(false); }
+
+    // False when the file cannot be opened for writing.
+    bool Open(const std::string& name, std::FILE* direct = nullptr);
+    std::FILE* get() const { return f_; }
+    const std::string& name() const { return name_; }
+    // Written beside its name (a regular file, or none yet).
+    bool Replaces() const { return !temp_.empty(); }
+    // The same file however spelled: the same device and inode, or for a
+    // name not taken yet, the same folder and last name.
+    bool SameAs(const OutputFile& other) const;
+    bool SameAs(const FileId& input) const { return exists_ && id_ == input; }
+    // What stands at the name now, for the inputs to be compared with.
+    bool Existing(FileId& id) const {
+        id = id_;
+        return exists_;
+    }
+    // Closes the file and, when keep, moves the new file over the name;
+    // else removes it.
+    void Close(bool keep);
+    // Closes it and removes what stands at the name (through a link).
+    void Remove();
+
+private:
+    std::string name_, temp_, target_;
+    std::FILE* f_ = nullptr;
+    bool owned_ = false;  // f_ is ours to close
+    bool exists_ = false;
+    FileId id_, dir_;
+    std::string last_;  // the last name of the target, when it does not exist
+};
+
 // One line per source line with the final bytes it put in the image, the
 // line's messages, and at the end the symbol table. Lines wait only while
 // bytes before their end are still held for forward references.

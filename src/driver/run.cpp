@@ -36,63 +36,106 @@ bool WriteFailed(Context& ctx, std::FILE* f, const char* name) {
     return failed;
 }
 
-// An output named on the command line; one that cannot be opened is
-// reported like a write error and left out.
-FilePtr OpenOutput(Context& ctx, const std::string& path) {
-    if (path.empty()) return nullptr;
-    FilePtr f(std::fopen(path.c_str(), "w"));
-    if (!f) Report(ctx, Severity::kError, Nowhere(), msg::kCannotWrite, path.c_str());
-    return f;
+// The outputs of an assembly run, in the order in which one of two with
+// the same name gives way: object, listing, symbols, dependencies.
+enum OutputKind { kObject, kListing, kSymbols, kDeps, kOutputKinds };
+
+struct Outputs {
+    OutputFile file[kOutputKinds];
+    bool open[kOutputKinds] = {};
+    // Its entry in ctx.outputs, when it replaces a file.
+    std::size_t guard[kOutputKinds] = {std::string::npos, std::string::npos, std::string::npos, std::string::npos};
+
+    bool Refused(const Context& ctx, int k) const {
+        return guard[k] != std::string::npos && ctx.outputs[guard[k]].refused;
+    }
+    // Moves each output that is whole into place.
+    void Close(const Context& ctx, const bool failed[kOutputKinds], bool dropObject) {
+        for (int k = 0; k < kOutputKinds; ++k)
+            if (open[k]) file[k].Close(!failed[k] && !Refused(ctx, k) && !(k == kObject && dropObject));
+    }
+};
+
+// Opens the outputs that are named; one that has the name of an earlier one
+// is refused, and one that cannot be opened is reported like a write error.
+void OpenOutputs(Context& ctx, const std::string (&names)[kOutputKinds], Outputs& out) {
+    for (int k = kListing; k < kOutputKinds; ++k) {
+        if (names[k].empty()) continue;
+        if (!out.file[k].Open(names[k])) {
+            Report(ctx, Severity::kError, Nowhere(), msg::kCannotWrite, names[k].c_str());
+            continue;
+        }
+        out.open[k] = true;
+        for (int e = kObject; e < k; ++e) {
+            if (!out.open[e] || !out.file[e].SameAs(out.file[k])) continue;
+            Report(ctx, Severity::kError, Nowhere(), msg::kOverSource, names[k].c_str());
+            out.file[k].Close(false);
+            out.open[k] = false;
+            break;
+        }
+    }
+    for (int k = kObject; k < kOutputKinds; ++k) {
+        FileId id;
+        if (!out.open[k] || !out.file[k].Replaces() || !out.file[k].Existing(id)) continue;
+        out.guard[k] = ctx.outputs.size();
+        ctx.outputs.push_back({names[k], id});
+    }
 }
 
-int Assemble(Context& ctx, const Options& o, FilePtr src, const std::string& srcPath, FilePtr obj,
-             const std::string& objName) {
+int Assemble(Context& ctx, const Options& o, FilePtr src, const std::string& srcPath, Outputs& out) {
+    std::FILE* obj = out.file[kObject].get();
+    const std::string& objName = out.file[kObject].name();
     std::vector<char> objBuffer;
-    if (obj.get() != stdout) {
+    if (obj != stdout) {
         objBuffer.resize(1 << 20);
-        std::setvbuf(obj.get(), objBuffer.data(), _IOFBF, objBuffer.size());
+        std::setvbuf(obj, objBuffer.data(), _IOFBF, objBuffer.size());
     }
-    // An include must never read the object file while it is being written.
-    ctx.hasObjId = GetFileId(obj.get(), ctx.objId) && ctx.objId.regular;
+    // An include must never read standard output while it is being written.
+    ctx.hasObjId = obj == stdout && GetFileId(obj, ctx.objId) && ctx.objId.regular;
     FileId srcId;
     if (GetFileId(src.get(), srcId)) ctx.includeChain.push_back(srcId);
     ctx.runPass = GenerateObj;
-    ctx.obj.Open(obj.get());
+    ctx.obj.Open(obj);
     ctx.files.push_back(srcPath);
-    FilePtr listingFile = OpenOutput(ctx, o.listing);
-    FilePtr symbolFile = OpenOutput(ctx, o.symbols);
-    FilePtr depsFile = OpenOutput(ctx, o.deps);
+    const std::string names[kOutputKinds] = {objName, o.listing, o.symbols, o.deps};
+    OpenOutputs(ctx, names, out);
     std::unique_ptr<Listing> listing;
-    if (listingFile) {
-        listing = std::make_unique<Listing>(listingFile.get());
+    if (out.open[kListing]) {
+        listing = std::make_unique<Listing>(out.file[kListing].get());
         ctx.observer = listing.get();
         ctx.obj.SetSink(listing.get());
     }
     for (const auto& [name, value] : o.defines) CompilerLine(ctx, "df. " + name + " " + value);
 
     int result = GenerateObj(ctx, src.get(), srcPath.c_str());
-    WriteFailed(ctx, obj.get(), objName.c_str());
+    bool failed[kOutputKinds] = {};
+    failed[kObject] = WriteFailed(ctx, obj, objName.c_str());
     if (listing) {
         listing->Finish(ctx.lstHead);
         ctx.observer = nullptr;
-        WriteFailed(ctx, listingFile.get(), o.listing.c_str());
+        failed[kListing] = WriteFailed(ctx, out.file[kListing].get(), o.listing.c_str());
     }
-    if (symbolFile) {
-        WriteSymbolFile(ctx.lstHead, symbolFile.get());
-        WriteFailed(ctx, symbolFile.get(), o.symbols.c_str());
+    if (out.open[kSymbols]) {
+        WriteSymbolFile(ctx.lstHead, out.file[kSymbols].get());
+        failed[kSymbols] = WriteFailed(ctx, out.file[kSymbols].get(), o.symbols.c_str());
     }
-    if (depsFile) {
-        const std::string& target = !o.depsTarget.empty() ? o.depsTarget : obj.get() != stdout ? objName : srcPath;
-        WriteDependencies(ctx.files, target, depsFile.get());
-        WriteFailed(ctx, depsFile.get(), o.deps.c_str());
+    if (out.open[kDeps]) {
+        const std::string& target = !o.depsTarget.empty() ? o.depsTarget : obj != stdout ? objName : srcPath;
+        WriteDependencies(ctx.files, target, out.file[kDeps].get());
+        failed[kDeps] = WriteFailed(ctx, out.file[kDeps].get(), o.deps.c_str());
     }
     Say(ctx, "%s", result ? msg::kPassObj : msg::kPassFail);
     if (ctx.nErrors == 0) Say(ctx, "%s", msg::kPassClean);
-    Say(ctx, msg::kReport, srcPath.c_str(), ctx.nErrors, std::ftell(obj.get()));
-    // A strict run leaves no object file behind that holds known errors.
-    const bool removeObj = o.settings.strict && ctx.nErrors > 0 && obj.get() != stdout && ctx.hasObjId;
-    obj.reset();
-    if (removeObj) std::remove(objName.c_str());
+    Say(ctx, msg::kReport, srcPath.c_str(), ctx.nErrors, std::ftell(obj));
+    // A strict run leaves no object file behind that holds known errors,
+    // nor an older one that make would take for fresh; never an input.
+    const bool regular = out.file[kObject].Replaces() && !out.Refused(ctx, kObject);
+    const bool removeObj = o.settings.strict && ctx.nErrors > 0 && regular;
+    out.Close(ctx, failed, removeObj);
+    if (removeObj) {
+        out.file[kObject].Remove();
+        Say(ctx, "%s", msg::kObjectRemoved);
+    }
     return ctx.nErrors == 0 ? kExitOk : kExitError;
 }
 
@@ -126,20 +169,25 @@ int Disassemble(Context& ctx, const Options& o, FilePtr src) {
             // An entry may be written with the image base or without.
             source.entries.push_back(ImageLocation(static_cast<std::uint32_t>(v)));
         }
-        if (!o.symbols.empty()) {
-            FilePtr names(std::fopen(o.symbols.c_str(), "r"));
-            if (!names) {
-                Report(ctx, Severity::kError, Nowhere(), msg::kCannotOpenRead, o.symbols.c_str());
-                return kExitError;
-            }
-            ReadSymbolNames(names.get(), source.names);
-        }
     }
-    FilePtr listing(std::fopen(listingPath.c_str(), "wb"));
-    if (!listing) {
+    OutputFile listing;
+    if (!listing.Open(listingPath)) {
         if (o.output.empty()) Report(ctx, Severity::kError, Nowhere(), msg::kCannotOpenAsm);
         else Report(ctx, Severity::kError, Nowhere(), msg::kCannotOpenWrite, listingPath.c_str());
         return kExitError;
+    }
+    bool refused = false;
+    if (o.source && !o.symbols.empty()) {
+        FilePtr names(std::fopen(o.symbols.c_str(), "r"));
+        if (!names) {
+            Report(ctx, Severity::kError, Nowhere(), msg::kCannotOpenRead, o.symbols.c_str());
+            return kExitError;
+        }
+        // The names are read, and the listing that would replace them is not kept.
+        FileId id;
+        refused = GetFileId(names.get(), id) && listing.SameAs(id);
+        if (refused) Report(ctx, Severity::kError, Nowhere(), msg::kOverSource, listingPath.c_str());
+        ReadSymbolNames(names.get(), source.names);
     }
     ctx.nPC = 0;
     ctx.nBytes = 8192;
@@ -155,18 +203,20 @@ int Disassemble(Context& ctx, const Options& o, FilePtr src) {
     int result = o.source ? ListSource(ctx, src.get(), listing.get(), source)
                           : Dissasm(ctx, src.get(), listing.get(), args[0].c_str());
     if (WriteFailed(ctx, listing.get(), listingPath.c_str())) result = 0;
+    listing.Close(result && !refused);
     Say(ctx, "%s", result && ctx.nErrors == 0 ? msg::kDisasmOk : msg::kDisasmFail);
     return result && ctx.nErrors == 0 ? kExitOk : kExitError;
 }
 
-// Opens an object file unless it is the source itself.
-FilePtr OpenObject(Context& ctx, std::FILE* src, const std::string& path, bool& refused) {
-    refused = SameFile(src, path.c_str());
-    if (refused) {
-        Report(ctx, Severity::kError, Nowhere(), msg::kOverSource, path.c_str());
-        return nullptr;
+// An output over the source is refused before anything is read, and
+// nothing is created.
+bool OverSource(Context& ctx, std::FILE* src, const std::string (&names)[kOutputKinds]) {
+    for (const std::string& name : names) {
+        if (name.empty() || !SameFile(src, name.c_str())) continue;
+        Report(ctx, Severity::kError, Nowhere(), msg::kOverSource, name.c_str());
+        return true;
     }
-    return FilePtr(std::fopen(path.c_str(), "wb"));
+    return false;
 }
 
 }  // namespace
@@ -209,36 +259,24 @@ int RunMain(int argc, char** argv) {
         Report(ctx, Severity::kError, Nowhere(), msg::kCannotOpenRead, srcPath.c_str());
         return kExitError;
     }
-    bool refused = false;
-    if (args.size() < 2) {
-        FilePtr obj = OpenObject(ctx, src.get(), "output.obj", refused);
-        if (!obj) {
-            if (!refused) Report(ctx, Severity::kError, Nowhere(), msg::kCannotOpenObj);
-            return kExitError;
-        }
-        return Assemble(ctx, o, std::move(src), srcPath, std::move(obj), "output.obj");
-    }
     // Only the second character of the option counts: -s, /s and xs alike.
-    std::string_view option = args[1];
-    switch (option.size() >= 2 ? option[1] : '\0') {
-        case 's':
-            return Assemble(ctx, o, std::move(src), srcPath, FilePtr(stdout), "stdout");
-        case 'o': {
-            if (args.size() < 3) break;
-            FilePtr obj = OpenObject(ctx, src.get(), args[2], refused);
-            if (!obj) {
-                if (!refused) Report(ctx, Severity::kError, Nowhere(), msg::kCannotOpenWrite, args[2].c_str());
-                return kExitError;
-            }
-            return Assemble(ctx, o, std::move(src), srcPath, std::move(obj), args[2]);
-        }
-        case 'd':
-            return Disassemble(ctx, o, std::move(src));
-        default:
-            break;
+    const char option = args.size() < 2 ? 'o' : args[1].size() >= 2 ? args[1][1] : '\0';
+    if (option == 'd') return Disassemble(ctx, o, std::move(src));
+    if (option != 's' && (option != 'o' || (args.size() >= 2 && args.size() < 3))) {
+        PrintUsage(ctx);
+        return kExitUsage;
     }
-    PrintUsage(ctx);
-    return kExitUsage;
+    const std::string objName = option == 's' ? "stdout" : args.size() < 2 ? "output.obj" : args[2];
+    const std::string names[kOutputKinds] = {option == 's' ? "" : objName, o.listing, o.symbols, o.deps};
+    if (OverSource(ctx, src.get(), names)) return kExitError;
+    Outputs out;
+    if (!out.file[kObject].Open(objName, option == 's' ? stdout : nullptr)) {
+        if (args.size() < 2) Report(ctx, Severity::kError, Nowhere(), msg::kCannotOpenObj);
+        else Report(ctx, Severity::kError, Nowhere(), msg::kCannotOpenWrite, objName.c_str());
+        return kExitError;
+    }
+    out.open[kObject] = true;
+    return Assemble(ctx, o, std::move(src), srcPath, out);
 }
 
 }  // namespace tarvo

@@ -1,5 +1,6 @@
 #include "isa/construct.h"
 
+#include <cstring>
 #include <utility>
 
 #include "isa/encode.h"
@@ -31,6 +32,8 @@ bool SystemRegisterSlot(std::uint64_t key, int slot) { return slot == 0 && (key 
 inline Kind KindOf(bool ext, bool sysregSlot, std::string_view text) {
     if (text.empty()) return kAbsent;
     if (text.front() == '$') return kRegister;
+    std::int32_t n = 0;
+    if (sysregSlot && ReadNumber(text, n)) return kRegister;  // a system register by number
     // Register names begin with a letter; numbers, "@..." and "(...)" skip the name tables.
     const char c = static_cast<char>(text.front() | 0x20);
     if (!ext || c < 'a' || c > 'z') return kNumber;
@@ -55,6 +58,15 @@ public:
             return true;
         }
         if (ctx_.set.classic) return false;
+        if (SystemRegisterSlot(key_, slot)) {
+            std::int32_t n = 0;
+            std::size_t end = 0;
+            if (ScanNumber(text, n, &end) == Scan::kNumber && end == text.size()) {
+                out = static_cast<std::uint32_t>(n) & 0x1F;
+                if (ctx_.set.strict && (n < 0 || n > 31)) result_.strict[slot] |= kStrictRegister;
+                return true;
+            }
+        }
         const int sr = SystemRegisterSlot(key_, slot) ? SystemRegister(text) : -1;
         const int r = sr >= 0 ? sr : GnuRegister(text);
         out = static_cast<std::uint32_t>(r);
@@ -113,7 +125,7 @@ private:
             v = static_cast<std::int32_t>(static_cast<std::uint32_t>(v) - CurrentAddress(ctx_));
             if (!FieldFits(*in.entry, v)) return EncodeStatus::kTargetRange;
             if (v & 1) return EncodeStatus::kTargetAlign;
-        } else if (ctx_.set.strict) {
+        } else if (ctx_.set.strict && !(FieldBits(in.format) == 16 && IsLowHalf(expr))) {
             Check(in, slot, v);
         }
         out = static_cast<std::uint32_t>(v);
@@ -154,6 +166,17 @@ EncodeStatus Select(const Context& ctx, std::uint64_t key, std::uint16_t mask, I
         return EncodeStatus::kOk;
     }
     return EncodeStatus::kBadOpcode;
+}
+
+// A bare label, or digits with "b"/"f" that name no constant, where a
+// displacement is read.
+Suspect Suspicious(const Context& ctx, std::string_view written) {
+    if (written.empty() || written.front() == '@' || written.front() == '(') return Suspect::kNone;
+    if (const Constant* c = ctx.lstHead.FindConstant(written)) return c->bLabel ? Suspect::kLabel : Suspect::kNone;
+    std::size_t digits = 0;
+    while (digits < written.size() && written[digits] >= '0' && written[digits] <= '9') ++digits;
+    const bool local = digits > 0 && digits + 1 == written.size() && (written.back() == 'b' || written.back() == 'f');
+    return local ? Suspect::kLocal : Suspect::kNone;
 }
 
 bool OneRegister(const Context& ctx, std::uint64_t key) {
@@ -202,7 +225,8 @@ void Fill(Context& ctx, const Forward& f) {
         MarkFailed(ctx, f.pass);
         v = 0;
     } else if (ctx.set.strict && !f.use.target) {
-        const bool fits = entry ? FieldFits(*entry, v) : DataFits(f.use.width, v);
+        const bool low = entry && FieldBits(entry->format) == 16 && (f.use.half == 2 || IsLowHalf(f.operand));
+        const bool fits = low || (entry ? FieldFits(*entry, v) : DataFits(f.use.width, v));
         if (!fits) {
             Report(ctx, Severity::kError, where(), msg::kValueRange, f.operand.c_str());
             MarkFailed(ctx, f.pass);
@@ -216,6 +240,16 @@ void Fill(Context& ctx, const Forward& f) {
 }
 
 }  // namespace
+
+bool IsLowHalf(std::string_view text) {
+    if (text.size() < 4 || stricmp(text.substr(0, 3), "lo(") != 0 || text.back() != ')') return false;
+    int depth = 0;
+    for (std::size_t i = 2; i < text.size(); ++i) {
+        depth += text[i] == '(' ? 1 : text[i] == ')' ? -1 : 0;
+        if (depth == 0) return i + 1 == text.size();
+    }
+    return false;
+}
 
 bool DataFits(unsigned width, std::int32_t v) {
     if (width == 1) return v >= -128 && v <= 255;
@@ -234,9 +268,12 @@ LineResult Construct(Context& ctx, const Tokens& tokens) {
     }
 
     const std::uint64_t key = PackName(tokens.szOpcode);
-    // "ldsr $6, psw" as GNU writes it: the system register may come second.
+    // "ldsr $6, psw" as GNU writes it: the system register (by name or
+    // number) may come second.
+    std::int32_t number = 0;
     if ((key == kLdsr || key == kStsr) && !ctx.set.classic && text[2].empty() && !text[1].empty() &&
-        text[1].front() != '$' && SystemRegister(text[1]) >= 0) {
+        text[1].front() != '$' && !text[0].empty() && !ReadNumber(text[0], number) &&
+        (SystemRegister(text[1]) >= 0 || ReadNumber(text[1], number))) {
         std::swap(text[0], text[1]);
         std::swap(written[0], written[1]);
     }
@@ -287,6 +324,8 @@ LineResult Construct(Context& ctx, const Tokens& tokens) {
     Resolver resolver(ctx, key, result);
     std::uint32_t v[3] = {0, 0, 0};
     const char* kinds = SlotKinds(in);
+    result.read = static_cast<std::uint8_t>(key == kNop ? 0 : key == kJmp ? 1 : std::strlen(kinds));
+    if (IsDisplacement(in.format) && key != kNop && !ctx.set.classic) result.suspect = Suspicious(ctx, written[0]);
     for (int i = 0; kinds[i] != '\0'; ++i) {
         if (kinds[i] == 'r') {
             if (!resolver.Register(i, text[i], v[i])) return fail(EncodeStatus::kBadParam, i);

@@ -35,11 +35,21 @@ enum StrictFlag : std::uint8_t {
     kStrictTrailing = 8,  // characters after the number or register
 };
 
+// A displacement operand that the classic reading takes, though it almost
+// surely means an address.
+enum class Suspect : std::uint8_t {
+    kNone,
+    kLabel,  // a bare label: its address becomes the displacement
+    kLocal,  // "1b"/"2f" without "@": the digits become the displacement
+};
+
 struct LineResult {
     EncodeStatus status = EncodeStatus::kOk;
     std::uint8_t slot = 0;         // the operand a failure is about
     std::uint8_t strict[3] = {};   // StrictFlag bits by operand
     bool oddLocation = false;
+    Suspect suspect = Suspect::kNone;  // about operand 0
+    std::uint8_t read = 3;         // operands the instruction reads; later ones are dropped
 };
 
 // Encodes the line into ctx.obj; on failure writes nothing. Prints nothing.
@@ -57,6 +67,9 @@ void EmitKnown(Context& ctx, const OpEntry& entry, const std::uint32_t (&values)
 // The address of the current location: the image base plus the location,
 // unless "base." set another.
 inline std::uint32_t CurrentAddress(const Context& ctx) { return ctx.obj.Address(); }
+
+// "lo(E)" as a whole operand: the low half fits any 16-bit field.
+bool IsLowHalf(std::string_view text);
 
 // Whether a data item of width bytes holds v, written signed or unsigned.
 bool DataFits(unsigned width, std::int32_t v);

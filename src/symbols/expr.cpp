@@ -12,7 +12,7 @@ namespace {
 // Characters that end a name: operators, parentheses and the separators.
 inline constexpr std::array<bool, 256> kEndsName = [] {
     std::array<bool, 256> t{};
-    for (char c : std::string_view("+-*/%<>&^|~()")) t[static_cast<unsigned char>(c)] = true;
+    for (char c : std::string_view("+-*/%<>&^|~()=!")) t[static_cast<unsigned char>(c)] = true;
     for (char c : szSeparators) t[static_cast<unsigned char>(c)] = true;
     return t;
 }();
@@ -60,6 +60,7 @@ public:
 
     std::uint32_t Full() {
         std::uint32_t v = Or();
+        Skip();
         if (i_ != s_.size()) bad_ = true;
         return v;
     }
@@ -70,22 +71,40 @@ public:
     }
 
 private:
+    // Blanks and tabs may stand between the parts of an expression.
+    void Skip() {
+        while (i_ < s_.size() && (s_[i_] == ' ' || s_[i_] == '\t')) ++i_;
+    }
     bool Take(char c) {
+        Skip();
         if (i_ == s_.size() || s_[i_] != c) return false;
         ++i_;
         return true;
     }
 
-    // C's binary operators by precedence, lowest first: | ^ & (<< >>) (+ -) (* / %).
-    static int Precedence(char c, char next) {
+    // C's binary operators by precedence, lowest first: || && | ^ & (== !=)
+    // (< <= > >=) (<< >>) (+ -) (* / %). An operator is one or two
+    // characters; its code is the first, or a letter for the two-character
+    // ones that share it.
+    struct Op {
+        char code = 0;
+        int length = 0;
+        int prec = 0;
+    };
+    static Op Operator(char c, char next) {
         switch (c) {
-            case '|': return 1;
-            case '^': return 2;
-            case '&': return 3;
-            case '<': case '>': return next == c ? 4 : 0;
-            case '+': case '-': return 5;
-            case '*': case '/': case '%': return 6;
-            default: return 0;
+            case '|': return next == '|' ? Op{'o', 2, 1} : Op{'|', 1, 3};
+            case '&': return next == '&' ? Op{'a', 2, 2} : Op{'&', 1, 5};
+            case '^': return {'^', 1, 4};
+            case '=': return next == '=' ? Op{'=', 2, 6} : Op{};
+            case '!': return next == '=' ? Op{'!', 2, 6} : Op{};
+            case '<':
+                return next == '<' ? Op{'<', 2, 8} : next == '=' ? Op{'l', 2, 7} : Op{'L', 1, 7};
+            case '>':
+                return next == '>' ? Op{'>', 2, 8} : next == '=' ? Op{'g', 2, 7} : Op{'G', 1, 7};
+            case '+': case '-': return {c, 1, 9};
+            case '*': case '/': case '%': return {c, 1, 10};
+            default: return {};
         }
     }
 
@@ -93,28 +112,36 @@ private:
     std::uint32_t Or(int minPrec = 1) {
         std::uint32_t v = Unary();
         for (;;) {
+            Skip();
             if (i_ >= s_.size()) return v;
-            const char op = s_[i_];
-            const int prec = Precedence(op, i_ + 1 < s_.size() ? s_[i_ + 1] : '\0');
-            if (prec < minPrec || prec == 0) return v;
-            i_ += prec == 4 ? 2 : 1;
-            v = Apply(op, v, Or(prec + 1));
+            const Op op = Operator(s_[i_], i_ + 1 < s_.size() ? s_[i_ + 1] : '\0');
+            if (op.prec < minPrec || op.prec == 0) return v;
+            i_ += static_cast<std::size_t>(op.length);
+            v = Apply(op.code, v, Or(op.prec + 1));
         }
     }
 
     std::uint32_t Apply(char op, std::uint32_t v, std::uint32_t w) {
+        const auto a = static_cast<std::int32_t>(v), b = static_cast<std::int32_t>(w);
         switch (op) {
             case '|': return v | w;
             case '^': return v ^ w;
             case '&': return v & w;
+            case 'o': return v != 0 || w != 0;
+            case 'a': return v != 0 && w != 0;
+            case '=': return v == w;
+            case '!': return v != w;
+            case 'L': return a < b;
+            case 'l': return a <= b;
+            case 'G': return a > b;
+            case 'g': return a >= b;
             case '<': return v << (w & 31);
-            case '>': return static_cast<std::uint32_t>(static_cast<std::int32_t>(v) >> (w & 31));
+            case '>': return static_cast<std::uint32_t>(a >> (w & 31));
             case '+': return v + w;
             case '-': return v - w;
             case '*': return v * w;
             default: break;
         }
-        const auto a = static_cast<std::int32_t>(v), b = static_cast<std::int32_t>(w);
         if (b == 0) {
             divZero_ = true;
             return 0;
@@ -133,6 +160,7 @@ private:
         std::uint32_t v = 0;
         if (Take('-')) v = 0u - Unary();
         else if (Take('~')) v = ~Unary();
+        else if (Take('!')) v = Unary() == 0;
         else v = Primary();
         --nesting_;
         return v;
@@ -143,6 +171,7 @@ private:
             if (!Take(')')) bad_ = true;
             return v;
         }
+        Skip();
         std::size_t j = i_;
         while (j < s_.size() && IsNameChar(s_[j])) ++j;
         const std::string_view run = s_.substr(i_, j - i_);
@@ -178,8 +207,9 @@ private:
             Missing(name);
             return 0;
         }
-        // The classic reading of a value comes first; a register is no number.
-        if (value->isNumber) return static_cast<std::uint32_t>(value->number);
+        // A value that is one number is that number; any other is read
+        // whole as an expression (a register is none).
+        if (value->whole()) return static_cast<std::uint32_t>(value->number);
         const std::string_view text = value->text;
         read_ += text.size();
         if (depth_ >= kMaxDepth || read_ > kMaxText || text.empty() || text.front() == '$') {
@@ -245,12 +275,13 @@ std::string SubstituteAt(std::string_view text, const ExprEnv& env, int depth) {
             out += known ? std::to_string(*known) : key.empty() ? std::string(run) : key;
             return true;
         }
-        auto value = IsFunction(run, rest) ? std::nullopt : env.names.Lookup(run);
+        std::optional<SymbolList::Value> value;
+        if (!IsFunction(run, rest)) value = env.names.Lookup(run);
         if (run == ".") {
             out += std::to_string(env.dot);
         } else if (!value) {
             out += run;
-        } else if (value->isNumber) {
+        } else if (value->whole()) {
             out += std::to_string(static_cast<std::uint32_t>(value->number));
         } else if (depth < kMaxDepth) {
             const std::string copy(value->text);
@@ -289,7 +320,7 @@ ExprStatus Evaluate(std::string_view text, const ExprEnv& env, std::int32_t& val
     const std::string_view name = BareName(inner);
     if (!name.empty()) {
         auto known = env.names.Lookup(name);
-        if (known && known->isNumber) {
+        if (known && known->whole()) {
             value = Half(known->number, half);
             return ExprStatus::kOk;
         }

@@ -107,7 +107,10 @@ const Constant& SymbolList::InsertConstant(Constant record, std::uint32_t* waits
     slot.waits = kNoWaits;
     slot.record = static_cast<std::uint32_t>(records_.size());
     slot.defined = true;
-    slot.isNumber = ScanNumber(added.szValue, slot.number) == Scan::kNumber;
+    std::size_t end = 0;
+    slot.numberKind = ScanNumber(added.szValue, slot.number, &end) != Scan::kNumber ? 0
+                      : end == added.szValue.size()                                  ? 2
+                                                                                     : 1;
     Keep(slot, added.szName, added.szValue);
     return added;
 }
@@ -156,8 +159,8 @@ const SymbolList::Slot* SymbolList::FindDefined(std::string_view name) const {
 std::optional<SymbolList::Value> SymbolList::Lookup(std::string_view name) const {
     const Slot* slot = FindDefined(name);
     if (slot == nullptr) return std::nullopt;
-    if (slot->isNumber) return Value{true, slot->number, {}};
-    return Value{false, 0, ValueText(*slot)};
+    if (slot->numberKind == 2) return Value{true, slot->number, {}};
+    return Value{slot->numberKind == 1, slot->number, ValueText(*slot)};
 }
 
 std::optional<std::string_view> SymbolList::CheckConstant(std::string_view name) const {

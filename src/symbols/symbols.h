@@ -65,7 +65,8 @@ public:
     struct Value {
         bool isNumber = false;
         std::int32_t number = 0;
-        std::string_view text;  // only when it is no number
+        std::string_view text;  // when it is no number, or more than one
+        bool whole() const { return isNumber && text.empty(); }
     };
     std::optional<Value> Lookup(std::string_view name) const;
 
@@ -94,7 +95,8 @@ private:
         std::uint8_t nameLen = kNotInline;  // name then value in text, when they fit
         std::uint8_t valueLen = kNotInline;
         bool defined = false;   // false: only awaited
-        bool isNumber = false;  // the value begins with a number: number
+        // 0: the value begins with no number; 1: with number; 2: it is number.
+        std::uint8_t numberKind = 0;
         char text[12] = {};
     };
     static_assert(sizeof(Slot) == 32);

@@ -1,6 +1,10 @@
 // Each folder under tests/cases is one run of tarvo:
 //   args          the arguments (default: in.s)
 //   expected.out  standard output, byte for byte
+//   expected.ext.out
+//                 standard output with extensions on, where they add a
+//                 warning to a classic case (expected.out then holds the
+//                 --classic run's)
 //   expected.hex  the bytes of output.obj (or of the file named in objfile)
 //   expected.asm  output.asm, byte for byte
 //   expected.lst, expected.sym, expected.d
@@ -73,7 +77,8 @@ TEST_P(GoldenTest, MatchesExpectedFiles) {
     const int status = fs::exists(dir / "status") ? std::stoi(ReadFile(dir / "status")) : 0;
 
     ToolResult r = RunTool(scratch.path(), args);
-    EXPECT_EQ(r.out, ReadFile(dir / "expected.out"));
+    const bool ext = !classic && fs::exists(dir / "expected.ext.out");
+    EXPECT_EQ(r.out, ReadFile(dir / (ext ? "expected.ext.out" : "expected.out")));
     EXPECT_EQ(r.status, status);
     EXPECT_EQ(r.err, fs::exists(dir / "expected.err") ? ReadFile(dir / "expected.err") : "");
     if (fs::exists(dir / "absent")) {
