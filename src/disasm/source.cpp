@@ -122,8 +122,12 @@ public:
     Lister(std::uint32_t start, const std::vector<std::uint8_t>& span, const SourceOptions& o, std::FILE* f)
         : start_(start), span_(span), out_(f), kind_(span.size(), kData) {
         // By position in the span, as everything here is.
-        for (const auto& [location, name] : o.names)
-            if (location >= start && location - start < span.size()) names_.emplace(location - start, name);
+        for (const auto& [location, name] : o.names) {
+            if (location < start || location - start >= span.size()) continue;
+            names_.emplace(location - start, name);
+            if (named_.empty()) named_.resize(span.size());
+            named_[location - start] = true;
+        }
     }
 
     void Run(const SourceOptions& o) {
@@ -137,6 +141,34 @@ private:
     enum : std::uint8_t { kData = 0, kCode = 1, kLabel = 2 };
 
     std::uint32_t Address(std::size_t pos) const { return kImageBase + start_ + static_cast<std::uint32_t>(pos); }
+
+    // A name falls inside the bytes of a word: the word is listed as data,
+    // so that the name gets its line.
+    bool NamedInside(std::size_t pos, std::size_t length) const {
+        if (named_.empty()) return false;
+        for (std::size_t k = 1; k < length && pos + k < named_.size(); ++k)
+            if (named_[pos + k]) return true;
+        return false;
+    }
+
+    // Data bytes from pos on that are not code and carry no label after pos,
+    // while keep holds for each.
+    template <typename Keep>
+    std::size_t DataRun(std::size_t pos, std::size_t most, Keep keep) const {
+        std::size_t end = pos;
+        while (end < span_.size() && end - pos < most && !(kind_[end] & kCode) && (end == pos || !(kind_[end] & kLabel)) &&
+               keep(span_[end]))
+            ++end;
+        return end - pos;
+    }
+    static constexpr std::size_t kMinFill = 16, kMinText = 4, kTextLine = 48;
+    std::size_t FillRun(std::size_t pos, std::size_t most = kImageSize) const {
+        return DataRun(pos, most, [b = span_[pos]](std::uint8_t c) { return c == b; });
+    }
+    std::size_t TextRun(std::size_t pos, std::size_t most = kTextLine) const {
+        return DataRun(pos, most, [](std::uint8_t c) { return c >= 0x20 && c < 0x7F && c != '"'; });
+    }
+    bool RunAt(std::size_t pos) const { return FillRun(pos, kMinFill) >= kMinFill || TextRun(pos, kMinText) >= kMinText; }
     bool Labelable(std::size_t pos) const { return start_ + pos < kLabelReach; }
 
     // Every word is code unless no source form gives it back.
@@ -161,6 +193,7 @@ private:
             if (length > avail) break;  // cut off: the tail is data
             bool ok = kind == kTwo || kind == kFour;
             if (kind == kAsk) ok = Check(&span_[pos], avail).ok;
+            if (ok && NamedInside(pos, length)) ok = false;
             if (ok) kind_[pos] |= kCode;
             if (v & kTransfer) transfers_.push_back(pos);
             pos += ok ? length : 2;
@@ -187,7 +220,7 @@ private:
             };
             while (pos < span_.size() && !(kind_[pos] & kCode)) {
                 const Word w = Check(&span_[pos], span_.size() - pos);
-                if (!w.ok || std::any_of(covered.begin() + static_cast<std::ptrdiff_t>(pos),
+                if (!w.ok || NamedInside(pos, w.d.length) || std::any_of(covered.begin() + static_cast<std::ptrdiff_t>(pos),
                                          covered.begin() + static_cast<std::ptrdiff_t>(pos + w.d.length),
                                          [](std::uint8_t c) { return c != 0; }))
                     break;
@@ -222,7 +255,7 @@ private:
     // get a label.
     void MarkTargets() {
         for (const auto& [pos, name] : names_)
-            if ((kind_[pos] & kCode) && Labelable(pos)) kind_[pos] |= kLabel;
+            if (Labelable(pos)) kind_[pos] |= kLabel;
         for (std::size_t pos : transfers_) {
             const Decoded d = DecodeAt(span_, pos);
             // An odd displacement has no @ form: it stays a number.
@@ -267,6 +300,29 @@ private:
                 out.Hex(span_[pos + k], 2);
             }
         }
+        Comment(out, pos, n);
+    }
+
+    void FillLine(TextOut& out, std::size_t pos, std::size_t n) const {
+        out.Room(kLine);
+        out << "\tfill.\t0x";
+        out.Hex(static_cast<std::uint32_t>(n), 8);
+        out << ", 0x";
+        out.Hex(span_[pos], 2);
+        out << "\t; 0x";
+        out.Hex(Address(pos), 8);
+        out << ' ';
+        out.Hex(span_[pos], 2);
+        out << " x ";
+        out.Dec(static_cast<std::uint32_t>(n));
+        out << '\n';
+    }
+
+    void TextLine(TextOut& out, std::size_t pos, std::size_t n) const {
+        out.Room(kLine + 4 * kTextLine);
+        out << "\tds.\t\"";
+        for (std::size_t k = 0; k < n; ++k) out << static_cast<char>(span_[pos + k]);
+        out << '"';
         Comment(out, pos, n);
     }
 
@@ -423,10 +479,21 @@ private:
                 pos += d.length;
                 continue;
             }
-            // Data: a halfword where instructions were tried, else bytes up to
-            // the next code, eight a line.
+            // Data: a fill for a run of equal bytes, text for printable ones,
+            // else a halfword where instructions were tried, or bytes up to
+            // the next code, label or run, eight a line.
+            if (const std::size_t n = FillRun(pos); n >= kMinFill) {
+                FillLine(out, pos, n);
+                pos += n;
+                continue;
+            }
+            if (const std::size_t n = TextRun(pos); n >= kMinText) {
+                TextLine(out, pos, n);
+                pos += n;
+                continue;
+            }
             std::size_t end = pos + 1;
-            while (end < span_.size() && !(kind_[end] & kCode) && end - pos < 8) ++end;
+            while (end < span_.size() && !(kind_[end] & (kCode | kLabel)) && end - pos < 8 && !RunAt(end)) ++end;
             if (entries_ || end - pos < 2) {
                 Data(out, pos, end - pos, false);
                 pos = end;
@@ -446,6 +513,7 @@ private:
     std::vector<std::uint8_t> kind_;
     std::vector<std::size_t> transfers_;  // listed branches and jumps with a displacement
     std::unordered_map<std::size_t, std::string> names_;
+    std::vector<bool> named_;  // by position, when there are names
     bool entries_ = false;
 
 public:

@@ -131,6 +131,69 @@ TEST(CliTest, NeverWritesOverTheSource) {
     EXPECT_EQ(dir.Read("output.asm"), "image");
 }
 
+// No output replaces a file the run reads, however it is named, nor another
+// output: the output is refused with a counted message and the run goes on
+// (over the source, nothing is read at all); no new file is left behind.
+struct OverInput {
+    const char* name;
+    std::vector<std::string> args;
+    std::string message;  // a line of standard output
+    bool read;            // whether the run went on to read the source
+};
+
+TEST(CliTest, NoOutputReplacesAnInputOrAnotherOutput) {
+    auto refused = [](const std::string& name) { return "\nCannot write " + name + " over the source file.\n"; };
+    const OverInput rows[] = {
+        {"listing over the source", {"prog.s", "--listing=./prog.s"}, refused("./prog.s"), false},
+        {"object over an include", {"prog.s", "-o", "./inc.s"}, refused("./inc.s"), true},
+        {"symbols through a link", {"prog.s", "--symbols=link.s"}, refused("link.s"), true},
+        {"deps through a hard link", {"prog.s", "--deps=sub/../hard.s"}, refused("sub/../hard.s"), true},
+        {"two outputs, one name", {"prog.s", "-o", "out.bin", "--listing=./out.bin"}, refused("./out.bin"), true},
+        {"-d output over its symbol file", {"rom.bin", "-d", "--source", "--symbols=n.sym", "--output=n.sym"},
+         refused("n.sym"), true},
+    };
+    for (const OverInput& row : rows) {
+        ScratchDir dir;
+        dir.Write("prog.s", "lb. x\ninc. \"inc.s\"\n");
+        dir.Write("inc.s", "nop\n");
+        dir.Write("rom.bin", HexToBytes("00 9A"));
+        dir.Write("n.sym", "07000000 x\n");
+        std::filesystem::create_directory(dir / "sub");
+        std::filesystem::create_symlink("inc.s", dir / "link.s");
+        std::filesystem::create_hard_link(dir / "inc.s", dir / "hard.s");
+        const auto before = std::distance(std::filesystem::directory_iterator(dir.path()), {});
+        ToolResult r = RunTool(dir.path(), row.args);
+        EXPECT_EQ(r.status, 1) << row.name;
+        EXPECT_NE(r.out.find(row.message), std::string::npos) << row.name << "\n" << r.out;
+        EXPECT_EQ(r.out.find("Label:") != std::string::npos || r.out.find("Reading") != std::string::npos, row.read)
+            << row.name;
+        EXPECT_EQ(dir.Read("prog.s"), "lb. x\ninc. \"inc.s\"\n") << row.name;
+        EXPECT_EQ(dir.Read("inc.s"), "nop\n") << row.name;
+        EXPECT_EQ(dir.Read("n.sym"), "07000000 x\n") << row.name;
+        EXPECT_TRUE(std::filesystem::is_symlink(dir / "link.s")) << row.name;
+        // Only the outputs that were not refused are new.
+        const auto after = std::distance(std::filesystem::directory_iterator(dir.path()), {});
+        EXPECT_EQ(after - before, dir.Exists("out.bin") ? 1 : dir.Exists("output.obj") ? 1 : 0) << row.name;
+    }
+}
+
+// A failed run under --strict leaves no object file, not even an older one;
+// a write through a link keeps the link.
+TEST(CliTest, StrictFailureRemovesTheObjectThroughItsLink) {
+    ScratchDir dir;
+    dir.Write("prog.s", "mov 99, r1\n");
+    std::filesystem::create_symlink("real.bin", dir / "out.bin");
+    ToolResult r = RunTool(dir.path(), {"prog.s", "-o", "out.bin"});
+    EXPECT_EQ(r.status, 0);
+    EXPECT_TRUE(std::filesystem::is_symlink(dir / "out.bin"));
+    EXPECT_EQ(dir.Read("real.bin"), HexToBytes("23 40"));
+    r = RunTool(dir.path(), {"--strict", "prog.s", "-o", "out.bin"});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_TRUE(r.out.ends_with(Report("prog.s", 1, 2) + "Object file removed.\n")) << r.out;
+    EXPECT_FALSE(dir.Exists("real.bin"));
+    EXPECT_TRUE(std::filesystem::is_symlink(dir / "out.bin"));
+}
+
 TEST(CliTest, WriteErrorsAreReported) {
     ScratchDir dir;
     dir.Write("prog.s", "nop\n");

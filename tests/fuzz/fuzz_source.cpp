@@ -1,6 +1,8 @@
 // "-d --source" on any image, start and count (and perhaps an entry): the
 // listing assembles back to the span's bytes. Bytes 0-1 give the start,
-// 2-3 the count, 4 whether an entry is given, 5-6 the entry; the image follows.
+// 2-3 the count, 4 whether an entry is given (bit 0) and whether names from
+// a symbol file label the span (bit 1: up to 15 of them, placed by 5-6),
+// 5-6 the entry; the image follows.
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -13,8 +15,16 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const std::int32_t count = data[2] | data[3] << 8;
     std::vector<std::uint32_t> entries;
     if (data[4] & 1) entries.push_back(static_cast<std::uint32_t>(data[5] | data[6] << 8));
+    std::vector<std::pair<std::uint32_t, std::string>> names;
+    if (data[4] & 2) {
+        // Names anywhere in the span: at code, inside instructions, at data.
+        const std::uint32_t span = count > 0 ? static_cast<std::uint32_t>(count) : 1;
+        for (std::uint32_t i = 0; i < (data[4] >> 2 & 15u); ++i)
+            names.emplace_back(static_cast<std::uint32_t>(start) + (data[5] + i * (data[6] | 1u) * 7u) % span,
+                               "n" + std::to_string(i));
+    }
     const std::string image(reinterpret_cast<const char*>(data + 7), size - 7);
-    const std::string problem = tarvo::fuzz::SourceRoundTrip(image, start, count, entries);
+    const std::string problem = tarvo::fuzz::SourceRoundTrip(image, start, count, entries, names);
     if (!problem.empty()) {
         std::fprintf(stderr, "%s\n", problem.c_str());
         std::abort();

@@ -22,7 +22,8 @@ inline std::FILE* ReadStream(const std::string& text) {
 
 // Empty when the promise holds, else what broke it.
 inline std::string SourceRoundTrip(const std::string& image, std::int32_t start, std::int32_t count,
-                                   const std::vector<std::uint32_t>& entries) {
+                                   const std::vector<std::uint32_t>& entries,
+                                   const std::vector<std::pair<std::uint32_t, std::string>>& names = {}) {
     char* listing = nullptr;
     std::size_t listingSize = 0;
     {
@@ -32,6 +33,7 @@ inline std::string SourceRoundTrip(const std::string& image, std::int32_t start,
         ctx.nBytes = count;
         SourceOptions options;
         options.entries = entries;
+        options.names = names;
         std::FILE* in = ReadStream(image);
         std::FILE* out = open_memstream(&listing, &listingSize);
         ListSource(ctx, in, out, options);
