@@ -15,6 +15,10 @@ FileId IdOf(const struct stat& st) {
     return {static_cast<std::uint64_t>(st.st_dev), static_cast<std::uint64_t>(st.st_ino), S_ISREG(st.st_mode)};
 }
 
+unsigned LocationOf(const Context& ctx, const Where& where) {
+    return static_cast<unsigned>(where.location >= 0 ? where.location : ctx.obj.Location());
+}
+
 }  // namespace
 
 bool GetFileId(std::FILE* f, FileId& id) {
@@ -92,8 +96,7 @@ void Report(Context& ctx, Severity severity, const Where& where, const char* fmt
     switch (where.kind) {
         case Where::kLine: std::fprintf(ctx.out, warning ? msg::kWarningLinePrefix : msg::kLinePrefix, where.line); break;
         case Where::kLocation:
-            std::fprintf(ctx.out, warning ? msg::kWarningPrefix : msg::kErrorPrefix,
-                         static_cast<unsigned>(ctx.obj.Location()));
+            std::fprintf(ctx.out, warning ? msg::kWarningPrefix : msg::kErrorPrefix, LocationOf(ctx, where));
             break;
         case Where::kNone: break;
     }
@@ -105,7 +108,7 @@ void Report(Context& ctx, Severity severity, const Where& where, const char* fmt
             std::snprintf(prefix, sizeof prefix, warning ? msg::kWarningLinePrefix : msg::kLinePrefix, where.line);
         if (where.kind == Where::kLocation)
             std::snprintf(prefix, sizeof prefix, warning ? msg::kWarningPrefix : msg::kErrorPrefix,
-                          static_cast<unsigned>(ctx.obj.Location()));
+                          LocationOf(ctx, where));
         std::string line = prefix;
         line += text;
         while (!line.empty() && line.back() == '\n') line.pop_back();
@@ -118,11 +121,19 @@ void Report(Context& ctx, Severity severity, const Where& where, const char* fmt
     while (!body.empty() && body.back() == '\n') body.remove_suffix(1);
     const int len = static_cast<int>(body.size());
     const char* label = warning ? "warning" : "error";
-    if (where.kind == Where::kNone || where.file >= ctx.files.size())
+    if (where.kind == Where::kNone || where.file >= ctx.files.size()) {
         std::fprintf(ctx.err, "tarvo: %s: %.*s\n", label, len, body.data());
-    else
-        std::fprintf(ctx.err, "%s:%d: %s: %.*s\n", ctx.files[where.file].c_str(), where.line, label, len,
-                     body.data());
+        return;
+    }
+    // A line a macro call produced: its place in the body, then the calls.
+    const bool expanded = !ctx.expansions.empty() && where.file == ctx.file && where.line == ctx.line;
+    const std::uint32_t file = expanded ? ctx.bodyFile : where.file;
+    std::fprintf(ctx.err, "%s:%d: %s: %.*s\n", ctx.files[file].c_str(), expanded ? ctx.bodyLine : where.line, label,
+                 len, body.data());
+    if (!expanded) return;
+    for (auto call = ctx.expansions.rbegin(); call != ctx.expansions.rend(); ++call)
+        std::fprintf(ctx.err, "%s:%d: note: in expansion of %s\n", ctx.files[call->file].c_str(), call->line,
+                     call->name.c_str());
 }
 
 }  // namespace tarvo

@@ -7,6 +7,7 @@
 #include <memory>
 #include <string>
 #include <string_view>
+#include <unordered_map>
 #include <vector>
 
 #include "object_writer.h"
@@ -54,6 +55,21 @@ public:
     virtual void End(std::uint32_t location) = 0;
 };
 
+// A line kept for later: a macro body's or a repeat block's, with the line
+// number its messages name.
+struct StoredLine {
+    std::string text;
+    int line = 0;
+};
+
+// "macro. NAME PARAM[=DEFAULT]..." ... "endm.": stored once, expanded on demand.
+struct Macro {
+    std::string name;  // as written
+    std::vector<std::pair<std::string, std::string>> params;  // name, default
+    std::vector<StoredLine> body;
+    std::uint32_t file = 0;  // where the body stands, for FILE:LINE messages
+};
+
 struct Context;
 // Runs one assembly pass over an open source; "inc." nests through it, so
 // the directives need not know the driver.
@@ -97,6 +113,20 @@ struct Context {
     };
     std::vector<Pass> passes;
     int nextPass = 0;
+
+    // Macros by name folded to lower case, and the count of calls (\@).
+    std::unordered_map<std::string, std::shared_ptr<const Macro>> macros;
+    std::uint64_t macroCalls = 0;
+    // The macro calls the current line comes from, outermost first, and
+    // where the line stands in its body: --gnu-errors names them.
+    struct Expansion {
+        std::string name;
+        std::uint32_t file;
+        int line;
+    };
+    std::vector<Expansion> expansions;
+    int bodyLine = 0;
+    std::uint32_t bodyFile = 0;
 };
 
 enum class Severity {
@@ -110,6 +140,7 @@ struct Where {
     enum Kind { kLine, kLocation, kNone } kind;
     std::uint32_t file = 0;
     int line = 0;
+    std::int64_t location = -1;  // kLocation: this one, not the current location
 };
 
 // Prints one diagnostic on the message stream ("Error in line %d: ",

@@ -94,6 +94,22 @@ inline constexpr const char* kMov32BadDefine = "Move32 without a valid define (%
 inline constexpr const char* kMov32NoReg = "Move32 without valid reg (%s)\n";
 inline constexpr const char* kMov32Failed = "Fatal error in mov32 substitution\n";
 
+// Macros, repetition, conditions, binary data, checks; each follows "Error at %08x: ".
+inline constexpr const char* kTooManyArguments = "Too many macro arguments (%s)\n";
+inline constexpr const char* kMacroTooDeep = "Macro nesting too deep (%s)\n";
+inline constexpr const char* kInvalidMacroName = "Invalid macro name (%s)\n";
+inline constexpr const char* kMacroTwice = "Macro defined twice (%s)\n";
+inline constexpr const char* kTooManyRepetitions = "Too many repetitions\n";
+inline constexpr const char* kConditionTooDeep = "Conditional nesting too deep\n";
+inline constexpr const char* kUnbalanced = "Unbalanced conditional (%s)\n";
+inline constexpr const char* kNotKnownYet = "Value not known yet (%s)\n";
+inline constexpr const char* kMissingEndm = "Missing endm.\n";
+inline constexpr const char* kMissingEndr = "Missing endr.\n";
+inline constexpr const char* kIncbinRange = "Invalid incbin. range\n";
+inline constexpr const char* kAssertionFailed = "Assertion failed (%s)\n";
+inline constexpr const char* kInvalidEscape = "Invalid escape (%s)\n";
+inline constexpr const char* kUserText = "%s\n";  // error. and warning.
+
 // Disassembly.
 inline constexpr const char* kDisasmInfo =
     "Dissasm Information\n\tInitial Address: 0x%08x\n\t# Bytes to dissasm: %d\n";

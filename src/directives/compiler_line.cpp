@@ -1,6 +1,7 @@
 #include "directives/compiler_line.h"
 
 #include <algorithm>
+#include <cctype>
 #include <array>
 #include <optional>
 #include <string>
@@ -14,12 +15,15 @@
 namespace tarvo {
 namespace {
 
-enum Keyword { kOrg, kInc, kDs, kDw, kDh, kDb, kDf, kLb, kJump, kCall, kMov32, kBase, kAlign, kFill, kNone };
+enum Keyword {
+    kOrg, kInc, kDs, kDw, kDh, kDb, kDf, kLb, kJump, kCall, kMov32,
+    kBase, kAlign, kFill, kIncbin, kAssert, kErrorKw, kWarningKw, kStr, kStrz, kNone
+};
 
-// Tested in this order; the last three are extensions.
-constexpr std::array<std::string_view, 14> kKeywords{
+// Tested in this order; those after the first eleven are extensions.
+constexpr std::array<std::string_view, 20> kKeywords{
     "org.", "inc.", "ds.", "dw.", "dh.", "db.", "df.", "lb.", ".jump", ".call", ".mov32",
-    "base.", "align.", "fill."};
+    "base.", "align.", "fill.", "incbin.", "assert.", "error.", "warning.", "str.", "strz."};
 constexpr std::size_t kClassicKeywords = 11;
 
 // The keywords packed as mnemonics are: one integer compare each.
@@ -31,7 +35,7 @@ constexpr std::array<std::uint64_t, kKeywords.size()> kKeywordKeys = [] {
 
 Keyword FindKeyword(std::string_view token, bool classic) {
     // Every keyword begins or ends with a dot: one test turns away instruction lines.
-    if (token.size() < 3 || token.size() > 6 || (token.front() != '.' && token.back() != '.'))
+    if (token.size() < 3 || token.size() > 8 || (token.front() != '.' && token.back() != '.'))
         return kNone;
     const std::uint64_t key = PackName(token);
     const std::size_t n = classic ? kClassicKeywords : kKeywords.size();
@@ -44,18 +48,22 @@ Keyword FindKeyword(std::string_view token, bool classic) {
 // parenthesis holds its blanks.
 std::string_view Operand(const Context& ctx, std::string_view& rest) { return NextOperand(rest, !ctx.set.classic); }
 
-// How many operands each keyword reads (-1: all; -2: a quoted text).
-constexpr std::array<int, 14> kOperandCount{1, -2, -2, -1, -1, -1, 2, 1, 1, 1, 2, 1, 2, 3};
+// How many operands each keyword reads (-1: all, or checked by the keyword
+// itself; -2: a quoted text; -3: a quoted text and two more).
+constexpr std::array<int, kKeywords.size()> kOperandCount{1, -2, -2, -1, -1, -1, 2, 1, 1, 1, 2, 1, 2, 3,
+                                                          -3, -1, -2, -2, -1, -1};
 
 // The first token a keyword line does not read, or empty.
 std::string_view DroppedText(const Context& ctx, Keyword keyword, std::string_view rest) {
     const int count = kOperandCount[keyword];
     if (count == -1) return {};
-    if (count == -2) {
+    if (count <= -2) {
         const std::size_t open = rest.find('"');
         const std::size_t close = open == std::string_view::npos ? open : rest.find('"', open + 1);
         if (close == std::string_view::npos) return {};
         rest.remove_prefix(close + 1);
+        for (int i = 0; count == -3 && i < 2; ++i)
+            if (Operand(ctx, rest).empty()) return {};
         return NextOperand(rest);
     }
     for (int i = 0; i < count; ++i)
@@ -494,7 +502,162 @@ void Mov32(Context& ctx, std::string_view rest) {
     if (!LoadPair(ctx, pair, reg)) Report(ctx, Severity::kError, AtLocation(ctx), msg::kMov32Failed);
 }
 
+
+// incbin. "FILE"[, OFFSET[, LENGTH]]: the bytes of FILE, searched as inc. is.
+void Incbin(Context& ctx, std::string_view rest) {
+    std::string_view quoted;
+    bool closed = false;
+    if (!Quoted(ctx, rest, msg::kInvalidInclude, quoted, closed)) return;
+    const std::string name(quoted);
+    if (!closed) Report(ctx, Severity::kWarning, AtLocation(ctx), msg::kAssumingName, name.c_str());
+    rest.remove_prefix(std::min(rest.size(), static_cast<std::size_t>(quoted.data() + quoted.size() - rest.data()) + 1));
+    std::string path;
+    FilePtr f(OpenInclude(ctx, name, path));
+    FileId id;
+    if (f && GetFileId(f.get(), id) && ctx.hasObjId && id == ctx.objId) f.reset();
+    if (!f) {
+        Report(ctx, Severity::kError, AtLocation(ctx), msg::kCannotOpenInclude, name.c_str());
+        return;
+    }
+    CheckInput(ctx, id);
+    ctx.files.push_back(path);
+    std::string bytes;
+    char block[1 << 16];
+    for (std::size_t got; (got = std::fread(block, 1, sizeof block, f.get())) > 0;) bytes.append(block, got);
+    if (std::ferror(f.get())) {
+        Report(ctx, Severity::kError, Nowhere(), msg::kCannotRead, name.c_str());
+        return;
+    }
+    std::int32_t offset = 0, length = -1;
+    const std::string_view offsetText = Operand(ctx, rest), lengthText = Operand(ctx, rest);
+    if ((!offsetText.empty() && ReadValue(ctx, offsetText, offset) != ExprStatus::kOk) ||
+        (!lengthText.empty() && ReadValue(ctx, lengthText, length) != ExprStatus::kOk) || offset < 0 ||
+        static_cast<std::size_t>(offset) > bytes.size() || (!lengthText.empty() && length < 0) ||
+        (length >= 0 && static_cast<std::size_t>(length) > bytes.size() - static_cast<std::size_t>(offset))) {
+        Report(ctx, Severity::kError, AtLocation(ctx), msg::kIncbinRange);
+        return;
+    }
+    const std::size_t n = length < 0 ? bytes.size() - static_cast<std::size_t>(offset) : static_cast<std::size_t>(length);
+    ctx.obj.Emit(reinterpret_cast<const std::uint8_t*>(bytes.data()) + offset, n);
+}
+
+// assert. EXPR[, "TEXT"]: an error where EXPR is 0, checked once its names are known.
+void Assert(Context& ctx, std::string_view rest) {
+    const std::string_view expr = Operand(ctx, rest);
+    const std::size_t open = rest.find('"');
+    std::string text(expr);
+    if (open != std::string_view::npos) {
+        const std::size_t close = rest.find('"', open + 1);
+        text = rest.substr(open + 1, close == std::string_view::npos ? std::string_view::npos : close - open - 1);
+    }
+    std::int32_t v = 0;
+    switch (ValueNow(ctx, expr, v)) {
+        case ExprStatus::kOk:
+            if (v == 0) Report(ctx, Severity::kError, AtLocation(ctx), msg::kAssertionFailed, text.c_str());
+            return;
+        case ExprStatus::kDivZero:
+            Report(ctx, Severity::kError, AtLocation(ctx), msg::kDivZero, std::string(expr).c_str());
+            return;
+        case ExprStatus::kMalformed:
+            Report(ctx, Severity::kError, AtLocation(ctx), msg::kInvalidParam, std::string(expr).c_str());
+            return;
+        case ExprStatus::kUndefined: break;
+    }
+    FieldUse use;
+    use.entry = kAssertion;
+    use.base = static_cast<std::uint32_t>(ctx.obj.Location());
+    AddForward(ctx, expr, text, ObjectWriter::RefId{}, use);
+}
+
+// error. "TEXT" and warning. "TEXT".
+void SayText(Context& ctx, std::string_view rest, Severity severity) {
+    std::string_view text;
+    bool closed = false;
+    if (Quoted(ctx, rest, msg::kInvalidString, text, closed))
+        Report(ctx, severity, AtLocation(ctx), msg::kUserText, std::string(text).c_str());
+}
+
+// The escapes of str. and strz.: C's, octal and \x.
+constexpr std::string_view kEscapes = "n\nt\tr\ra\ab\bf\fv\v\\\\\"\"''";
+
+// str. "TEXT"[, "TEXT"]...: the bytes of each text, escapes read; strz.
+// puts a zero byte after each. A bad escape writes nothing of the line.
+void Str(Context& ctx, std::string_view rest, bool zero) {
+    std::string bytes;
+    bool open = false;
+    for (std::size_t i = 0; i < rest.size();) {
+        const char c = rest[i];
+        if (c == ';' && !open) break;
+        if (c != '"') {
+            if (!IsSeparator(c)) {
+                Report(ctx, Severity::kError, AtLocation(ctx), msg::kInvalidString);
+                return;
+            }
+            ++i;
+            continue;
+        }
+        open = true;
+        for (++i; i < rest.size() && rest[i] != '"'; ++i) {
+            if (rest[i] != '\\') {
+                bytes += rest[i];
+                continue;
+            }
+            const std::size_t at = i++;
+            const char e = i < rest.size() ? rest[i] : '\0';
+            unsigned value = 0;
+            int digits = 0;
+            if (e >= '0' && e <= '7') {
+                for (; digits < 3 && i < rest.size() && rest[i] >= '0' && rest[i] <= '7'; ++i, ++digits)
+                    value = value * 8 + static_cast<unsigned>(rest[i] - '0');
+                --i;
+            } else if (e == 'x') {
+                for (; digits < 2 && i + 1 < rest.size() && std::isxdigit(static_cast<unsigned char>(rest[i + 1])); ++digits) {
+                    const char h = static_cast<char>(rest[++i] | 0x20);
+                    value = value * 16 + static_cast<unsigned>(h <= '9' ? h - '0' : h - 'a' + 10);
+                }
+            } else {
+                for (std::size_t k = 0; k < kEscapes.size(); k += 2)
+                    if (kEscapes[k] == e && e != '\0') {
+                        value = static_cast<unsigned char>(kEscapes[k + 1]);
+                        digits = 1;
+                    }
+            }
+            if (digits == 0) {
+                const std::string escape(rest.substr(at, e == '\0' ? 1 : 2));
+                Report(ctx, Severity::kError, AtLocation(ctx), msg::kInvalidEscape, escape.c_str());
+                return;
+            }
+            bytes += static_cast<char>(value);
+        }
+        if (i >= rest.size()) break;  // no closing quote
+        ++i;
+        open = false;
+        if (zero) bytes += '\0';
+    }
+    if (!open && bytes.empty() && rest.find('"') == std::string_view::npos) {
+        Report(ctx, Severity::kError, AtLocation(ctx), msg::kInvalidString);
+        return;
+    }
+    if (open && zero) bytes += '\0';
+    ctx.obj.Emit(reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size());
+    if (open) Report(ctx, Severity::kCountedWarning, AtLocation(ctx), msg::kNoClosingQuote);
+}
 }  // namespace
+
+ExprStatus ValueNow(Context& ctx, std::string_view text, std::int32_t& value) {
+    if (text.empty()) return ExprStatus::kMalformed;
+    const ExprStatus status = ReadValue(ctx, text, value);
+    if (status != ExprStatus::kMalformed || HasParen(text)) return status;
+    // A name: its whole value, read as an expression.
+    return Evaluate(text, LineEnv(ctx), value);
+}
+
+bool ReservedName(std::string_view name) {
+    if (name.empty() || name.front() == '$' || FindKeyword(name, false) != kNone) return true;
+    const std::uint64_t key = PackName(name);
+    return FindMnemonic(key) != nullptr || FindAlias(key) != nullptr || GnuRegister(name) >= 0 ||
+           SystemRegister(name) >= 0;
+}
 
 int CompilerLine(Context& ctx, std::string_view line) {
     std::string_view rest = line;
@@ -525,6 +688,12 @@ int CompilerLine(Context& ctx, std::string_view first, std::string_view rest) {
         case kBase: Base(ctx, rest); break;
         case kAlign: Align(ctx, rest); break;
         case kFill: Fill(ctx, rest); break;
+        case kIncbin: Incbin(ctx, rest); break;
+        case kAssert: Assert(ctx, rest); break;
+        case kErrorKw: SayText(ctx, rest, Severity::kError); break;
+        case kWarningKw: SayText(ctx, rest, Severity::kWarning); break;
+        case kStr: Str(ctx, rest, false); break;
+        case kStrz: Str(ctx, rest, true); break;
     }
     return 1;
 }

@@ -5,6 +5,7 @@
 #include <string_view>
 
 #include "globals.h"
+#include "symbols/expr.h"
 
 namespace tarvo {
 
@@ -24,6 +25,13 @@ inline bool IsLabelToken(std::string_view token) {
     return token.size() >= 2 && token.back() == ':' && token.front() != ';';
 }
 void DefineLabelToken(Context& ctx, std::string_view token);
+
+// A value that must be known at its line (if., rept.): a number, a name
+// (its whole value read as an expression) or "(...)".
+ExprStatus ValueNow(Context& ctx, std::string_view text, std::int32_t& value);
+
+// Names a macro may not take: keywords, mnemonics, register names.
+bool ReservedName(std::string_view name);
 
 // Include nesting beyond this depth is refused like a file that cannot be
 // opened, so that no chain of files can exhaust the stack.

@@ -4,6 +4,7 @@
 
 #include "directives/compiler_line.h"
 #include "driver/line_reader.h"
+#include "driver/line_supply.h"
 #include "messages.h"
 #include "text.h"
 
@@ -95,17 +96,13 @@ int FilterCommand(std::string_view line, Tokens& tokens) {
 int GenerateObj(Context& ctx, std::FILE* src, const char* name) {
     LineReader reader(src, ctx.includeChain.size() > 1 ? kIncludeBlock : kTopBlock);
     const bool top = ctx.passes.empty();
+    LineSupply supply(ctx, reader, top);
     ctx.passes.push_back({ctx.nextPass++, false});
     int bResult = 1;
-    int nLine = 0;
     std::string_view line;
     Tokens tokens;
-    while (reader.ExtractLine(ctx.szBuffer, line)) {
-        ++nLine;
-        ctx.line = nLine;
-        ctx.lineAddress = CurrentAddress(ctx);
-        if (ctx.observer != nullptr)
-            ctx.observer->Line(static_cast<std::uint32_t>(ctx.obj.Location()), nLine, !top, line);
+    while (supply.Next(line)) {
+        const int nLine = ctx.line;
         const bool beyond = ctx.set.strict && static_cast<std::uint32_t>(ctx.obj.Location()) > kImageSize;
         // The line is split once: the first token decides what it is.
         std::string_view rest = line;
@@ -116,6 +113,7 @@ int GenerateObj(Context& ctx, std::FILE* src, const char* name) {
             DefineLabelToken(ctx, first.substr(0, colon + 1));
             first = colon + 1 < first.size() ? first.substr(colon + 1) : NextToken(rest);
         }
+        if (!ctx.set.classic && supply.Call(first, rest)) continue;
         if (CompilerLine(ctx, first, rest)) {
             if (ctx.set.strict && !beyond && static_cast<std::uint32_t>(ctx.obj.Location()) > kImageSize)
                 Report(ctx, Severity::kError, AtLocation(ctx), msg::kBeyondImage, std::string(first).c_str());
@@ -144,6 +142,7 @@ int GenerateObj(Context& ctx, std::FILE* src, const char* name) {
         }
     }
     if (reader.Failed()) Report(ctx, Severity::kError, Nowhere(), msg::kCannotRead, name);
+    supply.Finish();
     if (top) {
         if (ctx.observer != nullptr) ctx.observer->End(static_cast<std::uint32_t>(ctx.obj.Location()));
         FinishForwards(ctx);

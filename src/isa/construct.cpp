@@ -22,9 +22,6 @@ constexpr std::uint64_t kLdsr = PackName("ldsr");
 constexpr std::uint64_t kStsr = PackName("stsr");
 constexpr std::uint64_t kSetf = PackName("setf");
 
-ExprEnv LineEnv(const Context& ctx) {
-    return {ctx.lstHead, ctx.lineAddress, ctx.set.classic ? nullptr : &ctx.locals};
-}
 
 bool SystemRegisterSlot(std::uint64_t key, int slot) { return slot == 0 && (key == kLdsr || key == kStsr); }
 
@@ -212,6 +209,13 @@ void Fill(Context& ctx, const Forward& f) {
         case ExprStatus::kDivZero: error = msg::kDivZero; break;
         default: error = msg::kInvalidParam; break;
     }
+    if (f.use.entry == kAssertion) {
+        // Checked now that its names are known, at the location of its line.
+        const Where at{Where::kLocation, f.file, f.line, f.use.base};
+        if (error != nullptr) Report(ctx, Severity::kError, at, error, f.operand.c_str());
+        else if (v == 0) Report(ctx, Severity::kError, at, msg::kAssertionFailed, f.operand.c_str());
+        return;
+    }
     const OpEntry* entry = f.use.entry < 0 ? nullptr : &optable[static_cast<std::size_t>(f.use.entry)];
     if (error == nullptr && f.use.target) {
         v = static_cast<std::int32_t>(static_cast<std::uint32_t>(v) - f.use.base);
@@ -240,6 +244,10 @@ void Fill(Context& ctx, const Forward& f) {
 }
 
 }  // namespace
+
+ExprEnv LineEnv(const Context& ctx) {
+    return {ctx.lstHead, ctx.lineAddress, ctx.set.classic ? nullptr : &ctx.locals};
+}
 
 bool IsLowHalf(std::string_view text) {
     if (text.size() < 4 || stricmp(text.substr(0, 3), "lo(") != 0 || text.back() != ')') return false;

@@ -55,6 +55,9 @@ struct LineResult {
 // Encodes the line into ctx.obj; on failure writes nothing. Prints nothing.
 LineResult Construct(Context& ctx, const Tokens& tokens);
 
+// What an expression on the current line sees.
+ExprEnv LineEnv(const Context& ctx);
+
 // The pending name of expr, or none.
 Pending PendingName(const Context& ctx, std::string_view expr);
 

@@ -14,9 +14,13 @@
 
 namespace tarvo {
 
+// A use that writes no field: an assertion, checked once its names are
+// known (base holds the location of its line, operand its text).
+inline constexpr std::int16_t kAssertion = -2;
+
 // How a value becomes the bytes of its field; the encoder reads it.
 struct FieldUse {
-    std::int16_t entry = -1;       // optable entry, or -1 for a data item
+    std::int16_t entry = -1;       // optable entry, -1 for a data item, or kAssertion
     std::uint8_t width = 0;        // data item: 1, 2 or 4 bytes
     std::uint8_t slot = 0;         // the operand that holds the value
     std::uint32_t values[3] = {};  // the instruction's other operands

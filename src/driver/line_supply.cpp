@@ -1,0 +1,359 @@
+#include "driver/line_supply.h"
+
+#include "directives/compiler_line.h"
+#include "messages.h"
+#include "symbols/symbols.h"
+#include "text.h"
+
+namespace tarvo {
+namespace {
+
+constexpr BlockWord kTarvoWords[] = {
+    {"macro.", Block::kMacro}, {"endm.", Block::kEndm},   {"rept.", Block::kRept},   {"irp.", Block::kIrp},
+    {"endr.", Block::kEndr},   {"if.", Block::kIf},       {"ifdef.", Block::kIfdef}, {"ifndef.", Block::kIfndef},
+    {"elif.", Block::kElif},   {"else.", Block::kElse},   {"endif.", Block::kEndif},
+};
+
+constexpr int kMaxMacroDepth = 256;
+constexpr std::size_t kMaxConditions = 256;
+constexpr std::uint64_t kMaxRepeatedLines = 1000000;
+
+std::string Folded(std::string_view name) {
+    std::string s(name);
+    for (char& c : s) c = FoldCase(c);
+    return s;
+}
+
+// Puts the values in for escape+NAME (the longest name that matches,
+// letter case ignored), escape+'@' (number) and escape+"()" (nothing).
+void Substitute(std::string_view text, char escape, const std::vector<std::string_view>& names,
+                const std::vector<std::string_view>& values, std::string_view number, std::string& out) {
+    out.clear();
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        if (text[i] != escape || i + 1 == text.size()) {
+            out += text[i];
+            continue;
+        }
+        const std::string_view after = text.substr(i + 1);
+        if (!number.empty() && after.front() == '@') {
+            out += number;
+            ++i;
+            continue;
+        }
+        if (after.starts_with("()")) {
+            i += 2;
+            continue;
+        }
+        std::size_t best = names.size(), bestLength = 0;
+        for (std::size_t k = 0; k < names.size(); ++k) {
+            const std::string_view n = names[k];
+            if (n.size() > bestLength && n.size() <= after.size() && stricmp(after.substr(0, n.size()), n) == 0) {
+                best = k;
+                bestLength = n.size();
+            }
+        }
+        if (best == names.size()) {
+            out += text[i];
+            continue;
+        }
+        out += values[best];
+        i += bestLength;
+    }
+}
+
+}  // namespace
+
+const Spelling kTarvoSpelling{kTarvoWords, '\\'};
+
+// A macro call or a repeat block being read out.
+struct LineSupply::Frame {
+    bool macro = false;
+    std::shared_ptr<const Macro> body;           // a macro's, or the block's (name and params unused)
+    std::vector<std::string_view> names;         // parameters
+    std::vector<std::string> args;               // their values (irp: all items, one per round)
+    std::vector<std::string_view> values;        // what names stand for now
+    std::string number;                          // \@
+    std::size_t next = 0;                        // the next body line
+    std::uint64_t round = 0, rounds = 1;
+    int callLine = 0;
+    std::uint32_t callFile = 0;
+    std::string buffer;                          // the line as substituted
+};
+
+// A macro body or repeat block whose end has not been read yet.
+struct LineSupply::Recording {
+    Block block;                 // kMacro, kRept or kIrp
+    int depth = 1;               // openers of its family not closed yet
+    bool rejected = false;       // a macro that will not be defined
+    std::uint64_t count = 0;     // rept.
+    std::vector<std::string> items;  // irp.
+    std::shared_ptr<Macro> macro = std::make_shared<Macro>();
+};
+
+LineSupply::LineSupply(Context& ctx, LineReader& reader, bool top, const Spelling& spelling)
+    : ctx_(ctx), reader_(reader), top_(top), spelling_(spelling) {}
+
+LineSupply::~LineSupply() {
+    for (const auto& f : frames_)
+        if (f->macro) ctx_.expansions.pop_back();
+}
+
+Block LineSupply::Find(std::string_view token) const {
+    if (token.size() < 3 || token.size() > 7) return Block::kNone;
+    for (const BlockWord& w : spelling_.words)
+        if (w.word.size() == token.size() && stricmp(w.word, token) == 0) return w.block;
+    return Block::kNone;
+}
+
+void LineSupply::Show(std::string_view line) {
+    if (ctx_.observer != nullptr)
+        ctx_.observer->Line(static_cast<std::uint32_t>(ctx_.obj.Location()), ctx_.line, !top_, line);
+}
+
+bool LineSupply::Pull(std::string_view& line) {
+    while (!frames_.empty()) {
+        Frame& f = *frames_.back();
+        if (f.next == f.body->body.size() && ++f.round < f.rounds) f.next = 0;
+        if (f.next == f.body->body.size()) {
+            if (f.macro) ctx_.expansions.pop_back();
+            frames_.pop_back();
+            continue;
+        }
+        const StoredLine& stored = f.body->body[f.next++];
+        if (f.names.empty() && f.number.empty()) {
+            line = stored.text;
+        } else {
+            if (!f.macro) f.values[0] = f.args[f.round];
+            Substitute(stored.text, spelling_.escape, f.names, f.values, f.number, f.buffer);
+            line = f.buffer;
+        }
+        ctx_.line = f.macro ? f.callLine : stored.line;
+        ctx_.bodyLine = f.macro ? stored.line : 0;
+        ctx_.bodyFile = f.body->file;
+        return true;
+    }
+    if (!reader_.ExtractLine(ctx_.szBuffer, line)) return false;
+    ctx_.line = ++fileLine_;
+    ctx_.bodyLine = 0;
+    return true;
+}
+
+bool LineSupply::Next(std::string_view& line) {
+    for (;;) {
+        if (!Pull(line)) return false;
+        ctx_.lineAddress = ctx_.obj.Address();
+        if (ctx_.set.classic) {
+            Show(line);
+            return true;
+        }
+        std::string_view rest = line;
+        const std::string_view first = NextToken(rest);
+        const Block block = Find(first);
+        if (recording_ != nullptr) {
+            if (Record(line, block)) Show(line);
+            continue;
+        }
+        Show(line);
+        if (block >= Block::kIf) {
+            Condition(block, first, rest);
+            continue;
+        }
+        if (Skipping()) continue;
+        if (block == Block::kNone) return true;
+        Open(block, first, rest);
+    }
+}
+
+// One line inside a body being recorded; false for its last line, whose
+// listing comes after the block has been handled.
+bool LineSupply::Record(std::string_view line, Block block) {
+    Recording& r = *recording_;
+    const bool macro = r.block == Block::kMacro;
+    if (macro ? block == Block::kMacro : block == Block::kRept || block == Block::kIrp) ++r.depth;
+    if ((macro ? block == Block::kEndm : block == Block::kEndr) && --r.depth == 0) {
+        Show(line);
+        Close();
+        return false;
+    }
+    r.macro->body.push_back({std::string(line), ctx_.line});
+    return true;
+}
+
+void LineSupply::Open(Block block, std::string_view first, std::string_view rest) {
+    const Where here = AtLocation(ctx_);
+    switch (block) {
+        case Block::kEndm:
+        case Block::kEndr:
+            // A closer with no opener: the classic reading's word for it.
+            Report(ctx_, Severity::kError, here, msg::kUnbalanced, std::string(first).c_str());
+            return;
+        default: break;
+    }
+    auto r = std::make_unique<Recording>();
+    r->block = block;
+    r->macro->file = ctx_.file;
+    if (block == Block::kMacro) {
+        const std::string_view name = NextOperand(rest, true);
+        r->macro->name = name;
+        for (std::string_view p; !(p = NextOperand(rest, true)).empty();) {
+            const std::size_t eq = p.find('=');
+            r->macro->params.emplace_back(p.substr(0, eq), eq == std::string_view::npos ? "" : p.substr(eq + 1));
+        }
+        if (ReservedName(name) || Find(name) != Block::kNone) {
+            Report(ctx_, Severity::kError, here, msg::kInvalidMacroName, std::string(name).c_str());
+            r->rejected = true;
+        } else if (ctx_.macros.count(Folded(name)) != 0) {
+            Report(ctx_, Severity::kError, here, msg::kMacroTwice, std::string(name).c_str());
+            r->rejected = true;
+        }
+    } else if (block == Block::kRept) {
+        const std::int32_t count = ValueAt(NextOperand(rest, true)).value_or(0);
+        r->count = count > 0 ? static_cast<std::uint64_t>(count) : 0;
+    } else {  // irp. PARAM, A, B, C
+        r->macro->params.emplace_back(NextOperand(rest, true), "");
+        for (std::string_view item; !(item = NextOperand(rest, true)).empty();) r->items.emplace_back(item);
+    }
+    recording_ = std::move(r);
+}
+
+// The last line of a body: a macro is defined, a block is read out.
+void LineSupply::Close() {
+    std::unique_ptr<Recording> r = std::move(recording_);
+    if (r->block == Block::kMacro) {
+        if (!r->rejected) ctx_.macros[Folded(r->macro->name)] = r->macro;
+        return;
+    }
+    auto f = std::make_unique<Frame>();
+    if (r->block == Block::kIrp) {
+        f->args = std::move(r->items);
+        if (f->args.empty()) f->args.emplace_back();  // once, with the empty text
+        f->rounds = f->args.size();
+        f->names.push_back(r->macro->params.front().first);
+        f->values.resize(1);
+    } else {
+        f->rounds = r->count;
+    }
+    if (f->rounds * r->macro->body.size() * Rounds() > kMaxRepeatedLines) {
+        Report(ctx_, Severity::kError, AtLocation(ctx_), msg::kTooManyRepetitions);
+        return;
+    }
+    if (f->rounds == 0 || r->macro->body.empty()) return;
+    f->body = std::move(r->macro);
+    frames_.push_back(std::move(f));
+}
+
+// How many times a line of a block read now is read in all, through the
+// repeat blocks it stands in.
+std::uint64_t LineSupply::Rounds() const {
+    std::uint64_t n = 1;
+    for (const auto& f : frames_)
+        if (!f->macro) n *= f->rounds;
+    return n;
+}
+
+bool LineSupply::Call(std::string_view name, std::string_view rest) {
+    if (ctx_.macros.empty()) return false;
+    const auto it = ctx_.macros.find(Folded(name));
+    if (it == ctx_.macros.end()) return false;
+    const std::shared_ptr<const Macro>& m = it->second;
+    std::vector<std::string> args;
+    for (std::string_view a; !(a = NextOperand(rest, true)).empty();) args.emplace_back(a);
+    const std::string shown(name);
+    if (args.size() > m->params.size()) {
+        Report(ctx_, Severity::kError, AtLocation(ctx_), msg::kTooManyArguments, shown.c_str());
+        return true;
+    }
+    if (ctx_.expansions.size() >= kMaxMacroDepth) {
+        Report(ctx_, Severity::kError, AtLocation(ctx_), msg::kMacroTooDeep, shown.c_str());
+        return true;
+    }
+    if (m->body.empty()) return true;
+    auto f = std::make_unique<Frame>();
+    f->macro = true;
+    f->body = m;
+    for (std::size_t i = 0; i < m->params.size(); ++i) {
+        f->names.push_back(m->params[i].first);
+        f->args.push_back(i < args.size() ? args[i] : m->params[i].second);
+    }
+    f->values.assign(f->args.begin(), f->args.end());
+    f->number = std::to_string(ctx_.macroCalls++);
+    f->callLine = ctx_.line;
+    f->callFile = ctx_.file;
+    // Where the call is written: a body line when a macro calls it.
+    ctx_.expansions.push_back(ctx_.bodyLine != 0 ? Context::Expansion{shown, ctx_.bodyFile, ctx_.bodyLine}
+                                                 : Context::Expansion{shown, ctx_.file, ctx_.line});
+    frames_.push_back(std::move(f));
+    return true;
+}
+
+std::optional<std::int32_t> LineSupply::ValueAt(std::string_view expr) {
+    std::int32_t v = 0;
+    const char* error = msg::kInvalidParam;
+    switch (ValueNow(ctx_, expr, v)) {
+        case ExprStatus::kOk: return v;
+        case ExprStatus::kUndefined: error = msg::kNotKnownYet; break;
+        case ExprStatus::kDivZero: error = msg::kDivZero; break;
+        case ExprStatus::kMalformed: break;
+    }
+    Report(ctx_, Severity::kError, AtLocation(ctx_), error, std::string(expr).c_str());
+    return std::nullopt;
+}
+
+void LineSupply::Condition(Block block, std::string_view first, std::string_view rest) {
+    const std::string_view operand = NextOperand(rest, true);
+    auto unbalanced = [&] {
+        Report(ctx_, Severity::kError, AtLocation(ctx_), msg::kUnbalanced, std::string(first).c_str());
+    };
+    switch (block) {
+        case Block::kIf:
+        case Block::kIfdef:
+        case Block::kIfndef: {
+            if (conditions_.size() >= kMaxConditions) {
+                Report(ctx_, Severity::kError, AtLocation(ctx_), msg::kConditionTooDeep);
+                conditions_.push_back({false, true, false, std::string(first)});
+                return;
+            }
+            if (Skipping()) {
+                conditions_.push_back({false, true, false, std::string(first)});
+                return;
+            }
+            bool truth = false;
+            if (block == Block::kIf) truth = ValueAt(operand).value_or(0) != 0;
+            else truth = ctx_.lstHead.CheckConstant(operand).has_value() == (block == Block::kIfdef);
+            conditions_.push_back({truth, truth, false, std::string(first)});
+            return;
+        }
+        case Block::kElif:
+        case Block::kElse: {
+            if (conditions_.empty() || conditions_.back().sawElse) return unbalanced();
+            const bool outer = conditions_.size() < 2 || conditions_[conditions_.size() - 2].active;
+            struct Condition& c = conditions_.back();
+            if (block == Block::kElse) {
+                c.sawElse = true;
+                c.active = outer && !c.taken;
+            } else {
+                c.active = outer && !c.taken && ValueAt(operand).value_or(0) != 0;
+            }
+            c.taken = c.taken || c.active;
+            return;
+        }
+        case Block::kEndif:
+            if (conditions_.empty()) return unbalanced();
+            conditions_.pop_back();
+            return;
+        default: return;
+    }
+}
+
+void LineSupply::Finish() {
+    if (recording_ != nullptr) {
+        Report(ctx_, Severity::kError, AtLocation(ctx_),
+               recording_->block == Block::kMacro ? msg::kMissingEndm : msg::kMissingEndr);
+        recording_.reset();
+    }
+    for (const struct Condition& c : conditions_)
+        Report(ctx_, Severity::kError, AtLocation(ctx_), msg::kUnbalanced, c.opener.c_str());
+    conditions_.clear();
+}
+
+}  // namespace tarvo
