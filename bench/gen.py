@@ -8,6 +8,9 @@
   labels.s   1,000,000 lines with 100,000 labels: most branches and jr/jal
              name a label with @ (about half of them forward), dw. (label)
              tables and .call (label) forward calls
+  macros.s   10,000 calls of three macros that produce about 1,000,000
+             lines: \@ labels, rept. blocks inside the bodies, a macro that
+             calls one; the count of produced lines goes to standard output
 """
 import random
 import sys
@@ -129,6 +132,57 @@ def labels(out, r, names=100_000):
             out.write(plain_line(r) + "\n")
 
 
+MACROS = """\
+macro. copy src, dst, n=8
+copy\\@: ld.w 0[\\src], $10
+rept. \\n
+        st.w $10, 0[\\dst]
+        add 4, \\dst
+        add -1, $11
+endr.
+        bne @copy\\@
+endm.
+macro. clear reg, count
+rept. \\count
+        mov 0, \\reg
+        movea 0x1234, $0, \\reg
+        st.w \\reg, 4[$3]
+        shl 2, \\reg
+        add -1, \\reg
+endr.
+endm.
+macro. frame a, b
+f\\@:    movhi hi(0x05001000), $0, \\a
+        movea lo(0x05001000), \\a, \\a
+        clear \\b, 19
+        bz @f\\@
+endm.
+"""
+
+
+def macros(out, r, calls=10_000):
+    """Returns the lines the calls produce: every line read from a macro
+    body or a repeat block (rept./endr. lines included)."""
+    out.write(MACROS)
+    produced = 0
+    for i in range(calls):
+        k = i % 4
+        a, b = "$%d" % r.randrange(4, 10), "$%d" % r.randrange(12, 30)
+        if k == 0:
+            out.write("        copy %s, %s, 32\n" % (a, b))
+            produced += 4 + 3 * 32
+        elif k == 1:
+            out.write("        clear %s, 20\n" % a)
+            produced += 2 + 5 * 20
+        elif k == 2:
+            out.write("        frame %s, %s\n" % (a, b))
+            produced += 4 + 2 + 5 * 19
+        else:
+            out.write("        clear %s, 19\n" % b)
+            produced += 2 + 5 * 19
+    return produced
+
+
 def main():
     which, path = sys.argv[1], sys.argv[2]
     r = random.Random(810)
@@ -137,6 +191,8 @@ def main():
             plain(out, r)
         elif which == "labels":
             labels(out, r)
+        elif which == "macros":
+            print(macros(out, r))
         else:
             symbols(out, r, int(sys.argv[3]) if len(sys.argv) > 3 else 100_000)
 

@@ -16,6 +16,7 @@ tarvo="$root/build/release/tarvo"
 [ -f "$data/plain.s" ] || python3 "$root/bench/gen.py" plain "$data/plain.s"
 [ -f "$data/symbols.s" ] || python3 "$root/bench/gen.py" symbols "$data/symbols.s"
 [ -f "$data/labels.s" ] || python3 "$root/bench/gen.py" labels "$data/labels.s"
+[ -f "$data/macros.s" ] || python3 "$root/bench/gen.py" macros "$data/macros.s" > "$data/macros.items"
 if [ ! -f "$data/image.bin" ]; then
     # 16 MiB: the plain workload's image, repeated and cut to size.
     (cd "$data" && "$tarvo" plain.s -o plain.obj >/dev/null)
@@ -37,7 +38,7 @@ peak_kib() { /usr/bin/time -v "$@" 2>&1 >/dev/null | awk -F: '/Maximum resident/
 
 cd "$data"
 printf '%-13s %10s %14s %9s %10s %10s %9s\n' workload seconds "items/s" "MB/s" "peak MiB" "wc -l s" "x wc -l"
-rows=(plain symbols labels image source out:plain out:symbols)
+rows=(plain symbols labels macros image source out:plain out:symbols)
 [ -n "${BASELINE:-}" ] && rows+=(base:plain base:symbols)
 for w in "${rows[@]}"; do
     bin=$tarvo
@@ -57,6 +58,8 @@ for w in "${rows[@]}"; do
     else
         input=$w.s; cmd=("$bin" "$w.s" -o "$w.obj" "${extra[@]}")
         items=$(wc -l < "$input")
+        # Macro calls: the lines they produce.
+        [ "$w" = macros ] && items=$(cat macros.items)
     fi
     w=$label
     t=$(median "${cmd[@]}")
@@ -66,4 +69,5 @@ for w in "${rows[@]}"; do
     awk -v w="$w" -v t="$t" -v n="$items" -v b="$bytes" -v k="$kib" -v twc="$twc" 'BEGIN {
         printf "%-13s %10.4f %14.0f %9.1f %10.1f %10.4f %9.1f\n", w, t, n / t, b / t / 1e6, k / 1024, twc, t / twc }'
 done
-echo "(image: items are listed instructions; source: lines of -d --source; out: with --listing, --symbols and --deps; nproc $(nproc))"
+echo "(image: items are listed instructions; source: lines of -d --source; macros: lines the calls produce;"
+echo " out: with --listing, --symbols and --deps; nproc $(nproc))"

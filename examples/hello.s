@@ -7,9 +7,13 @@
 df. WRAM    0x05000000      ; work RAM
 df. SP      $3              ; stack pointer
 
-        .mov32  WRAM, SP
-        .mov32  (greeting), $6  ; defined in the library, further down
-        .mov32  WRAM, $7
+macro. load value, reg      ; a 32-bit value into a register
+        .mov32  \value, \reg
+endm.
+
+        load    WRAM, SP
+        load    (greeting), $6  ; defined in the library, further down
+        load    WRAM, $7
         .call   (strcpy)
 lb. idle
         halt

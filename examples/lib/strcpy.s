@@ -1,7 +1,7 @@
 ; strcpy: copies the zero-terminated string at [$6] to [$7].
 ; Changes $6, $7 and $8; returns through $31.
 lb. greeting
-        ds. "Hello, V810!"
+        incbin. "greeting.txt"  ; the text as bytes, searched beside this file
         db. 0, 0            ; terminator, and a pad to keep code halfword-aligned
 lb. strcpy
         ld.b    0[$6], $8

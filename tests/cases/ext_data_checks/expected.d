@@ -1,0 +1,2 @@
+output.obj: in.s gfx/tiles.bin
+gfx/tiles.bin:
