@@ -140,7 +140,7 @@ rept. \\n
         add 4, \\dst
         add -1, $11
 endr.
-        bne @copy\\@
+        jr @copy\\@
 endm.
 macro. clear reg, count
 rept. \\count
@@ -155,7 +155,7 @@ macro. frame a, b
 f\\@:    movhi hi(0x05001000), $0, \\a
         movea lo(0x05001000), \\a, \\a
         clear \\b, 19
-        bz @f\\@
+        jr @f\\@
 endm.
 """
 

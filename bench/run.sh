@@ -59,7 +59,7 @@ for w in "${rows[@]}"; do
         input=$w.s; cmd=("$bin" "$w.s" -o "$w.obj" "${extra[@]}")
         items=$(wc -l < "$input")
         # Macro calls: the lines they produce.
-        [ "$w" = macros ] && items=$(cat macros.items)
+        if [ "$w" = macros ]; then items=$(cat macros.items); fi
     fi
     w=$label
     t=$(median "${cmd[@]}")

@@ -7,6 +7,7 @@
 #include <string_view>
 
 #include "messages.h"
+#include "text.h"
 
 namespace tarvo {
 namespace {
@@ -17,6 +18,32 @@ FileId IdOf(const struct stat& st) {
 
 unsigned LocationOf(const Context& ctx, const Where& where) {
     return static_cast<unsigned>(where.location >= 0 ? where.location : ctx.obj.Location());
+}
+
+// A message prefix with its one conversion ("%d" or "%08x") put in by
+// hand: warnings can come by the hundred thousand, and printf is slow.
+std::size_t Prefix(char (&out)[48], std::string_view fmt, std::uint32_t value) {
+    std::size_t at = 0;
+    for (; at < fmt.size() && fmt[at] != '%'; ++at) out[at] = fmt[at];
+    if (at == fmt.size()) return at;
+    char* p = out + at;
+    std::size_t after = at + 2;
+    if (fmt.substr(at, 4) == "%08x") {
+        p = PutHex(p, value, 8);
+        after = at + 4;
+    } else {
+        // Line numbers are never negative; print them as %d would all the same.
+        const auto v = static_cast<std::int32_t>(value);
+        if (v < 0) *p++ = '-';
+        char digits[12];
+        char* end = digits + sizeof digits;
+        char* begin = PutDecimalBack(end, v < 0 ? 0 - static_cast<std::uint64_t>(static_cast<std::int64_t>(v)) : value);
+        std::memcpy(p, begin, static_cast<std::size_t>(end - begin));
+        p += end - begin;
+    }
+    const std::string_view rest = fmt.substr(after);
+    std::memcpy(p, rest.data(), rest.size());
+    return static_cast<std::size_t>(p - out) + rest.size();
 }
 
 }  // namespace
@@ -93,14 +120,19 @@ void Report(Context& ctx, Severity severity, const Where& where, const char* fmt
     va_end(args);
 
     const bool warning = severity != Severity::kError;
+    char prefix[48];
+    std::size_t length = 0;
     switch (where.kind) {
-        case Where::kLine: std::fprintf(ctx.out, warning ? msg::kWarningLinePrefix : msg::kLinePrefix, where.line); break;
+        case Where::kLine:
+            length = Prefix(prefix, warning ? msg::kWarningLinePrefix : msg::kLinePrefix, static_cast<std::uint32_t>(where.line));
+            break;
         case Where::kLocation:
-            std::fprintf(ctx.out, warning ? msg::kWarningPrefix : msg::kErrorPrefix, LocationOf(ctx, where));
+            length = Prefix(prefix, warning ? msg::kWarningPrefix : msg::kErrorPrefix, LocationOf(ctx, where));
             break;
         case Where::kNone: break;
     }
-    std::fputs(text, ctx.out);
+    fwrite_unlocked(prefix, 1, length, ctx.out);
+    fwrite_unlocked(text, 1, static_cast<std::size_t>(n), ctx.out);
     if (severity != Severity::kWarning) ++ctx.nErrors;
     if (ctx.observer != nullptr) {
         char prefix[32] = "";

@@ -1,6 +1,9 @@
 #include "driver/line_supply.h"
 
+#include <array>
+
 #include "directives/compiler_line.h"
+#include "isa/optable.h"
 #include "messages.h"
 #include "symbols/symbols.h"
 #include "text.h"
@@ -63,7 +66,13 @@ void Substitute(std::string_view text, char escape, const std::vector<std::strin
 
 }  // namespace
 
-const Spelling kTarvoSpelling{kTarvoWords, '\\'};
+constexpr auto kTarvoKeys = [] {
+    std::array<std::uint64_t, std::size(kTarvoWords)> keys{};
+    for (std::size_t i = 0; i < keys.size(); ++i) keys[i] = PackName(kTarvoWords[i].word);
+    return keys;
+}();
+
+const Spelling kTarvoSpelling{kTarvoWords, kTarvoKeys, '\\', '.'};
 
 // A macro call or a repeat block being read out.
 struct LineSupply::Frame {
@@ -98,19 +107,15 @@ LineSupply::~LineSupply() {
         if (f->macro) ctx_.expansions.pop_back();
 }
 
-Block LineSupply::Find(std::string_view token) const {
-    if (token.size() < 3 || token.size() > 7) return Block::kNone;
-    for (const BlockWord& w : spelling_.words)
-        if (w.word.size() == token.size() && stricmp(w.word, token) == 0) return w.block;
+Block LineSupply::FindWord(std::string_view token) const {
+    if (token.size() > 8) return Block::kNone;
+    const std::uint64_t key = PackName(token);
+    for (std::size_t i = 0; i < spelling_.words.size(); ++i)
+        if (key == spelling_.keys[i]) return spelling_.words[i].block;
     return Block::kNone;
 }
 
-void LineSupply::Show(std::string_view line) {
-    if (ctx_.observer != nullptr)
-        ctx_.observer->Line(static_cast<std::uint32_t>(ctx_.obj.Location()), ctx_.line, !top_, line);
-}
-
-bool LineSupply::Pull(std::string_view& line) {
+bool LineSupply::PullExpanded(std::string_view& line) {
     while (!frames_.empty()) {
         Frame& f = *frames_.back();
         if (f.next == f.body->body.size() && ++f.round < f.rounds) f.next = 0;
@@ -132,36 +137,39 @@ bool LineSupply::Pull(std::string_view& line) {
         ctx_.bodyFile = f.body->file;
         return true;
     }
-    if (!reader_.ExtractLine(ctx_.szBuffer, line)) return false;
-    ctx_.line = ++fileLine_;
-    ctx_.bodyLine = 0;
-    return true;
+    return Pull(line);
 }
 
-bool LineSupply::Next(std::string_view& line) {
+bool LineSupply::NextSlow(std::string_view& line, std::string_view& first, std::string_view& rest) {
     for (;;) {
         if (!Pull(line)) return false;
         ctx_.lineAddress = ctx_.obj.Address();
-        if (ctx_.set.classic) {
+        rest = line;
+        first = NextToken(rest);
+        const Block block = ctx_.set.classic ? Block::kNone : Find(first);
+        // Most lines are neither keywords nor inside a block or condition.
+        if (block == Block::kNone && recording_ == nullptr && conditions_.empty()) {
             Show(line);
             return true;
         }
-        std::string_view rest = line;
-        const std::string_view first = NextToken(rest);
-        const Block block = Find(first);
-        if (recording_ != nullptr) {
-            if (Record(line, block)) Show(line);
-            continue;
-        }
-        Show(line);
-        if (block >= Block::kIf) {
-            Condition(block, first, rest);
-            continue;
-        }
-        if (Skipping()) continue;
-        if (block == Block::kNone) return true;
-        Open(block, first, rest);
+        if (Consume(line, first, rest, block)) return true;
     }
+}
+
+bool LineSupply::Consume(std::string_view line, std::string_view first, std::string_view rest, Block block) {
+    if (recording_ != nullptr) {
+        if (Record(line, block)) Show(line);
+        return false;
+    }
+    Show(line);
+    if (block >= Block::kIf) {
+        Condition(block, first, rest);
+        return false;
+    }
+    if (Skipping()) return false;
+    if (block == Block::kNone) return true;
+    Open(block, first, rest);
+    return false;
 }
 
 // One line inside a body being recorded; false for its last line, whose
@@ -251,8 +259,7 @@ std::uint64_t LineSupply::Rounds() const {
     return n;
 }
 
-bool LineSupply::Call(std::string_view name, std::string_view rest) {
-    if (ctx_.macros.empty()) return false;
+bool LineSupply::Expand(std::string_view name, std::string_view rest) {
     const auto it = ctx_.macros.find(Folded(name));
     if (it == ctx_.macros.end()) return false;
     const std::shared_ptr<const Macro>& m = it->second;

@@ -14,6 +14,7 @@
 
 #include "driver/line_reader.h"
 #include "globals.h"
+#include "text.h"
 
 namespace tarvo {
 
@@ -27,7 +28,9 @@ struct BlockWord {
 
 struct Spelling {
     std::span<const BlockWord> words;
+    std::span<const std::uint64_t> keys;  // the words packed, as PackName packs them
     char escape;  // before a parameter's name, '@' and "()" in a body
+    char last;    // every word ends with it
 };
 
 // The default language's spelling.
@@ -41,14 +44,33 @@ public:
     LineSupply(const LineSupply&) = delete;
     LineSupply& operator=(const LineSupply&) = delete;
 
-    // The next line to assemble, valid until the next call. Sets ctx.line
-    // (the line messages name), ctx.lineAddress and, for a line of a macro
-    // body, where it stands; every line read is shown to the listing.
-    bool Next(std::string_view& line);
+    // The next line to assemble, valid until the next call, split into its
+    // first token and the rest. Sets ctx.line (the line messages name),
+    // ctx.lineAddress and, for a line of a macro body, where it stands;
+    // every line read is shown to the listing.
+    bool Next(std::string_view& line, std::string_view& first, std::string_view& rest) {
+        // Most lines come from the file and are neither keywords nor inside
+        // a block or condition: they pass here without a call.
+        if (frames_.empty() && recording_ == nullptr && conditions_.empty()) {
+            if (!reader_.ExtractLine(ctx_.szBuffer, line)) return false;
+            ctx_.line = ++fileLine_;
+            ctx_.bodyLine = 0;
+            ctx_.lineAddress = ctx_.obj.Address();
+            rest = line;
+            first = NextToken(rest);
+            const Block block = ctx_.set.classic ? Block::kNone : Find(first);
+            if (block == Block::kNone) {
+                Show(line);
+                return true;
+            }
+            if (Consume(line, first, rest, block)) return true;
+        }
+        return NextSlow(line, first, rest);
+    }
 
     // A first token that names a macro: its body follows from the next
     // line on. False when name is no macro.
-    bool Call(std::string_view name, std::string_view rest);
+    bool Call(std::string_view name, std::string_view rest) { return !ctx_.macros.empty() && Expand(name, rest); }
 
     // At the end of the file: blocks and conditions left open.
     void Finish();
@@ -63,10 +85,30 @@ private:
         std::string opener;  // as written, for a message at the end of the file
     };
 
-    bool Pull(std::string_view& line);
-    void Show(std::string_view line);
-    Block Find(std::string_view token) const;
+    bool Expand(std::string_view name, std::string_view rest);
+    bool Pull(std::string_view& line) {
+        if (!frames_.empty()) return PullExpanded(line);
+        if (!reader_.ExtractLine(ctx_.szBuffer, line)) return false;
+        ctx_.line = ++fileLine_;
+        ctx_.bodyLine = 0;
+        return true;
+    }
+    bool PullExpanded(std::string_view& line);
+    [[gnu::noinline]] bool NextSlow(std::string_view& line, std::string_view& first, std::string_view& rest);
+    void Show(std::string_view line) {
+        if (ctx_.observer != nullptr)
+            ctx_.observer->Line(static_cast<std::uint32_t>(ctx_.obj.Location()), ctx_.line, !top_, line);
+    }
+    // Every block keyword ends with its spelling's last character: one test
+    // turns away instruction lines.
+    Block Find(std::string_view token) const {
+        return token.size() < 3 || token.back() != spelling_.last ? Block::kNone : FindWord(token);
+    }
+    Block FindWord(std::string_view token) const;
     bool Skipping() const { return !conditions_.empty() && !conditions_.back().active; }
+    // A line that is a block keyword or stands in a block or condition;
+    // true when it is to be assembled.
+    [[gnu::noinline]] bool Consume(std::string_view line, std::string_view first, std::string_view rest, Block block);
     bool Record(std::string_view line, Block block);
     void Open(Block block, std::string_view first, std::string_view rest);
     void Condition(Block block, std::string_view first, std::string_view rest);

@@ -332,7 +332,7 @@ LineResult Construct(Context& ctx, const Tokens& tokens) {
     Resolver resolver(ctx, key, result);
     std::uint32_t v[3] = {0, 0, 0};
     const char* kinds = SlotKinds(in);
-    result.read = static_cast<std::uint8_t>(key == kNop ? 0 : key == kJmp ? 1 : std::strlen(kinds));
+    if (ctx.set.strict) result.read = static_cast<std::uint8_t>(key == kNop ? 0 : key == kJmp ? 1 : std::strlen(kinds));
     if (IsDisplacement(in.format) && key != kNop && !ctx.set.classic) result.suspect = Suspicious(ctx, written[0]);
     for (int i = 0; kinds[i] != '\0'; ++i) {
         if (kinds[i] == 'r') {
