@@ -296,24 +296,30 @@ std::FILE* OpenInclude(const Context& ctx, const std::string& name, std::string&
     return nullptr;
 }
 
-void Include(Context& ctx, std::string_view rest) {
+// The file named by the quoted text of inc. and incbin., searched as an
+// include is; rest is left after the closing quote. Null, after a message,
+// when there is none to read.
+FilePtr OpenQuoted(Context& ctx, std::string_view& rest, std::string& name, std::string& path, FileId& id) {
     std::string_view quoted;
     bool closed = false;
-    if (!Quoted(ctx, rest, msg::kInvalidInclude, quoted, closed)) return;
-    // The nested pass reuses the line buffer, so the name must be our own copy.
-    const std::string name(quoted);
+    if (!Quoted(ctx, rest, msg::kInvalidInclude, quoted, closed)) return nullptr;
+    // A nested pass reuses the line buffer, so the name must be our own copy.
+    name = quoted;
     if (!closed) Report(ctx, Severity::kWarning, AtLocation(ctx), msg::kAssumingName, name.c_str());
-
-    std::string path;
+    rest.remove_prefix(std::min(rest.size(), static_cast<std::size_t>(quoted.data() + quoted.size() - rest.data()) + 1));
     FilePtr f(ctx.includeChain.size() < kMaxIncludeDepth ? OpenInclude(ctx, name, path) : nullptr);
-    FileId id;
     // Reading standard output while writing it could chase its own output.
     if (f && GetFileId(f.get(), id) && ctx.hasObjId && id == ctx.objId) f.reset();
     if (f) CheckInput(ctx, id);
-    if (!f) {
-        Report(ctx, Severity::kError, AtLocation(ctx), msg::kCannotOpenInclude, name.c_str());
-        return;
-    }
+    if (!f) Report(ctx, Severity::kError, AtLocation(ctx), msg::kCannotOpenInclude, name.c_str());
+    return f;
+}
+
+void Include(Context& ctx, std::string_view rest) {
+    std::string name, path;
+    FileId id;
+    FilePtr f = OpenQuoted(ctx, rest, name, path, id);
+    if (!f) return;
     for (const FileId& open : ctx.includeChain) {
         if (open == id) {
             Report(ctx, Severity::kError, AtLocation(ctx), msg::kRecursiveInclude, name.c_str());
@@ -505,21 +511,10 @@ void Mov32(Context& ctx, std::string_view rest) {
 
 // incbin. "FILE"[, OFFSET[, LENGTH]]: the bytes of FILE, searched as inc. is.
 void Incbin(Context& ctx, std::string_view rest) {
-    std::string_view quoted;
-    bool closed = false;
-    if (!Quoted(ctx, rest, msg::kInvalidInclude, quoted, closed)) return;
-    const std::string name(quoted);
-    if (!closed) Report(ctx, Severity::kWarning, AtLocation(ctx), msg::kAssumingName, name.c_str());
-    rest.remove_prefix(std::min(rest.size(), static_cast<std::size_t>(quoted.data() + quoted.size() - rest.data()) + 1));
-    std::string path;
-    FilePtr f(OpenInclude(ctx, name, path));
+    std::string name, path;
     FileId id;
-    if (f && GetFileId(f.get(), id) && ctx.hasObjId && id == ctx.objId) f.reset();
-    if (!f) {
-        Report(ctx, Severity::kError, AtLocation(ctx), msg::kCannotOpenInclude, name.c_str());
-        return;
-    }
-    CheckInput(ctx, id);
+    FilePtr f = OpenQuoted(ctx, rest, name, path, id);
+    if (!f) return;
     ctx.files.push_back(path);
     std::string bytes;
     char block[1 << 16];

@@ -8,7 +8,6 @@
 #include <string>
 #include <vector>
 
-#include "driver/assemble.h"
 #include "source_roundtrip.h"
 
 namespace {
@@ -69,27 +68,6 @@ struct Program {
     }
 };
 
-std::string Assemble(const std::string& text, int& errors) {
-    using namespace tarvo;
-    char* object = nullptr;
-    std::size_t size = 0;
-    Context ctx;
-    ctx.out = std::fopen("/dev/null", "w");
-    ctx.runPass = GenerateObj;
-    ctx.files.push_back("in.s");
-    std::FILE* obj = open_memstream(&object, &size);
-    ctx.obj.Open(obj);
-    std::FILE* src = fuzz::ReadStream(text);
-    GenerateObj(ctx, src, "in.s");
-    std::fclose(src);
-    std::fclose(obj);
-    std::fclose(ctx.out);
-    errors = ctx.nErrors;
-    std::string bytes(object, size);
-    std::free(object);
-    return bytes;
-}
-
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
@@ -142,8 +120,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         }
     }
     int sourceErrors = 0, writtenErrors = 0;
-    const std::string fromMacros = Assemble(p.source, sourceErrors);
-    const std::string fromText = Assemble(p.written, writtenErrors);
+    const std::string fromMacros = tarvo::fuzz::AssembleText(p.source, sourceErrors);
+    const std::string fromText = tarvo::fuzz::AssembleText(p.written, writtenErrors);
     if (fromMacros != fromText || sourceErrors != writtenErrors) {
         std::fprintf(stderr, "expanded:\n%s\nwritten out:\n%s\n", p.source.c_str(), p.written.c_str());
         std::abort();

@@ -20,6 +20,27 @@ inline std::FILE* ReadStream(const std::string& text) {
     return fmemopen(const_cast<char*>(text.data()), text.size(), "r");
 }
 
+// The bytes text assembles to (a file named in.s), and its error count.
+inline std::string AssembleText(const std::string& text, int& errors) {
+    char* object = nullptr;
+    std::size_t objectSize = 0;
+    Context ctx;
+    ctx.out = std::fopen("/dev/null", "w");
+    ctx.runPass = GenerateObj;
+    ctx.files.push_back("in.s");
+    std::FILE* obj = open_memstream(&object, &objectSize);
+    ctx.obj.Open(obj);
+    std::FILE* src = ReadStream(text);
+    GenerateObj(ctx, src, "in.s");
+    std::fclose(src);
+    std::fclose(obj);
+    std::fclose(ctx.out);
+    errors = ctx.nErrors;
+    std::string bytes(object, objectSize);
+    std::free(object);
+    return bytes;
+}
+
 // Empty when the promise holds, else what broke it.
 inline std::string SourceRoundTrip(const std::string& image, std::int32_t start, std::int32_t count,
                                    const std::vector<std::uint32_t>& entries,
@@ -44,23 +65,9 @@ inline std::string SourceRoundTrip(const std::string& image, std::int32_t start,
     const std::string source(listing, listingSize);
     std::free(listing);
 
-    char* object = nullptr;
-    std::size_t objectSize = 0;
-    Context ctx;
-    ctx.out = std::fopen("/dev/null", "w");
-    ctx.runPass = GenerateObj;
-    ctx.files.push_back("listing.s");
-    std::FILE* obj = open_memstream(&object, &objectSize);
-    ctx.obj.Open(obj);
-    std::FILE* src = ReadStream(source);
-    GenerateObj(ctx, src, "listing.s");
-    std::fclose(src);
-    std::fclose(obj);
-    std::fclose(ctx.out);
-    const std::string bytes(object, objectSize);
-    std::free(object);
-
-    if (ctx.nErrors != 0) return "the listing does not assemble cleanly:\n" + source;
+    int errors = 0;
+    const std::string bytes = AssembleText(source, errors);
+    if (errors != 0) return "the listing does not assemble cleanly:\n" + source;
     if (start < 0 || static_cast<std::size_t>(start) >= image.size() || count <= 0) return {};
     const std::size_t length = std::min<std::size_t>(static_cast<std::size_t>(count), image.size() - static_cast<std::size_t>(start));
     if (bytes.size() != static_cast<std::size_t>(start) + length ||
