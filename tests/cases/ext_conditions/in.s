@@ -37,4 +37,8 @@ if. 1
 else.
 else.
 endif.
+macro. self                     ; a macro that calls itself stops 256 deep
+        self
+endm.
+        self
 if. 1

@@ -48,9 +48,5 @@ macro. delay
 endm.
 macro. r5
 endm.
-macro. self
-        self
-endm.
-        self
 macro. open
         nop
