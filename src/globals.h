@@ -127,6 +127,10 @@ struct Context {
     std::vector<Expansion> expansions;
     int bodyLine = 0;
     std::uint32_t bodyFile = 0;
+    // What macro calls and repeat blocks have produced in the run: bounded,
+    // so that a macro that calls itself twice cannot run for ever.
+    std::uint64_t producedLines = 0, producedBytes = 0;
+    bool expansionCut = false;  // the bound was passed: nothing more is expanded
 };
 
 enum class Severity {

@@ -1,5 +1,6 @@
 #include "driver/line_supply.h"
 
+#include <algorithm>
 #include <array>
 
 #include "directives/compiler_line.h"
@@ -20,6 +21,12 @@ constexpr BlockWord kTarvoWords[] = {
 constexpr int kMaxMacroDepth = 256;
 constexpr std::size_t kMaxConditions = 256;
 constexpr std::uint64_t kMaxRepeatedLines = 1000000;
+// All that expansions may produce in one run, and one produced line at
+// most: far beyond any real program, yet reached in seconds by one that
+// doubles itself, or its arguments, at every level.
+constexpr std::uint64_t kMaxProducedLines = 20000000;
+constexpr std::uint64_t kMaxProducedBytes = std::uint64_t{1} << 30;
+constexpr std::uint64_t kMaxProducedLine = std::uint64_t{1} << 20;
 
 std::string Folded(std::string_view name) {
     std::string s(name);
@@ -29,10 +36,13 @@ std::string Folded(std::string_view name) {
 
 // Puts the values in for escape+NAME (the longest name that matches,
 // letter case ignored), escape+'@' (number) and escape+"()" (nothing).
-void Substitute(std::string_view text, char escape, const std::vector<std::string_view>& names,
-                const std::vector<std::string_view>& values, std::string_view number, std::string& out) {
+// False when out would pass limit bytes.
+bool Substitute(std::string_view text, char escape, const std::vector<std::string_view>& names,
+                const std::vector<std::string_view>& values, std::string_view number, std::string& out,
+                std::uint64_t limit) {
     out.clear();
     for (std::size_t i = 0; i < text.size(); ++i) {
+        if (out.size() > limit) return false;
         if (text[i] != escape || i + 1 == text.size()) {
             out += text[i];
             continue;
@@ -62,6 +72,7 @@ void Substitute(std::string_view text, char escape, const std::vector<std::strin
         out += values[best];
         i += bestLength;
     }
+    return out.size() <= limit;
 }
 
 }  // namespace
@@ -125,19 +136,36 @@ bool LineSupply::PullExpanded(std::string_view& line) {
             continue;
         }
         const StoredLine& stored = f.body->body[f.next++];
+        const std::uint64_t room =
+            std::min(kMaxProducedLine, kMaxProducedBytes - std::min(kMaxProducedBytes, ctx_.producedBytes));
         if (f.names.empty() && f.number.empty()) {
             line = stored.text;
         } else {
             if (!f.macro) f.values[0] = f.args[f.round];
-            Substitute(stored.text, spelling_.escape, f.names, f.values, f.number, f.buffer);
+            if (!Substitute(stored.text, spelling_.escape, f.names, f.values, f.number, f.buffer, room)) f.buffer.clear();
             line = f.buffer;
         }
+        if (++ctx_.producedLines > kMaxProducedLines || line.size() > room ||
+            (line.empty() && !stored.text.empty())) {
+            Cut();
+            continue;
+        }
+        ctx_.producedBytes += line.size();
         ctx_.line = f.macro ? f.callLine : stored.line;
         ctx_.bodyLine = f.macro ? stored.line : 0;
         ctx_.bodyFile = f.body->file;
         return true;
     }
     return Pull(line);
+}
+
+// The bound of the run is passed: every expansion open ends here.
+void LineSupply::Cut() {
+    Report(ctx_, Severity::kError, AtLocation(ctx_), msg::kTooManyRepetitions);
+    ctx_.expansionCut = true;
+    for (const auto& f : frames_)
+        if (f->macro) ctx_.expansions.pop_back();
+    frames_.clear();
 }
 
 bool LineSupply::NextSlow(std::string_view& line, std::string_view& first, std::string_view& rest) {
@@ -246,6 +274,7 @@ void LineSupply::Close() {
         return;
     }
     if (f->rounds == 0 || r->macro->body.empty()) return;
+    if (ctx_.expansionCut) return Report(ctx_, Severity::kError, AtLocation(ctx_), msg::kTooManyRepetitions);
     f->body = std::move(r->macro);
     frames_.push_back(std::move(f));
 }
@@ -275,6 +304,10 @@ bool LineSupply::Expand(std::string_view name, std::string_view rest) {
         return true;
     }
     if (m->body.empty()) return true;
+    if (ctx_.expansionCut) {
+        Report(ctx_, Severity::kError, AtLocation(ctx_), msg::kTooManyRepetitions);
+        return true;
+    }
     auto f = std::make_unique<Frame>();
     f->macro = true;
     f->body = m;

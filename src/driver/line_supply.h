@@ -115,6 +115,7 @@ private:
     // A value the line needs now; a message when it is not known or bad.
     std::optional<std::int32_t> ValueAt(std::string_view expr);
     void Close();
+    void Cut();
     std::uint64_t Rounds() const;
 
     Context& ctx_;

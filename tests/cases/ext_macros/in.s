@@ -48,5 +48,9 @@ macro. delay
 endm.
 macro. r5
 endm.
+macro. grow x                   ; the argument doubles until a line passes 1 MiB
+        grow \x\x
+endm.
+        grow ab
 macro. open
         nop
