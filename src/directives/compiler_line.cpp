@@ -516,24 +516,30 @@ void Incbin(Context& ctx, std::string_view rest) {
     FilePtr f = OpenQuoted(ctx, rest, name, path, id);
     if (!f) return;
     ctx.files.push_back(path);
+    std::int32_t offset = 0, length = -1;
+    const std::string_view offsetText = Operand(ctx, rest), lengthText = Operand(ctx, rest);
+    const bool valid = (offsetText.empty() || ReadValue(ctx, offsetText, offset) == ExprStatus::kOk) &&
+                       (lengthText.empty() || (ReadValue(ctx, lengthText, length) == ExprStatus::kOk && length >= 0)) &&
+                       offset >= 0;
+    // What is read: up to the range's end, or up to the end of the file but
+    // no more than an image holds (a device may never end).
+    const std::uint64_t want = length >= 0 ? static_cast<std::uint64_t>(offset) + static_cast<std::uint64_t>(length)
+                                           : std::uint64_t{kImageSize} + 1;
     std::string bytes;
     char block[1 << 16];
-    for (std::size_t got; (got = std::fread(block, 1, sizeof block, f.get())) > 0;) bytes.append(block, got);
+    for (std::size_t got; valid && bytes.size() < want &&
+                          (got = std::fread(block, 1, static_cast<std::size_t>(std::min<std::uint64_t>(sizeof block, want - bytes.size())), f.get())) > 0;)
+        bytes.append(block, got);
     if (std::ferror(f.get())) {
         Report(ctx, Severity::kError, Nowhere(), msg::kCannotRead, name.c_str());
         return;
     }
-    std::int32_t offset = 0, length = -1;
-    const std::string_view offsetText = Operand(ctx, rest), lengthText = Operand(ctx, rest);
-    if ((!offsetText.empty() && ReadValue(ctx, offsetText, offset) != ExprStatus::kOk) ||
-        (!lengthText.empty() && ReadValue(ctx, lengthText, length) != ExprStatus::kOk) || offset < 0 ||
-        static_cast<std::size_t>(offset) > bytes.size() || (!lengthText.empty() && length < 0) ||
-        (length >= 0 && static_cast<std::size_t>(length) > bytes.size() - static_cast<std::size_t>(offset))) {
+    if (!valid || bytes.size() > kImageSize || static_cast<std::uint64_t>(offset) > bytes.size() ||
+        (length >= 0 && bytes.size() < want)) {
         Report(ctx, Severity::kError, AtLocation(ctx), msg::kIncbinRange);
         return;
     }
-    const std::size_t n = length < 0 ? bytes.size() - static_cast<std::size_t>(offset) : static_cast<std::size_t>(length);
-    ctx.obj.Emit(reinterpret_cast<const std::uint8_t*>(bytes.data()) + offset, n);
+    ctx.obj.Emit(reinterpret_cast<const std::uint8_t*>(bytes.data()) + offset, bytes.size() - static_cast<std::size_t>(offset));
 }
 
 // assert. EXPR[, "TEXT"]: an error where EXPR is 0, checked once its names are known.
