@@ -85,12 +85,56 @@ Tokens SplitOperands(std::string_view mnemonic, std::string_view& rest, bool par
     return tokens;
 }
 
-// The first ':' of a token; tokens are short, and a call of memchr costs
-// more than the loop.
+// The first ':' of a token.
 std::size_t Colon(std::string_view token) {
     for (std::size_t i = 0; i < token.size(); ++i)
         if (token[i] == ':') return i;
     return std::string_view::npos;
+}
+
+// A line after its labels; false when an instruction failed (or, under
+// --strict, drew a report).
+bool AssembleLine(Context& ctx, LineSupply& supply, std::string_view first, std::string_view rest, int nLine,
+                  bool beyond) {
+    for (;;) {
+        if (!ctx.set.classic && supply.Call(first, rest)) return true;
+        if (CompilerLine(ctx, first, rest)) {
+            if (ctx.set.strict && !beyond && static_cast<std::uint32_t>(ctx.obj.Location()) > kImageSize)
+                Report(ctx, Severity::kError, AtLocation(ctx), msg::kBeyondImage, std::string(first).c_str());
+            return true;
+        }
+        if (first.empty() || first.front() == ';') return true;
+        const std::string_view operands = rest;
+        const Tokens tokens = SplitOperands(first, rest, !ctx.set.classic);
+        LineResult r = Construct(ctx, tokens);
+        // "loop:add -1, r6": a label right before the rest of its token, read
+        // where the classic reading finds no mnemonic.
+        if (r.status == EncodeStatus::kBadOpcode && !ctx.set.classic) {
+            if (const std::size_t colon = Colon(first); colon != std::string_view::npos && colon > 0) {
+                DefineLabelToken(ctx, first.substr(0, colon + 1));
+                first = first.substr(colon + 1);
+                rest = operands;
+                continue;
+            }
+        }
+        if (r.status != EncodeStatus::kOk) {
+            ReportLine(ctx, nLine, tokens, r);
+            return false;
+        }
+        ReportSuspect(ctx, nLine, tokens, r);
+        if (!ctx.set.strict) return true;
+        bool ok = r.suspect == Suspect::kNone;
+        if (const std::string_view dropped = Dropped(tokens, r.read, rest); !dropped.empty()) {
+            Report(ctx, Severity::kError, InLine(ctx, nLine), msg::kAfterOperands, std::string(dropped).c_str());
+            ok = false;
+        }
+        if (ReportStrict(ctx, nLine, tokens, r)) ok = false;
+        if (!beyond && static_cast<std::uint32_t>(ctx.obj.Location()) > kImageSize) {
+            Report(ctx, Severity::kError, InLine(ctx, nLine), msg::kBeyondImage, std::string(tokens.szOpcode).c_str());
+            ok = false;
+        }
+        return ok;
+    }
 }
 
 }  // namespace
@@ -108,44 +152,15 @@ int GenerateObj(Context& ctx, std::FILE* src, const char* name) {
     ctx.passes.push_back({ctx.nextPass++, false});
     int bResult = 1;
     std::string_view line, first, rest;
-    Tokens tokens;
     while (supply.Next(line, first, rest)) {
         const int nLine = ctx.line;
         const bool beyond = ctx.set.strict && static_cast<std::uint32_t>(ctx.obj.Location()) > kImageSize;
         // The line is split once: the first token decides what it is.
-        // "NAME:" labels, also with the rest of the line right after the colon.
-        for (std::size_t colon; !ctx.set.classic && first.size() >= 2 && first.front() != ';' &&
-                                (colon = Colon(first)) != std::string_view::npos && colon > 0;) {
-            DefineLabelToken(ctx, first.substr(0, colon + 1));
-            first = colon + 1 < first.size() ? first.substr(colon + 1) : NextToken(rest);
+        while (IsLabelToken(first) && !ctx.set.classic) {
+            DefineLabelToken(ctx, first);
+            first = NextToken(rest);
         }
-        if (!ctx.set.classic && supply.Call(first, rest)) continue;
-        if (CompilerLine(ctx, first, rest)) {
-            if (ctx.set.strict && !beyond && static_cast<std::uint32_t>(ctx.obj.Location()) > kImageSize)
-                Report(ctx, Severity::kError, AtLocation(ctx), msg::kBeyondImage, std::string(first).c_str());
-            continue;
-        }
-        if (first.empty() || first.front() == ';') continue;
-        tokens = SplitOperands(first, rest, !ctx.set.classic);
-        LineResult r = Construct(ctx, tokens);
-        if (r.status != EncodeStatus::kOk) {
-            bResult = 0;
-            ReportLine(ctx, nLine, tokens, r);
-            continue;
-        }
-        ReportSuspect(ctx, nLine, tokens, r);
-        if (!ctx.set.strict) continue;
-        if (r.suspect != Suspect::kNone) bResult = 0;
-        if (const std::string_view dropped = Dropped(tokens, r.read, rest); !dropped.empty()) {
-            Report(ctx, Severity::kError, InLine(ctx, nLine), msg::kAfterOperands, std::string(dropped).c_str());
-            bResult = 0;
-        }
-        if (ReportStrict(ctx, nLine, tokens, r)) bResult = 0;
-        if (!beyond && static_cast<std::uint32_t>(ctx.obj.Location()) > kImageSize) {
-            Report(ctx, Severity::kError, InLine(ctx, nLine), msg::kBeyondImage,
-                   std::string(tokens.szOpcode).c_str());
-            bResult = 0;
-        }
+        if (!AssembleLine(ctx, supply, first, rest, nLine, beyond)) bResult = 0;
     }
     if (reader.Failed()) Report(ctx, Severity::kError, Nowhere(), msg::kCannotRead, name);
     supply.Finish();
