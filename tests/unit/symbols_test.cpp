@@ -80,7 +80,11 @@ TEST(SymbolListTest, LookupReadsTheValueAsTheNumberItBeginsWith) {
     ASSERT_TRUE(hex);
     EXPECT_TRUE(hex->isNumber);
     EXPECT_EQ(hex->number, 0x0700001a);
+    EXPECT_TRUE(hex->whole());
     EXPECT_EQ(list.Lookup("trail")->number, 12);
+    // Inside "(...)" a value that is more than its number is read whole.
+    EXPECT_FALSE(list.Lookup("trail")->whole());
+    EXPECT_EQ(list.Lookup("trail")->text, "12abc");
     EXPECT_FALSE(list.Lookup("reg")->isNumber);
     EXPECT_EQ(list.Lookup("reg")->text, "$5");
     EXPECT_EQ(list.Lookup("expr")->text, std::string(20, ' ') + "(a+1)");
