@@ -2,7 +2,7 @@
 ; vector table at a fixed place, checked by assertions.
 ifdef. VB
 df. SCREEN  0x00000000
-df. ROMSIZE 0x100
+df. ROMSIZE 0x80
 else.
 df. SCREEN  0x00020000
 df. ROMSIZE 0x200
