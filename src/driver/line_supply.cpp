@@ -163,6 +163,10 @@ bool LineSupply::PullExpanded(std::string_view& line) {
 void LineSupply::Cut() {
     Report(ctx_, Severity::kError, AtLocation(ctx_), msg::kTooManyRepetitions);
     ctx_.expansionCut = true;
+    Abandon();
+}
+
+void LineSupply::Abandon() {
     for (const auto& f : frames_)
         if (f->macro) ctx_.expansions.pop_back();
     frames_.clear();
@@ -300,7 +304,11 @@ bool LineSupply::Expand(std::string_view name, std::string_view rest) {
         return true;
     }
     if (ctx_.expansions.size() >= kMaxMacroDepth) {
+        // Almost always a macro that calls itself: what is left of the
+        // calls is dropped too, or one that calls itself twice would repeat
+        // this message 2^256 times.
         Report(ctx_, Severity::kError, AtLocation(ctx_), msg::kMacroTooDeep, shown.c_str());
+        Abandon();
         return true;
     }
     if (m->body.empty()) return true;

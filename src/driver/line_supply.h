@@ -116,6 +116,8 @@ private:
     std::optional<std::int32_t> ValueAt(std::string_view expr);
     void Close();
     void Cut();
+    // Drops every expansion under way in this file.
+    void Abandon();
     std::uint64_t Rounds() const;
 
     Context& ctx_;
