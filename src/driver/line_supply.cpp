@@ -96,7 +96,6 @@ struct LineSupply::Frame {
     std::size_t next = 0;                        // the next body line
     std::uint64_t round = 0, rounds = 1;
     int callLine = 0;
-    std::uint32_t callFile = 0;
     std::string buffer;                          // the line as substituted
 };
 
@@ -326,7 +325,6 @@ bool LineSupply::Expand(std::string_view name, std::string_view rest) {
     f->values.assign(f->args.begin(), f->args.end());
     f->number = std::to_string(ctx_.macroCalls++);
     f->callLine = ctx_.line;
-    f->callFile = ctx_.file;
     // Where the call is written: a body line when a macro calls it.
     ctx_.expansions.push_back(ctx_.bodyLine != 0 ? Context::Expansion{shown, ctx_.bodyFile, ctx_.bodyLine}
                                                  : Context::Expansion{shown, ctx_.file, ctx_.line});
