@@ -169,3 +169,19 @@ void Report(Context& ctx, Severity severity, const Where& where, const char* fmt
 }
 
 }  // namespace tarvo
+
+namespace tarvo {
+
+void ReportGnu(Context& ctx, Severity severity, const char* file, int line, const char* fmt, ...) {
+    char text[1024];
+    std::va_list args;
+    va_start(args, fmt);
+    std::vsnprintf(text, sizeof text, fmt, args);
+    va_end(args);
+    const char* label = severity == Severity::kWarning ? "Warning" : "Error";
+    if (file == nullptr) std::fprintf(ctx.err, "tarvo: %s: %s\n", label, text);
+    else std::fprintf(ctx.err, "%s:%d: %s: %s\n", file, line, label, text);
+    if (severity != Severity::kWarning) ++ctx.nErrors;
+}
+
+}  // namespace tarvo

@@ -41,6 +41,8 @@ struct Settings {
     bool quiet = false;        // no Define:, Label: and include progress lines
     bool gnuErrors = false;    // every diagnostic also as FILE:LINE on standard error
     bool necEncoding = false;  // reti and halt without bit 0
+    bool gnuSyntax = false;    // --syntax=gnu
+    std::vector<std::pair<std::string, std::string>> sectionStarts;  // --section-start NAME, ADDR
     std::vector<std::string> includeDirs;
 };
 
@@ -152,6 +154,11 @@ struct Where {
 // its FILE:LINE form to standard error under --gnu-errors, and counts it.
 [[gnu::format(printf, 4, 5)]] void Report(Context& ctx, Severity severity, const Where& where,
                                           const char* fmt, ...);
+
+// GNU syntax mode's form on standard error: "FILE:LINE: Error: TEXT" or
+// "FILE:LINE: Warning: TEXT"; without a file, "tarvo: Error: TEXT".
+[[gnu::format(printf, 5, 6)]] void ReportGnu(Context& ctx, Severity severity, const char* file, int line,
+                                             const char* fmt, ...);
 
 // An input is about to be read: any output that would replace it is
 // refused, once, with a counted message.

@@ -119,4 +119,38 @@ inline constexpr const char* kInvalidRom = "\nInvalid ROM Data in 0x%08x reading
 inline constexpr const char* kDisasmOk = "Dissasm succesful.\n";
 inline constexpr const char* kDisasmFail = "Errors in dissasembler.\n";
 
+// GNU syntax mode: each follows "FILE:LINE: Error: " or "FILE:LINE: Warning: ".
+inline constexpr const char* kGnuUnknownDirective = "unknown pseudo-op: `%s'";
+inline constexpr const char* kGnuUnknownMnemonic = "unrecognized opcode: `%s'";
+inline constexpr const char* kGnuBadOperands = "invalid operands (%s)";
+inline constexpr const char* kGnuBadRegister = "invalid register name: `%s'";
+inline constexpr const char* kGnuBadExpression = "bad expression: `%s'";
+inline constexpr const char* kGnuDivZero = "division by zero";
+inline constexpr const char* kGnuNotConstant = "non-constant expression: `%s'";
+inline constexpr const char* kGnuUndefined = "undefined symbol `%s'";
+inline constexpr const char* kGnuRedefined = "symbol `%s' is already defined";
+inline constexpr const char* kGnuCut = "value %lld out of range %lld..%lld, cut to %llu";
+inline constexpr const char* kGnuBranchRange = "branch to `%s' out of range";
+inline constexpr const char* kGnuJumpCut = "jump to `%s' out of range, cut to 26 bits";
+inline constexpr const char* kGnuOrgBackwards = "attempt to move .org backwards";
+inline constexpr const char* kGnuErr = ".err encountered";
+inline constexpr const char* kGnuText = "%s";
+inline constexpr const char* kGnuCannotOpen = "can't open %s for reading";
+inline constexpr const char* kGnuIncludeDepth = "includes nested too deeply (%s)";
+inline constexpr const char* kGnuMacroTwice = "macro `%s' was already defined";
+inline constexpr const char* kGnuMacroDepth = "macros nested too deeply (%s)";
+inline constexpr const char* kGnuMissingArg = "missing value for required parameter `%s' of macro `%s'";
+inline constexpr const char* kGnuTooManyArgs = "too many positional arguments for macro `%s'";
+inline constexpr const char* kGnuBadParam = "`%s' is not a parameter of macro `%s'";
+inline constexpr const char* kGnuNoEnd = "missing %s";
+inline constexpr const char* kGnuUnbalanced = "%s without a matching opener";
+inline constexpr const char* kGnuExpected = "expected %s";
+inline constexpr const char* kGnuBadAlign = "alignment not a power of 2";
+inline constexpr const char* kGnuBadSize = "size %lld out of range";
+inline constexpr const char* kGnuNoSection = "no section to pop";
+inline constexpr const char* kGnuTooLarge = "the image would pass %s";
+inline constexpr const char* kGnuIncbinRange = "invalid .incbin range";
+inline constexpr const char* kGnuBadOption = "bad --section-start or --defsym value: %s";
+inline constexpr const char* kGnuNeedsGnu = "Option %s needs --syntax=gnu.\n";
+
 }  // namespace tarvo::msg

@@ -276,9 +276,8 @@ void Label(Context& ctx, std::string_view rest) {
     DefineLabel(ctx, name);
 }
 
-// Opens an include: the working directory first (the classic place), then
-// the including file's folder, then each --include-dir. path receives the
-// path that opened it.
+}  // namespace
+
 std::FILE* OpenInclude(const Context& ctx, const std::string& name, std::string& path) {
     path = name;
     if (std::FILE* f = std::fopen(name.c_str(), "r")) return f;
@@ -295,6 +294,8 @@ std::FILE* OpenInclude(const Context& ctx, const std::string& name, std::string&
     }
     return nullptr;
 }
+
+namespace {
 
 // The file named by the quoted text of inc. and incbin., searched as an
 // include is; rest is left after the closing quote. Null, after a message,

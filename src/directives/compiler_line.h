@@ -2,6 +2,7 @@
 // "df." "lb." ".jump" ".call" ".mov32".
 #pragma once
 #include <cstdio>
+#include <string>
 #include <string_view>
 
 #include "globals.h"
@@ -29,6 +30,11 @@ void DefineLabelToken(Context& ctx, std::string_view token);
 // A value that must be known at its line (if., rept.): a number, a name
 // (its whole value read as an expression) or "(...)".
 ExprStatus ValueNow(Context& ctx, std::string_view text, std::int32_t& value);
+
+// Opens an include: the working directory first, then the folder of
+// ctx.files[ctx.file], then each --include-dir; path receives the path
+// that opened it.
+std::FILE* OpenInclude(const Context& ctx, const std::string& name, std::string& path);
 
 // Names a macro may not take: keywords, mnemonics, register names.
 bool ReservedName(std::string_view name);

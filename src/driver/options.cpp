@@ -26,7 +26,10 @@ const char* const kOptionHelp =
     "  --output=FILE          -d: the listing goes to FILE instead of output.asm\n"
     "  --source               -d: list as a source that assembles back to the same bytes\n"
     "  --entry=ADDR           -d --source: code is what is reachable from ADDR (repeatable)\n"
-    "  --symbols=FILE         -d: name the labels of the listing from this symbol file\n";
+    "  --symbols=FILE         -d: name the labels of the listing from this symbol file\n"
+    "  --syntax=gnu           read GNU as syntax (the default is --syntax=tarvo)\n"
+    "  --section-start=NAME=ADDR  GNU syntax: place section NAME at ADDR (repeatable)\n"
+    "  --defsym=NAME=VALUE    as --define; GNU syntax: NAME is absolute\n";
 
 namespace {
 
@@ -43,7 +46,8 @@ constexpr LongOption kLongOptions[] = {
     {"nec-encoding", Takes::kNothing}, {"include-dir", Takes::kValue}, {"define", Takes::kValue},
     {"listing", Takes::kValue},      {"symbols", Takes::kValue},      {"deps", Takes::kValue},
     {"deps-target", Takes::kValue},  {"output", Takes::kValue},       {"source", Takes::kNothing},
-    {"entry", Takes::kValue},
+    {"entry", Takes::kValue},        {"syntax", Takes::kValue},       {"section-start", Takes::kValue},
+    {"defsym", Takes::kValue},
 };
 
 std::string Format(const char* fmt, const std::string& arg) {
@@ -73,13 +77,20 @@ bool Apply(std::string_view name, const std::string& value, Options& o, std::str
     else if (name == "output") o.output = value;
     else if (name == "source") o.source = true;
     else if (name == "entry") o.entries.push_back(value);
-    else if (name == "define") {
-        const std::size_t eq = value.find('=');
-        if (eq == std::string::npos) {
-            error = Format(msg::kNeedsValue, "--define=" + value);
+    else if (name == "syntax") {
+        if (value != "gnu" && value != "tarvo") {
+            error = Format(msg::kUnknownOption, "--syntax=" + value);
             return false;
         }
-        o.defines.emplace_back(value.substr(0, eq), value.substr(eq + 1));
+        s.gnuSyntax = value == "gnu";
+    } else if (name == "define" || name == "defsym" || name == "section-start") {
+        const std::size_t eq = value.find('=');
+        if (eq == std::string::npos || eq == 0) {
+            error = Format(msg::kNeedsValue, "--" + std::string(name) + "=" + value);
+            return false;
+        }
+        if (name == "section-start") s.sectionStarts.emplace_back(value.substr(0, eq), value.substr(eq + 1));
+        else o.defines.emplace_back(value.substr(0, eq), value.substr(eq + 1));
     }
     return true;
 }

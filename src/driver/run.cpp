@@ -12,6 +12,7 @@
 #include "driver/assemble.h"
 #include "driver/options.h"
 #include "driver/outputs.h"
+#include "gnu/gnu_assembler.h"
 #include "messages.h"
 #include "text.h"
 
@@ -139,6 +140,40 @@ int Assemble(Context& ctx, const Options& o, FilePtr src, const std::string& src
     return ctx.nErrors == 0 ? kExitOk : kExitError;
 }
 
+// GNU syntax mode: GNU as' silence on success, its messages, and no object
+// file after errors (an older one is removed).
+int AssembleGnu(Context& ctx, const Options& o, FilePtr src, const std::string& srcPath, Outputs& out) {
+    std::FILE* obj = out.file[kObject].get();
+    const std::string& objName = out.file[kObject].name();
+    ctx.hasObjId = obj == stdout && GetFileId(obj, ctx.objId) && ctx.objId.regular;
+    ctx.files.push_back(srcPath);
+    const std::string names[kOutputKinds] = {objName, o.listing, o.symbols, o.deps};
+    OpenOutputs(ctx, names, out);
+    gnu::Image image;
+    gnu::Assemble(ctx, src.get(), srcPath, o.defines, image, out.open[kListing] ? out.file[kListing].get() : nullptr);
+    bool failed[kOutputKinds] = {};
+    if (ctx.nErrors == 0) std::fwrite(image.bytes.data(), 1, image.bytes.size(), obj);
+    failed[kObject] = WriteFailed(ctx, obj, objName.c_str());
+    if (out.open[kListing]) failed[kListing] = WriteFailed(ctx, out.file[kListing].get(), o.listing.c_str());
+    if (out.open[kSymbols]) {
+        std::stable_sort(image.labels.begin(), image.labels.end(),
+                         [](const auto& a, const auto& b) { return a.first < b.first; });
+        for (const auto& [value, name] : image.labels)
+            std::fprintf(out.file[kSymbols].get(), "%08X %s\n", static_cast<unsigned>(value), name.c_str());
+        failed[kSymbols] = WriteFailed(ctx, out.file[kSymbols].get(), o.symbols.c_str());
+    }
+    if (out.open[kDeps]) {
+        const std::string& target = !o.depsTarget.empty() ? o.depsTarget : obj != stdout ? objName : srcPath;
+        WriteDependencies(ctx.files, target, out.file[kDeps].get());
+        failed[kDeps] = WriteFailed(ctx, out.file[kDeps].get(), o.deps.c_str());
+    }
+    const bool regular = out.file[kObject].Replaces() && !out.Refused(ctx, kObject);
+    const bool removeObj = ctx.nErrors > 0 && regular;
+    out.Close(ctx, failed, removeObj);
+    if (removeObj) out.file[kObject].Remove();
+    return ctx.nErrors == 0 ? kExitOk : kExitError;
+}
+
 // A number argument of -d: the default stays when the argument holds no
 // text to convert; false when it does not begin with a number.
 bool NumberArgument(const std::string& arg, std::int32_t& value) {
@@ -237,7 +272,8 @@ int RunMain(int argc, char** argv) {
         return kExitOk;
     }
     ctx.set = o.settings;
-    About(ctx);
+    // GNU as prints nothing on success.
+    if (!(parsed && o.settings.gnuSyntax)) About(ctx);
     if (!parsed) {
         Report(ctx, Severity::kError, Nowhere(), "%s", error.c_str());
         PrintUsage(ctx);
@@ -276,6 +312,7 @@ int RunMain(int argc, char** argv) {
         return kExitError;
     }
     out.open[kObject] = true;
+    if (o.settings.gnuSyntax) return AssembleGnu(ctx, o, std::move(src), srcPath, out);
     return Assemble(ctx, o, std::move(src), srcPath, out);
 }
 

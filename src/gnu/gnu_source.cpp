@@ -1,0 +1,236 @@
+#include "gnu/gnu_source.h"
+
+#include "gnu/gnu_expr.h"
+
+namespace tarvo::gnu {
+
+struct Source::Frame {
+    // A file.
+    bool file = false;
+    std::string text, path;
+    std::size_t pos = 0;
+    Loc next;                 // the place of the next physical line
+    bool inComment = false;   // inside /* */ at the end of the last line
+    std::vector<Stmt> pending;
+    std::size_t taken = 0;
+    // A body.
+    Expansion e;
+    std::uint64_t round = 0;
+    std::size_t line = 0;
+};
+
+Source::Source(std::vector<std::string>& names) : names_(names) {}
+Source::~Source() = default;
+
+void Source::Stop() { frames_.clear(); }
+
+std::uint32_t Source::NameIndex(std::string_view name) {
+    for (std::size_t i = names_.size(); i-- > 0;)
+        if (names_[i] == name) return static_cast<std::uint32_t>(i);
+    names_.emplace_back(name);
+    return static_cast<std::uint32_t>(names_.size() - 1);
+}
+
+void Source::PushFile(std::string text, const std::string& path) {
+    auto f = std::make_unique<Frame>();
+    f->file = true;
+    f->text = std::move(text);
+    f->path = path;
+    f->next = {NameIndex(path), 1};
+    frames_.push_back(std::move(f));
+}
+
+void Source::PushBody(Expansion e) {
+    if (e.rounds == 0 || e.body->lines.empty()) return;
+    auto f = std::make_unique<Frame>();
+    f->e = std::move(e);
+    frames_.push_back(std::move(f));
+}
+
+std::size_t Source::FileDepth() const {
+    std::size_t n = 0;
+    for (const auto& f : frames_) n += f->file;
+    return n;
+}
+
+std::size_t Source::MacroDepth() const {
+    std::size_t n = 0;
+    for (const auto& f : frames_) n += !f->file && f->e.macro;
+    return n;
+}
+
+std::string Source::CurrentPath() const {
+    for (auto f = frames_.rbegin(); f != frames_.rend(); ++f)
+        if ((*f)->file) return (*f)->path;
+    return {};
+}
+
+void Source::SetFileName(std::string_view name) {
+    for (auto f = frames_.rbegin(); f != frames_.rend(); ++f) {
+        if (!(*f)->file) continue;
+        (*f)->next.file = NameIndex(name);
+        return;
+    }
+}
+
+std::size_t Source::ExitMacro() {
+    while (!frames_.empty() && !frames_.back()->file) {
+        const bool macro = frames_.back()->e.macro;
+        const std::size_t depth = frames_.back()->e.conditions;
+        frames_.pop_back();
+        if (macro) return depth;
+    }
+    return std::string::npos;
+}
+
+namespace {
+
+// A line marker of the C preprocessor: # LINE "FILE" [FLAGS].
+bool Marker(std::string_view line, int& number, std::string_view& file) {
+    std::size_t i = 1;
+    while (i < line.size() && line[i] == ' ') ++i;
+    const std::size_t digits = i;
+    number = 0;
+    while (i < line.size() && line[i] >= '0' && line[i] <= '9') number = number * 10 + (line[i++] - '0');
+    if (i == digits || i >= line.size() || line[i] != ' ') return false;
+    while (i < line.size() && line[i] == ' ') ++i;
+    if (i >= line.size() || line[i] != '"') return false;
+    const std::size_t end = line.find('"', i + 1);
+    if (end == std::string_view::npos) return false;
+    file = line.substr(i + 1, end - i - 1);
+    return true;
+}
+
+bool Blank(std::string_view s) {
+    for (char c : s)
+        if (c != ' ' && c != '\t' && c != '\r' && c != '\f' && c != '\v') return false;
+    return true;
+}
+
+}  // namespace
+
+bool Source::FromFile(Frame& f, Stmt& out) {
+    while (f.taken == f.pending.size()) {
+        f.pending.clear();
+        f.taken = 0;
+        if (f.pos >= f.text.size()) return false;
+        std::size_t eol = f.text.find('\n', f.pos);
+        if (eol == std::string::npos) eol = f.text.size();
+        const std::string_view line(f.text.data() + f.pos, eol - f.pos);
+        f.pos = eol + 1;
+        const Loc loc = f.next;
+        ++f.next.line;
+        if (!f.inComment && !line.empty() && line[0] == '#') {
+            int number = 0;
+            std::string_view file;
+            if (Marker(line, number, file)) f.next = {NameIndex(file), number};
+            continue;
+        }
+        std::string cur;
+        auto push = [&] {
+            if (!Blank(cur)) f.pending.push_back({std::move(cur), loc});
+            cur.clear();
+        };
+        for (std::size_t i = 0; i < line.size();) {
+            const char c = line[i];
+            if (f.inComment) {
+                if (c == '*' && i + 1 < line.size() && line[i + 1] == '/') {
+                    f.inComment = false;
+                    cur += ' ';
+                    i += 2;
+                } else {
+                    ++i;
+                }
+                continue;
+            }
+            if (c == '"') {
+                std::size_t j = i + 1;
+                while (j < line.size() && line[j] != '"') j += line[j] == '\\' ? 2 : 1;
+                j = std::min(j + 1, line.size());
+                cur.append(line.substr(i, j - i));
+                i = j;
+            } else if (c == '\'') {
+                std::int64_t v = 0;
+                const std::size_t n = CharConstant(line.substr(i + 1), v);
+                cur.append(line.substr(i, 1 + n));
+                i += 1 + n;
+            } else if (c == '/' && i + 1 < line.size() && line[i + 1] == '*') {
+                f.inComment = true;
+                i += 2;
+            } else if (c == '#') {
+                break;
+            } else if (c == ';') {
+                push();
+                ++i;
+            } else {
+                cur += c;
+                ++i;
+            }
+        }
+        push();
+    }
+    out = std::move(f.pending[f.taken++]);
+    return true;
+}
+
+bool Source::Next(Stmt& out) {
+    while (!frames_.empty()) {
+        Frame& f = *frames_.back();
+        if (f.file) {
+            if (FromFile(f, out)) return true;
+            frames_.pop_back();
+            continue;
+        }
+        if (f.line == f.e.body->lines.size()) {
+            f.line = 0;
+            if (++f.round >= f.e.rounds) {
+                frames_.pop_back();
+                continue;
+            }
+        }
+        const Stmt& s = f.e.body->lines[f.line++];
+        out.loc = s.loc;
+        if (f.e.names.empty() && !f.e.macro) {
+            out.text = s.text;
+        } else {
+            const auto& values = f.e.values.size() == 1 ? f.e.values[0] : f.e.values[f.round];
+            Substitute(s.text, f.e.names, values, f.e.number, f.e.macro, out.text);
+        }
+        return true;
+    }
+    return false;
+}
+
+void Substitute(std::string_view text, const std::vector<std::string>& names, const std::vector<std::string>& values,
+                std::string_view number, bool macro, std::string& out) {
+    out.clear();
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        if (text[i] != '\\' || i + 1 == text.size()) {
+            out += text[i];
+            continue;
+        }
+        const char c = text[i + 1];
+        if (macro && c == '@') {
+            out += number;
+            ++i;
+            continue;
+        }
+        if (c == '(' && i + 2 < text.size() && text[i + 2] == ')') {
+            i += 2;
+            continue;
+        }
+        std::size_t end = i + 1;
+        while (end < text.size() && IsNameChar(text[end]) && text[end] != '.' && text[end] != '$') ++end;
+        const std::string_view name = text.substr(i + 1, end - i - 1);
+        std::size_t k = 0;
+        while (k < names.size() && names[k] != name) ++k;
+        if (name.empty() || k == names.size()) {
+            out += '\\';
+            continue;
+        }
+        out += values[k];
+        i = end - 1;
+    }
+}
+
+}  // namespace tarvo::gnu
