@@ -8,6 +8,8 @@
   labels.s   1,000,000 lines with 100,000 labels: most branches and jr/jal
              name a label with @ (about half of them forward), dw. (label)
              tables and .call (label) forward calls
+  gnu.s      labels.s written in GNU syntax (--syntax=gnu), with a macro
+             called every 1,000 lines and a .rodata table every 50,000
   macros.s   10,000 calls of three macros that produce about 1,000,000
              lines: \@ labels, rept. blocks inside the bodies, a macro that
              calls one; the count of produced lines goes to standard output
@@ -183,6 +185,45 @@ def macros(out, r, calls=10_000):
     return produced
 
 
+GNU_HEADER = """\
+\t.macro load reg, addr
+\tmovhi hi(\\addr), r0, \\reg
+\tmovea lo(\\addr), \\reg, \\reg
+\t.endm
+\t.text
+"""
+
+
+def gnu(out, r):
+    """The labels workload, line for line, as GNU as writes it."""
+    import io
+    import re
+    text = io.StringIO()
+    labels(text, r)
+    out.write(GNU_HEADER)
+    for i, line in enumerate(text.getvalue().splitlines()):
+        if i % 1000 == 999:
+            out.write("\tload r%d, L%d + %d\n" % (6 + i % 20, i // 10, i % 64))
+        if i % 50000 == 49999:
+            out.write("\t.section .rodata\n\t.word L%d, L%d\n\t.text\n" % (i // 10, i // 20))
+        if line.startswith("lb. "):
+            out.write(line[4:] + ":\n")
+            continue
+        line = line.replace("; copy", "# copy")
+        line = re.sub(r"\$(\d+)", r"r\1", line)
+        line = line.replace("@", "")
+        m = re.match(r"(dw\.|\.call) \((\w+)\)$", line)
+        if m:
+            line = (".word " if m.group(1) == "dw." else "jal ") + m.group(2)
+        m = re.match(r"(ldsr|stsr) r(\d+), (r\d+)$", line)
+        if m:
+            line = "ldsr %s, %s" % (m.group(3), m.group(2)) if m.group(1) == "ldsr" else "stsr %s, %s" % (m.group(2), m.group(3))
+        m = re.match(r"(b\w+|jr|jal) (-?\d+)$", line)
+        if m:
+            line = "%s .%+d" % (m.group(1), int(m.group(2)))
+        out.write(line + "\n")
+
+
 def main():
     which, path = sys.argv[1], sys.argv[2]
     r = random.Random(810)
@@ -191,6 +232,8 @@ def main():
             plain(out, r)
         elif which == "labels":
             labels(out, r)
+        elif which == "gnu":
+            gnu(out, r)
         elif which == "macros":
             print(macros(out, r))
         else:

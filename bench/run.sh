@@ -16,6 +16,7 @@ tarvo="$root/build/release/tarvo"
 [ -f "$data/plain.s" ] || python3 "$root/bench/gen.py" plain "$data/plain.s"
 [ -f "$data/symbols.s" ] || python3 "$root/bench/gen.py" symbols "$data/symbols.s"
 [ -f "$data/labels.s" ] || python3 "$root/bench/gen.py" labels "$data/labels.s"
+[ -f "$data/gnu.s" ] || python3 "$root/bench/gen.py" gnu "$data/gnu.s"
 [ -f "$data/macros.s" ] || python3 "$root/bench/gen.py" macros "$data/macros.s" > "$data/macros.items"
 if [ ! -f "$data/image.bin" ]; then
     # 16 MiB: the plain workload's image, repeated and cut to size.
@@ -38,7 +39,7 @@ peak_kib() { /usr/bin/time -v "$@" 2>&1 >/dev/null | awk -F: '/Maximum resident/
 
 cd "$data"
 printf '%-13s %10s %14s %9s %10s %10s %9s\n' workload seconds "items/s" "MB/s" "peak MiB" "wc -l s" "x wc -l"
-rows=(plain symbols labels macros image source out:plain out:symbols)
+rows=(plain symbols labels gnu macros image source out:plain out:symbols)
 [ -n "${BASELINE:-}" ] && rows+=(base:plain base:symbols)
 for w in "${rows[@]}"; do
     bin=$tarvo
@@ -57,6 +58,7 @@ for w in "${rows[@]}"; do
         items=$("${cmd[@]}" >/dev/null; grep -c '' image.s)
     else
         input=$w.s; cmd=("$bin" "$w.s" -o "$w.obj" "${extra[@]}")
+        if [ "$w" = gnu ]; then cmd=("$bin" --syntax=gnu gnu.s -o gnu.obj); fi
         items=$(wc -l < "$input")
         # Macro calls: the lines they produce.
         if [ "$w" = macros ]; then items=$(cat macros.items); fi

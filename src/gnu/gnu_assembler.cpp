@@ -1,9 +1,11 @@
 #include "gnu/gnu_assembler.h"
 
 #include <algorithm>
+#include <array>
 #include <cstdarg>
 #include <cstring>
 #include <unordered_map>
+#include <unordered_set>
 
 #include "directives/compiler_line.h"
 #include "gnu/gnu_expr.h"
@@ -22,6 +24,7 @@ constexpr std::size_t kMaxIncludeDepth = 64;
 constexpr std::size_t kMaxMacroDepth = 256;
 constexpr std::size_t kMaxConditions = 256;
 constexpr std::uint64_t kMaxStatements = 20000000;
+constexpr std::size_t kMaxText = std::size_t{1} << 30;
 constexpr int kMaxWalks = 100;
 
 std::string Lower(std::string_view s) {
@@ -31,7 +34,15 @@ std::string Lower(std::string_view s) {
     return out;
 }
 
-std::string_view Trim(std::string_view s) {
+// text begins with word (lower case), letter case ignored.
+bool StartsFolded(std::string_view text, std::string_view word) {
+    if (text.size() < word.size()) return false;
+    for (std::size_t i = 0; i < word.size(); ++i)
+        if ((text[i] >= 'A' && text[i] <= 'Z' ? text[i] | 0x20 : text[i]) != word[i]) return false;
+    return true;
+}
+
+[[gnu::always_inline]] inline std::string_view Trim(std::string_view s) {
     while (!s.empty() && (s.front() == ' ' || s.front() == '\t' || s.front() == '\r')) s.remove_prefix(1);
     while (!s.empty() && (s.back() == ' ' || s.back() == '\t' || s.back() == '\r')) s.remove_suffix(1);
     return s;
@@ -39,13 +50,21 @@ std::string_view Trim(std::string_view s) {
 
 // Splits at commas outside parentheses, brackets, strings and character
 // constants.
-std::vector<std::string_view> SplitCommas(std::string_view s) {
-    std::vector<std::string_view> out;
-    if (Trim(s).empty()) return out;
+// The characters that SplitCommas must look at.
+constexpr auto kSplitStops = [] {
+    std::array<bool, 256> t{};
+    for (unsigned char c : std::string_view("\"'()[],")) t[c] = true;
+    return t;
+}();
+
+void SplitCommas(std::string_view s, std::vector<std::string_view>& out) {
+    out.clear();
+    if (Trim(s).empty()) return;
     int depth = 0;
     std::size_t start = 0;
     for (std::size_t i = 0; i < s.size(); ++i) {
         const char c = s[i];
+        if (!kSplitStops[static_cast<unsigned char>(c)]) continue;
         if (c == '"') {
             for (++i; i < s.size() && s[i] != '"'; ++i)
                 if (s[i] == '\\') ++i;
@@ -62,6 +81,11 @@ std::vector<std::string_view> SplitCommas(std::string_view s) {
         }
     }
     out.push_back(Trim(s.substr(std::min(start, s.size()))));
+}
+
+std::vector<std::string_view> SplitCommas(std::string_view s) {
+    std::vector<std::string_view> out;
+    SplitCommas(s, out);
     return out;
 }
 
@@ -122,7 +146,7 @@ Fn TakeFunction(std::string_view& text) {
         {"sdaoff", Fn::kSdaoff}, {"tdaoff", Fn::kTdaoff}, {"zdaoff", Fn::kZdaoff},
     };
     for (const auto& [name, fn] : kFns) {
-        if (text.size() <= name.size() || Lower(text.substr(0, name.size())) != name) continue;
+        if (text.size() <= name.size() || !StartsFolded(text, name)) continue;
         std::string_view after = text.substr(name.size());
         while (!after.empty() && (after.front() == ' ' || after.front() == '\t')) after.remove_prefix(1);
         if (after.empty() || after.front() != '(') continue;
@@ -156,12 +180,14 @@ enum class IK : std::uint8_t { kBytes, kSpace, kInstr, kBranch, kData, kLabel, k
 
 struct Item {
     explicit Item(IK k) : kind(k) {}
+    std::int64_t n = 0;
+    // The expression or statement text, in the assembler's text arena:
+    // no allocation per item.
+    std::uint32_t textAt = 0, textLen = 0;
+    std::uint32_t a = 0, b = 0;
+    Loc loc;
     IK kind;
     std::uint8_t width = 0;  // kData: bytes; kInstr: bytes
-    std::uint32_t a = 0, b = 0;
-    std::int64_t n = 0;
-    Loc loc;
-    std::string text;
 };
 
 struct Branch {
@@ -200,6 +226,13 @@ struct LateDiag {
     std::string text;
 };
 
+// Lookups by view, without a string made for each.
+struct ViewHash {
+    using is_transparent = void;
+    std::size_t operator()(std::string_view s) const { return std::hash<std::string_view>{}(s); }
+};
+using NameMap = std::unordered_map<std::string, int, ViewHash, std::equal_to<>>;
+
 class Assembler final : public ExprEnv {
 public:
     Assembler(Context& ctx, std::FILE* listing) : ctx_(ctx), source_(names_), listing_(listing) {
@@ -223,7 +256,7 @@ private:
     const char* FileName(const Loc& loc) const { return names_[loc.file].c_str(); }
 
     // Reading
-    void Statement(Stmt& st);
+    void Statement(const Stmt& st);
     bool Block(std::string_view word, std::string_view rest, const Stmt& st);
     void Directive(const std::string& word, std::string_view rest, const Stmt& st);
     void Call(const Macro& m, std::string_view rest, const Stmt& st);
@@ -264,6 +297,10 @@ private:
     Get Operand(std::string_view text, Mode mode, const Loc& loc, std::int64_t& out, bool allowFn = true);
     Get Target(std::string_view text, Mode mode, const Loc& loc, Value& out);
     bool ApplyFn(Fn fn, std::int64_t& x, Mode mode, const Loc& loc);
+    // The value of a branch target or data item: by its name's index when
+    // it is a name alone (n > 0), which spares the walks a parse.
+    ExprStatus ItemValue(const Item& it, Value& v, std::string* name);
+    void Bind(Item& it);
     std::int64_t Cut(std::int64_t v, int bits, const Loc& loc, Mode mode);
     void Branch(const Item& item, std::uint8_t* out);
     void Listing();
@@ -275,17 +312,25 @@ private:
 
     std::vector<Section> sections_;
     std::vector<Sym> syms_;
-    std::unordered_map<std::string, int> symIndex_;
+    NameMap symIndex_;
     std::unordered_map<std::string, std::shared_ptr<const Macro>> macros_;
     std::uint64_t macroCount_ = 0, statements_ = 0;
     std::unordered_map<std::string, int> localCount_;
 
     std::vector<Item> items_;
+    std::string texts_;
+    std::string_view Text(const Item& it) const { return {texts_.data() + it.textAt, it.textLen}; }
+    void SetText(Item& it, std::string_view t) {
+        it.textAt = static_cast<std::uint32_t>(texts_.size());
+        it.textLen = static_cast<std::uint32_t>(t.size());
+        texts_.append(t);
+    }
     std::vector<struct Branch> branches_;
     std::vector<std::uint8_t> pool_;
     std::vector<ListLine> lines_;
     std::vector<std::pair<std::int64_t, std::int64_t>> itemPlace_;  // listing: section start offset, end
 
+    std::vector<std::string_view> ops_;  // the operands of the instruction being encoded
     std::vector<Cond> conds_;
     std::unique_ptr<Recording> rec_;
     std::size_t prevSection_ = 0;
@@ -322,7 +367,7 @@ void Assembler::Late(int phase, Severity s, const Loc& loc, const char* fmt, ...
 }
 
 int Assembler::SymIndex(std::string_view name) {
-    auto it = symIndex_.find(std::string(name));
+    auto it = symIndex_.find(name);
     if (it != symIndex_.end()) return it->second;
     const int i = static_cast<int>(syms_.size());
     syms_.emplace_back(name);
@@ -331,7 +376,7 @@ int Assembler::SymIndex(std::string_view name) {
 }
 
 bool Assembler::Lookup(std::string_view name, Value& out) {
-    auto it = symIndex_.find(std::string(name));
+    auto it = symIndex_.find(name);
     if (it == symIndex_.end()) return false;
     const Sym& s = syms_[static_cast<std::size_t>(it->second)];
     if (s.defined) {
@@ -349,6 +394,11 @@ bool Assembler::Lookup(std::string_view name, Value& out) {
 // "1b" and "1f" become the names of the local labels they mean here, so that
 // a value read later still finds them.
 std::string Assembler::Localize(std::string_view text) const {
+    // Most texts name no local label: a digit before 'b' or 'f' is rare.
+    bool maybe = false;
+    for (std::size_t i = 1; i < text.size() && !maybe; ++i)
+        maybe = (text[i] == 'b' || text[i] == 'f') && text[i - 1] >= '0' && text[i - 1] <= '9';
+    if (!maybe) return std::string(text);
     std::string out;
     out.reserve(text.size());
     for (std::size_t i = 0; i < text.size();) {
@@ -417,11 +467,14 @@ void Assembler::Add(Item item) {
 }
 
 void Assembler::Emit(const std::uint8_t* p, std::size_t n) {
-    Section& s = sections_[cur_];
-    if (final_ && !s.nobits) {
+    if (final_) {
+        Section& s = sections_[cur_];
         const auto at = static_cast<std::size_t>(off_[cur_]);
-        if (s.bytes.size() < at + n) s.bytes.resize(at + n);
-        std::memcpy(s.bytes.data() + at, p, n);
+        if (!s.nobits) {
+            // Sized from the last walk already; only an error path grows it.
+            if (s.bytes.size() < at + n) s.bytes.resize(at + n);
+            std::memcpy(s.bytes.data() + at, p, n);
+        }
     }
     off_[cur_] += static_cast<std::int64_t>(n);
 }
@@ -449,7 +502,7 @@ void Assembler::Step(std::size_t index) {
             std::uint8_t bytes[8] = {};
             std::size_t length = it.width;
             if (final_) {
-                const std::string_view text = it.text;
+                const std::string_view text = Text(it);
                 const std::size_t cut = std::min(text.find_first_of(" \t"), text.size());
                 Encode(text.substr(0, cut), text.substr(cut), Mode::kFinal, it.loc, bytes, length);
             }
@@ -461,8 +514,7 @@ void Assembler::Step(std::size_t index) {
             if (walk_ > 0 && !final_) {
                 usedLast_ = false;
                 Value t;
-                dot = {off_[cur_], static_cast<int>(cur_)};
-                if (Evaluate(it.text, *this, t) == ExprStatus::kOk &&
+                if (ItemValue(it, t, nullptr) == ExprStatus::kOk &&
                     (t.sec == static_cast<int>(cur_) || t.sec == kAbsolute)) {
                     // A target not reached yet in this walk moves as far as
                     // everything before the branch has moved, as GNU as estimates it.
@@ -485,12 +537,11 @@ void Assembler::Step(std::size_t index) {
             if (final_) {
                 Value v;
                 std::string name;
-                dot = {off_[cur_], static_cast<int>(cur_)};
-                const ExprStatus st = Evaluate(it.text, *this, v, &name);
+                const ExprStatus st = ItemValue(it, v, &name);
                 if (st == ExprStatus::kUndefined) {
                     Late(3, Severity::kError, it.loc, msg::kGnuUndefined, name.c_str());
                 } else if (st != ExprStatus::kOk) {
-                    Late(2, Severity::kError, it.loc, msg::kGnuBadExpression, it.text.c_str());
+                    Late(2, Severity::kError, it.loc, msg::kGnuBadExpression, std::string(Text(it)).c_str());
                 } else {
                     std::int64_t x = Address(v.sec, v.v);
                     ApplyFn(static_cast<Fn>(it.b), x, Mode::kFinal, it.loc);
@@ -517,7 +568,7 @@ void Assembler::Step(std::size_t index) {
         case IK::kSet: {
             Value v;
             dot = {off_[cur_], static_cast<int>(cur_)};
-            if (Evaluate(it.text, *this, v) == ExprStatus::kOk) {
+            if (Evaluate(Text(it), *this, v) == ExprStatus::kOk) {
                 Sym& s = syms_[it.a];
                 s.val = v;
                 s.defined = true;
@@ -534,11 +585,11 @@ void Assembler::Step(std::size_t index) {
             Value v;
             std::string name;
             dot = {off_[cur_], static_cast<int>(cur_)};
-            const ExprStatus st = Evaluate(it.text, *this, v, &name);
+            const ExprStatus st = Evaluate(Text(it), *this, v, &name);
             if (st != ExprStatus::kOk || (v.sec != kAbsolute && v.sec != static_cast<int>(cur_))) {
                 if (final_) {
                     if (st == ExprStatus::kUndefined) Late(3, Severity::kError, it.loc, msg::kGnuUndefined, name.c_str());
-                    else Late(1, Severity::kError, it.loc, msg::kGnuNotConstant, it.text.c_str());
+                    else Late(1, Severity::kError, it.loc, msg::kGnuNotConstant, std::string(Text(it)).c_str());
                 }
                 break;
             }
@@ -625,7 +676,7 @@ void Assembler::Run(std::FILE* src, const std::string& path,
         if (!syms_[i].defined) continue;
         Item it{IK::kSet};
         it.a = static_cast<std::uint32_t>(i);
-        it.text = std::to_string(syms_[i].val.v);
+        SetText(it, std::to_string(syms_[i].val.v));
         items_.push_back(std::move(it));
     }
     Place();
@@ -636,7 +687,9 @@ void Assembler::Run(std::FILE* src, const std::string& path,
     source_.PushFile(std::move(text), path);
     Stmt st;
     while (source_.Next(st)) {
-        if (++statements_ > kMaxStatements) {
+        // Bounded, so that a runaway macro cannot take all memory, and text
+        // offsets fit 32 bits.
+        if (++statements_ > kMaxStatements || texts_.size() > kMaxText) {
             Diag(Severity::kError, st.loc, "%s", "too many statements: a macro or repeat that never ends?");
             source_.Stop();
             break;
@@ -658,18 +711,18 @@ void Assembler::Run(std::FILE* src, const std::string& path,
     }
     final_ = true;
     BeginWalk();
+    for (Section& s : sections_)
+        if (!s.nobits) s.bytes.assign(static_cast<std::size_t>(s.size), 0);
     if (listing_ != nullptr) itemPlace_.assign(items_.size(), {});
     for (std::size_t i = 0; i < items_.size(); ++i) Step(i);
 
     std::stable_sort(late_.begin(), late_.end(), [](const LateDiag& a, const LateDiag& b) {
         return a.phase != b.phase ? a.phase < b.phase : a.phase == 3 ? false : a.section < b.section;
     });
-    std::vector<std::string> undefinedSeen;
+    // A name never defined: one message, at its first use.
+    std::unordered_set<std::string> undefinedSeen;
     for (const LateDiag& d : late_) {
-        if (d.phase == 3) {
-            if (std::find(undefinedSeen.begin(), undefinedSeen.end(), d.text) != undefinedSeen.end()) continue;
-            undefinedSeen.push_back(d.text);
-        }
+        if (d.phase == 3 && !undefinedSeen.insert(d.text).second) continue;
         ReportGnu(ctx_, d.severity, FileName(d.loc), d.loc.line, "%s", d.text.c_str());
     }
 
@@ -690,7 +743,7 @@ void Assembler::Run(std::FILE* src, const std::string& path,
                 if (!s.alloc || s.nobits || s.size == 0) continue;
                 std::uint8_t* at = image.bytes.data() + (s.start - low);
                 std::fill(at, at + s.size, 0);
-                std::copy(s.bytes.begin(), s.bytes.end(), at);
+                std::copy_n(s.bytes.begin(), std::min<std::size_t>(s.bytes.size(), static_cast<std::size_t>(s.size)), at);
             }
         }
     }
@@ -799,13 +852,13 @@ void Assembler::Set(std::string_view name, std::string_view expr, const Stmt& st
     Item it{IK::kSet};
     it.a = static_cast<std::uint32_t>(i);
     it.loc = st.loc;
-    it.text = text;
+    SetText(it, text);
     Add(std::move(it));
 }
 
 // The names a statement begins with, then its directive, instruction or
 // macro call.
-void Assembler::Statement(Stmt& st) {
+void Assembler::Statement(const Stmt& st) {
     std::string_view s = Trim(st.text);
     auto word = [](std::string_view t) {
         std::size_t i = 0;
@@ -822,14 +875,25 @@ void Assembler::Statement(Stmt& st) {
         s = Trim(s.substr(i + 1));
     }
     const std::string_view first = word(s);
-    const std::string lower = Lower(first);
+    // Lower case in place for the usual short word.
+    char folded[32];
+    std::string longer;
+    std::string_view lower;
+    if (first.size() <= sizeof folded) {
+        for (std::size_t i = 0; i < first.size(); ++i)
+            folded[i] = first[i] >= 'A' && first[i] <= 'Z' ? static_cast<char>(first[i] | 0x20) : first[i];
+        lower = {folded, first.size()};
+    } else {
+        longer = Lower(first);
+        lower = longer;
+    }
     const std::string_view rest = Trim(s.substr(first.size()));
     if (rec_ || (!conds_.empty() && !conds_.back().active)) {
         if (Block(lower, rest, st)) return;
         return;
     }
     if (Block(lower, rest, st)) return;
-    if (listing_ != nullptr) lines_.push_back({st.loc, st.text, items_.size()});
+    if (listing_ != nullptr) lines_.push_back({st.loc, std::string(st.text), items_.size()});
     for (std::string_view l : labels) DefineLabel(l, st);
     if (s.empty()) return;
     // NAME = EXPR
@@ -844,13 +908,15 @@ void Assembler::Statement(Stmt& st) {
         }
     }
     if (first.front() == '.') {
-        Directive(lower, rest, st);
+        Directive(std::string(lower), rest, st);
         return;
     }
-    auto m = macros_.find(lower);
-    if (m != macros_.end()) {
-        Call(*m->second, rest, st);
-        return;
+    if (!macros_.empty()) {
+        auto m = macros_.find(std::string(lower));
+        if (m != macros_.end()) {
+            Call(*m->second, rest, st);
+            return;
+        }
     }
     Instruction(first, rest, st);
 }
@@ -883,10 +949,12 @@ bool Assembler::Block(std::string_view word, std::string_view rest, const Stmt& 
             source_.PushBody(std::move(e));
             return true;
         }
-        rec_->body->lines.push_back(st);
+        rec_->body->lines.push_back({std::string(st.text), st.loc});
         return true;
     }
     const bool skipping = !conds_.empty() && !conds_.back().active;
+    // Every block word is a directive: instructions pass at once.
+    if (word.empty() || word.front() != '.') return skipping;
     auto open = [&](bool value) {
         if (conds_.size() >= kMaxConditions) {
             Diag(Severity::kError, st.loc, msg::kGnuNoEnd, ".endif");
@@ -1287,15 +1355,15 @@ void Assembler::Data(std::string_view rest, unsigned width, const Stmt& st) {
         it.b = static_cast<std::uint32_t>(fn);
         it.width = static_cast<std::uint8_t>(width);
         it.loc = st.loc;
-        it.text = Localize(item);
+        std::string text = Localize(item);
         Value v;
         std::string bad;
         dot = {off_[cur_], static_cast<int>(cur_)};
-        const ExprStatus status = Evaluate(it.text, *this, v, &bad);
+        const ExprStatus status = Evaluate(text, *this, v, &bad);
         if (status == ExprStatus::kSyntax || status == ExprStatus::kDivZero) {
             Diag(Severity::kError, st.loc, status == ExprStatus::kDivZero ? msg::kGnuDivZero : msg::kGnuBadExpression,
                  bad.c_str());
-            it.text.assign(1, '0');
+            text.assign(1, '0');
         } else if (status == ExprStatus::kOk && !moved && ApplyFn(fn, v.v, Mode::kNow, st.loc)) {
             // Known now: its bytes, and its message now, as GNU as gives it.
             const int bits = static_cast<int>(width) * 8;
@@ -1314,6 +1382,8 @@ void Assembler::Data(std::string_view rest, unsigned width, const Stmt& st) {
             Add(std::move(bytes));
             continue;
         }
+        SetText(it, text);
+        Bind(it);
         Add(std::move(it));
     }
 }
@@ -1350,8 +1420,14 @@ void Assembler::Align(std::int64_t bytes, std::string_view fill, const Stmt& st)
 }
 
 void Assembler::Directive(const std::string& word, std::string_view rest, const Stmt& st) {
-    const std::vector<std::string_view> args = SplitCommas(rest);
-    auto arg = [&args](std::size_t k) { return k < args.size() ? args[k] : std::string_view{}; };
+    // Split on first use: the data directives split their own items.
+    std::vector<std::string_view> args;
+    bool split = false;
+    auto arg = [&](std::size_t k) {
+        if (!split) SplitCommas(rest, args);
+        split = true;
+        return k < args.size() ? args[k] : std::string_view{};
+    };
     auto space = [&](std::int64_t count, std::int64_t value, std::int64_t size) {
         if (count <= 0) return;
         if (count * size > kMaxImage) {
@@ -1407,7 +1483,7 @@ void Assembler::Directive(const std::string& word, std::string_view rest, const 
         if (!arg(1).empty() && !Now(arg(1), st.loc, f)) return;
         Item it{IK::kOrg};
         it.loc = st.loc;
-        it.text = Localize(arg(0));
+        SetText(it, Localize(arg(0)));
         it.a = static_cast<std::uint32_t>(f & 0xFF);
         return Add(std::move(it));
     }
@@ -1512,6 +1588,29 @@ Assembler::Get Assembler::Operand(std::string_view text, Mode mode, const Loc& l
     return Get::kOk;
 }
 
+ExprStatus Assembler::ItemValue(const Item& it, Value& v, std::string* name) {
+    dot = {off_[cur_], static_cast<int>(cur_)};
+    if (it.n <= 0) return Evaluate(Text(it), *this, v, name);
+    const Sym& s = syms_[static_cast<std::size_t>(it.n - 1)];
+    if (s.defined) {
+        v = s.val;
+    } else if (s.lastDefined) {
+        v = s.last;
+        usedLast_ = true;
+    } else {
+        if (name != nullptr) *name = s.name;
+        return ExprStatus::kUndefined;
+    }
+    return ExprStatus::kOk;
+}
+
+void Assembler::Bind(Item& it) {
+    const std::string_view t = Text(it);
+    bool plain = !t.empty() && !(t[0] >= '0' && t[0] <= '9') && t != ".";
+    for (char c : t) plain = plain && IsNameChar(c);
+    if (plain) it.n = SymIndex(t) + 1;
+}
+
 // hi(E) and the rest on a value; false (kNow) when a base is not known yet.
 bool Assembler::ApplyFn(Fn fn, std::int64_t& x, Mode mode, const Loc& loc) {
     auto base = [&](std::string_view sym) -> bool {
@@ -1554,7 +1653,13 @@ Assembler::Get Assembler::Target(std::string_view text, Mode mode, const Loc& lo
 void Assembler::Branch(const Item& it, std::uint8_t* out) {
     const struct Branch& br = branches_[it.a];
     Value t;
-    if (Target(it.text, Mode::kFinal, it.loc, t) != Get::kOk) return;
+    std::string name;
+    const ExprStatus st = ItemValue(it, t, &name);
+    if (st != ExprStatus::kOk) {
+        if (st == ExprStatus::kUndefined) Late(3, Severity::kError, it.loc, msg::kGnuUndefined, name.c_str());
+        else Late(2, Severity::kError, it.loc, msg::kGnuBadExpression, std::string(Text(it)).c_str());
+        return;
+    }
     const std::int64_t here = off_[cur_];
     const std::int64_t disp = t.sec == static_cast<int>(cur_) ? t.v - here : Address(t.sec, t.v) - Address(static_cast<int>(cur_), here);
     Instr in;
@@ -1570,7 +1675,7 @@ void Assembler::Branch(const Item& it, std::uint8_t* out) {
     };
     if (br.size == 2) {
         if (disp < -256 || disp > 255) {
-            Late(2, Severity::kError, it.loc, msg::kGnuBranchRange, it.text.c_str());
+            Late(2, Severity::kError, it.loc, msg::kGnuBranchRange, std::string(Text(it)).c_str());
             return;
         }
         in.entry = &optable[static_cast<std::size_t>(kOpByKey[br.code])];
@@ -1606,22 +1711,22 @@ constexpr Extra kExtras[] = {
 
 bool Assembler::Encode(std::string_view word, std::string_view operands, Mode mode, const Loc& loc, std::uint8_t* out,
                        std::size_t& length) {
-    const std::string lower = Lower(word);
-    std::vector<std::string_view> ops = SplitCommas(operands);
+    std::vector<std::string_view>& ops = ops_;
+    SplitCommas(operands, ops);
     auto bad = [&](const char* why) {
         if (mode == Mode::kNow) Diag(Severity::kError, loc, msg::kGnuBadOperands, why);
         length = 0;
         return true;
     };
     for (const Extra& x : kExtras) {
-        if (lower != x.name) continue;
+        if (word.size() != x.name.size() || !StartsFolded(word, x.name)) continue;
         if (!ops.empty()) return bad(std::string(Trim(operands)).c_str());
         out[0] = x.halfword & 0xFF;
         out[1] = x.halfword >> 8;
         length = 2;
         return true;
     }
-    const std::uint64_t key = PackName(lower);
+    const std::uint64_t key = PackName(word);
     const Mnemonic* m = FindMnemonic(key);
     if (m == nullptr) m = FindAlias(key);
     if (m == nullptr || (m->op[0] >= 0 && (optable[m->op[0]].format == FMT_BSTR || optable[m->op[0]].format == FMT_FPP))) {
@@ -1763,8 +1868,7 @@ bool Assembler::Encode(std::string_view word, std::string_view operands, Mode mo
 }
 
 void Assembler::Instruction(std::string_view word, std::string_view operands, const Stmt& st) {
-    const std::string lower = Lower(word);
-    const std::uint64_t key = PackName(lower);
+    const std::uint64_t key = PackName(word);
     const Mnemonic* m = FindMnemonic(key);
     if (m == nullptr) m = FindAlias(key);
     // Conditional branches and br are relaxed: their size waits for the walks.
@@ -1776,16 +1880,18 @@ void Assembler::Instruction(std::string_view word, std::string_view operands, co
         }
         Item it{IK::kBranch};
         it.loc = st.loc;
-        it.text = Localize(ops[0]);
+        const std::string text = Localize(ops[0]);
         Value t;
         std::string bad;
-        const ExprStatus status = Evaluate(it.text, *this, t, &bad);
+        const ExprStatus status = Evaluate(text, *this, t, &bad);
         if (status == ExprStatus::kSyntax || status == ExprStatus::kDivZero) {
             Diag(Severity::kError, st.loc, msg::kGnuBadExpression, bad.c_str());
             return;
         }
         it.a = static_cast<std::uint32_t>(branches_.size());
         branches_.push_back({optable[m->op[0]].code});
+        SetText(it, text);
+        Bind(it);
         return Add(std::move(it));
     }
     std::uint8_t bytes[8];
@@ -1801,7 +1907,7 @@ void Assembler::Instruction(std::string_view word, std::string_view operands, co
     Item it{IK::kInstr};
     it.loc = st.loc;
     it.width = static_cast<std::uint8_t>(length);
-    it.text = std::string(word) + " " + Localize(operands);
+    SetText(it, std::string(word) + " " + Localize(operands));
     Add(std::move(it));
 }
 

@@ -73,16 +73,16 @@ private:
 
     std::int64_t Abs(const Value& v) const { return v.sec == kAbsolute ? v.v : env_.Address(v.sec, v.v); }
 
-    Value Binary(int level) {
-        if (level > 6) return Unary();
-        Value left = Binary(level + 1);
+    // Operators of level min or looser-binding-than-unary, left to right.
+    Value Binary(int min) {
+        Value left = Unary();
         for (;;) {
             Blanks();
             std::size_t len = 0;
             const Op op = PeekOp(len);
-            if (op == kNone || Level(op) != level || status_ != ExprStatus::kOk) return left;
+            if (op == kNone || Level(op) < min || status_ != ExprStatus::kOk) return left;
             at_ += len;
-            const Value right = Binary(level + 1);
+            const Value right = Binary(Level(op) + 1);
             left = Apply(op, left, right);
         }
     }

@@ -2,6 +2,7 @@
 // comparisons that give -1, and values that are offsets in a section until
 // an operation needs the address.
 #pragma once
+#include <array>
 #include <cstdint>
 #include <string>
 #include <string_view>
@@ -36,10 +37,14 @@ ExprStatus Evaluate(std::string_view text, ExprEnv& env, Value& out, std::string
 
 // Name characters of GNU as, and \x01, which starts the names this mode
 // gives local labels.
-constexpr bool IsNameChar(char c) {
-    return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '_' || c == '.' ||
-           c == '$' || c == '\x01';
-}
+inline constexpr auto kNameChars = [] {
+    std::array<bool, 256> t{};
+    for (int c = 0; c < 256; ++c)
+        t[static_cast<std::size_t>(c)] = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') ||
+                                         c == '_' || c == '.' || c == '$' || c == 1;
+    return t;
+}();
+constexpr bool IsNameChar(char c) { return kNameChars[static_cast<unsigned char>(c)]; }
 
 // Reads a character constant after its quote: 'c, '\n, and 'c' alike.
 // Returns the characters used, 0 when there is none.

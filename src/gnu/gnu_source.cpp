@@ -11,7 +11,7 @@ struct Source::Frame {
     std::size_t pos = 0;
     Loc next;                 // the place of the next physical line
     bool inComment = false;   // inside /* */ at the end of the last line
-    std::vector<Stmt> pending;
+    std::vector<Line> pending;
     std::size_t taken = 0;
     // A body.
     Expansion e;
@@ -126,6 +126,17 @@ bool Source::FromFile(Frame& f, Stmt& out) {
             if (Marker(line, number, file)) f.next = {NameIndex(file), number};
             continue;
         }
+        // Most lines hold no string, comment or second statement.
+        bool plain = !f.inComment;
+        for (std::size_t i = 0; plain && i < line.size(); ++i) {
+            const char c = line[i];
+            plain = c != '"' && c != '\'' && c != '/' && c != '#' && c != ';';
+        }
+        if (plain) {
+            if (Blank(line)) continue;
+            out = {line, loc};
+            return true;
+        }
         std::string cur;
         auto push = [&] {
             if (!Blank(cur)) f.pending.push_back({std::move(cur), loc});
@@ -169,7 +180,8 @@ bool Source::FromFile(Frame& f, Stmt& out) {
         }
         push();
     }
-    out = std::move(f.pending[f.taken++]);
+    const Line& l = f.pending[f.taken++];
+    out = {l.text, l.loc};
     return true;
 }
 
@@ -188,14 +200,15 @@ bool Source::Next(Stmt& out) {
                 continue;
             }
         }
-        const Stmt& s = f.e.body->lines[f.line++];
-        out.loc = s.loc;
+        // Copied: an .exitm may drop the body while its statement is read.
+        const Line& s = f.e.body->lines[f.line++];
         if (f.e.names.empty() && !f.e.macro) {
-            out.text = s.text;
+            buffer_ = s.text;
         } else {
             const auto& values = f.e.values.size() == 1 ? f.e.values[0] : f.e.values[f.round];
-            Substitute(s.text, f.e.names, values, f.e.number, f.e.macro, out.text);
+            Substitute(s.text, f.e.names, values, f.e.number, f.e.macro, buffer_);
         }
+        out = {buffer_, s.loc};
         return true;
     }
     return false;

@@ -16,14 +16,21 @@ struct Loc {
     int line = 0;
 };
 
+// A statement as handed out: valid until the next one is asked for.
 struct Stmt {
+    std::string_view text;
+    Loc loc;
+};
+
+// A statement kept: in a macro or repeat body, or waiting on its line.
+struct Line {
     std::string text;
     Loc loc;
 };
 
 // A macro or a repeat block as recorded: statements, stored once.
 struct Body {
-    std::vector<Stmt> lines;
+    std::vector<Line> lines;
 };
 
 struct Macro {
@@ -78,6 +85,7 @@ private:
 
     std::vector<std::string>& names_;
     std::vector<std::unique_ptr<Frame>> frames_;
+    std::string buffer_;  // the statement handed out, when it is not in a file's text
 };
 
 // Puts values in for \NAME, \@ and \() in text.
