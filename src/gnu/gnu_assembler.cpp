@@ -269,6 +269,7 @@ private:
     std::size_t SectionNamed(std::string_view name, bool* created = nullptr);
     void Data(std::string_view rest, unsigned width, const Stmt& st);
     void Strings(std::string_view rest, bool zero, const Stmt& st);
+    void Floats(std::string_view rest, unsigned width, const Stmt& st);
     void Align(std::int64_t bytes, std::string_view fill, const Stmt& st);
     void Set(std::string_view name, std::string_view expr, const Stmt& st, bool equiv);
     void DefineLabel(std::string_view name, const Stmt& st);
@@ -346,6 +347,8 @@ private:
     std::vector<LateDiag> late_;
     std::size_t stepIndex_ = 0;
     bool usedLast_ = false;  // a lookup took a value of the walk before
+    bool tooLarge_ = false;  // a section would pass kMaxImage
+    const Image* image_ = nullptr;
 };
 
 void Assembler::Diag(Severity s, const Loc& loc, const char* fmt, ...) {
@@ -481,6 +484,13 @@ void Assembler::Emit(const std::uint8_t* p, std::size_t n) {
 
 void Assembler::EmitFill(std::int64_t count, const std::uint8_t* pattern, std::size_t size) {
     Section& s = sections_[cur_];
+    // No section may pass what an image can hold: an .org or .align far
+    // out would otherwise take all memory.
+    if (count > 0 && (count > kMaxImage || off_[cur_] + count * static_cast<std::int64_t>(size) > kMaxImage)) {
+        if (final_ && !tooLarge_) Late(1, Severity::kError, items_[stepIndex_].loc, msg::kGnuTooLarge, "256 MiB");
+        tooLarge_ = true;
+        return;
+    }
     if (final_ && !s.nobits && count > 0) {
         const auto at = static_cast<std::size_t>(off_[cur_]);
         const std::size_t total = static_cast<std::size_t>(count) * size;
@@ -603,7 +613,11 @@ void Assembler::Step(std::size_t index) {
         }
         case IK::kSection: cur_ = it.a; break;
     }
-    if (final_ && listing_ != nullptr) itemPlace_[index] = {static_cast<std::int64_t>(sec) << 40 | before, off_[sec]};
+    if (final_ && listing_ != nullptr) {
+        // A section switch is listed where it leads.
+        itemPlace_[index] = it.kind == IK::kSection ? std::pair{static_cast<std::int64_t>(cur_) << 40 | off_[cur_], off_[cur_]}
+                                                    : std::pair{static_cast<std::int64_t>(sec) << 40 | before, off_[sec]};
+    }
 }
 
 void Assembler::BeginWalk() {
@@ -611,6 +625,7 @@ void Assembler::BeginWalk() {
     off_.assign(sections_.size(), 0);
     cur_ = 0;
     grew_ = false;
+    tooLarge_ = false;
 }
 
 void Assembler::EndWalk() {
@@ -751,23 +766,28 @@ void Assembler::Run(std::FILE* src, const std::string& path,
         if (!s.label || !s.defined || s.name[0] == '\x01') continue;
         image.labels.emplace_back(static_cast<std::uint32_t>(Address(s.val.sec, s.val.v)), s.name);
     }
+    image_ = &image;
     if (listing_ != nullptr) Listing();
 }
 
+// One line per statement: the address in its section, the first bytes it
+// put in the image, its line and text; then where the sections lie.
 void Assembler::Listing() {
+    std::int64_t address = sections_[0].start;
     for (std::size_t i = 0; i < lines_.size(); ++i) {
         const ListLine& l = lines_[i];
         const std::size_t end = i + 1 < lines_.size() ? lines_[i + 1].firstItem : items_.size();
         std::vector<std::uint8_t> bytes;
-        std::int64_t address = -1;
+        bool placed = false;
         for (std::size_t k = l.firstItem; k < end; ++k) {
             const auto [packed, stop] = itemPlace_[k];
-            const std::size_t sec = static_cast<std::size_t>(packed >> 40);
+            const Section& s = sections_[static_cast<std::size_t>(packed >> 40)];
             const std::int64_t from = packed & ((std::int64_t{1} << 40) - 1);
-            if (address < 0 || (bytes.empty() && stop > from)) address = sections_[sec].start + from;
-            const Section& s = sections_[sec];
+            if (!placed || (bytes.empty() && stop > from)) address = s.start + from;
+            placed = true;
+            if (!s.alloc || s.nobits) continue;
             for (std::int64_t b = from; b < stop && bytes.size() < 8; ++b)
-                bytes.push_back(s.nobits || static_cast<std::size_t>(b) >= s.bytes.size() ? 0 : s.bytes[b]);
+                bytes.push_back(static_cast<std::size_t>(b) < s.bytes.size() ? s.bytes[static_cast<std::size_t>(b)] : 0);
         }
         std::string hex;
         for (std::size_t b = 0; b < bytes.size(); ++b) {
@@ -775,9 +795,17 @@ void Assembler::Listing() {
             std::snprintf(two, sizeof two, b == 0 ? "%02x" : " %02x", bytes[b]);
             hex += two;
         }
-        std::fprintf(listing_, "%08llx  %-23s  %5d  %s\n", static_cast<unsigned long long>(address < 0 ? 0 : address),
-                     hex.c_str(), l.loc.line, l.text.c_str());
+        std::fprintf(listing_, "%08llx  %-23s  %5d  %s\n", static_cast<unsigned long long>(address), hex.c_str(),
+                     l.loc.line, l.text.c_str());
     }
+    std::fprintf(listing_, "; sections\n");
+    for (const Section& s : sections_) {
+        if (s.appeared < 0) continue;
+        std::fprintf(listing_, "; %-20s %08llx %8llx %s\n", s.name.c_str(), static_cast<unsigned long long>(s.start),
+                     static_cast<unsigned long long>(s.size),
+                     !s.alloc ? "not loaded" : s.nobits ? "no bytes" : "loaded");
+    }
+    std::fprintf(listing_, "; image %08x, %zu bytes\n", image_->start, image_->bytes.size());
 }
 
 // ---- Reading ----
@@ -786,11 +814,17 @@ std::size_t Assembler::SectionNamed(std::string_view name, bool* created) {
     for (std::size_t i = 0; i < sections_.size(); ++i)
         if (sections_[i].name == name) return i;
     Section s(name);
+    s.alloc = false;
     auto implied = [&](std::string_view base) {
         return name == base || (name.size() > base.size() && name.substr(0, base.size() + 1) == std::string(base) + ".");
     };
-    s.alloc = implied(".text") || implied(".data") || implied(".rodata") || implied(".bss");
-    s.nobits = implied(".bss");
+    // The names ELF gives flags to, as GNU as knows them.
+    static constexpr std::string_view kLoaded[] = {".text", ".data",  ".rodata", ".bss",     ".sdata",      ".sbss",
+                                                   ".tdata", ".tbss", ".data1",  ".rodata1", ".init",       ".fini",
+                                                   ".ctors", ".dtors", ".init_array", ".fini_array", ".preinit_array"};
+    for (std::string_view base : kLoaded) s.alloc = s.alloc || implied(base);
+    s.alloc = s.alloc && name != ".";
+    s.nobits = implied(".bss") || implied(".sbss") || implied(".tbss");
     sections_.push_back(std::move(s));
     off_.push_back(0);
     if (created != nullptr) *created = true;
@@ -1134,7 +1168,12 @@ void Assembler::DefineMacro(std::string_view rest, const Stmt& st) {
 
 void Assembler::Call(const Macro& m, std::string_view rest, const Stmt& st) {
     if (source_.MacroDepth() >= kMaxMacroDepth) {
+        // Once: every call under way is dropped, so that a macro calling
+        // itself twice does not report at every branch of its tree.
         Diag(Severity::kError, st.loc, msg::kGnuMacroDepth, m.name.c_str());
+        std::size_t depth = std::string::npos;
+        for (std::size_t d; (d = source_.ExitMacro()) != std::string::npos;) depth = d;
+        if (depth < conds_.size()) conds_.resize(depth);
         return;
     }
     // Arguments: separated by commas or blanks; an empty one between commas.
@@ -1388,6 +1427,32 @@ void Assembler::Data(std::string_view rest, unsigned width, const Stmt& st) {
     }
 }
 
+void Assembler::Floats(std::string_view rest, unsigned width, const Stmt& st) {
+    for (std::string_view item : SplitCommas(rest)) {
+        // GNU as' 0f and 0d prefixes, or a plain decimal number.
+        if (item.size() > 2 && item[0] == '0' && std::strchr("fFdDrR", item[1]) != nullptr) item.remove_prefix(2);
+        const std::string text(item);
+        char* end = nullptr;
+        const double v = std::strtod(text.c_str(), &end);
+        if (text.empty() || end == nullptr || *end != '\0') {
+            Diag(Severity::kError, st.loc, msg::kGnuBadExpression, text.c_str());
+            continue;
+        }
+        std::uint8_t bytes[8];
+        if (width == 4) {
+            const float f = static_cast<float>(v);
+            std::memcpy(bytes, &f, 4);
+        } else {
+            std::memcpy(bytes, &v, 8);
+        }
+        Item it{IK::kBytes};
+        it.a = static_cast<std::uint32_t>(pool_.size());
+        it.b = width;
+        pool_.insert(pool_.end(), bytes, bytes + width);
+        Add(std::move(it));
+    }
+}
+
 void Assembler::Strings(std::string_view rest, bool zero, const Stmt& st) {
     for (std::string_view item : SplitCommas(rest)) {
         std::string s;
@@ -1446,7 +1511,24 @@ void Assembler::Directive(const std::string& word, std::string_view rest, const 
     if (word == ".byte") return Data(rest, 1, st);
     if (word == ".hword" || word == ".short") return Data(rest, 2, st);
     if (word == ".word" || word == ".long" || word == ".int") return Data(rest, 4, st);
-    if (word == ".quad") return Data(rest, 8, st);
+    if (word == ".quad" || word == ".8byte") return Data(rest, 8, st);
+    if (word == ".2byte") return Data(rest, 2, st);
+    if (word == ".4byte") return Data(rest, 4, st);
+    if (word == ".float" || word == ".single" || word == ".double") return Floats(rest, word == ".double" ? 8 : 4, st);
+    if (word == ".lcomm" || word == ".comm") {
+        // Room in .bss under a label: a flat image has no common symbols.
+        std::int64_t size = 0, align = 1;
+        if (arg(0).empty() || !Now(arg(1), st.loc, size)) return;
+        if (!arg(2).empty() && !Now(arg(2), st.loc, align)) return;
+        const std::size_t back = readSection_, previous = prevSection_;
+        Switch(SectionNamed(".bss"));
+        Align(align, {}, st);
+        DefineLabel(arg(0), st);
+        space(size, 0, 1);
+        Switch(back);
+        prevSection_ = previous;
+        return;
+    }
     if (word == ".ascii") return Strings(rest, false, st);
     if (word == ".asciz" || word == ".string") return Strings(rest, true, st);
     if (word == ".space" || word == ".skip" || word == ".zero") {
