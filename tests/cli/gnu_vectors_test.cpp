@@ -1,0 +1,69 @@
+// Each folder under tests/gnu-vectors is a GNU syntax program with what GNU
+// as and a linker give for it: the image (expected.bin), or the FILE:LINE of
+// the first error (expected.err). The listing of every image must show the
+// image's own bytes.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <sstream>
+
+#include "run_tool.h"
+
+namespace tarvo::test {
+namespace {
+
+namespace fs = std::filesystem;
+
+std::vector<std::string> VectorNames() {
+    std::vector<std::string> names;
+    for (const auto& entry : fs::directory_iterator(TARVO_GNU_VECTORS))
+        if (entry.is_directory()) names.push_back(entry.path().filename().string());
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
+class GnuVectorTest : public testing::TestWithParam<std::string> {};
+
+TEST_P(GnuVectorTest, GivesWhatGnuAsGives) {
+    const fs::path dir = fs::path(TARVO_GNU_VECTORS) / GetParam();
+    ScratchDir scratch;
+    for (const auto& entry : fs::directory_iterator(dir))
+        if (entry.is_regular_file()) scratch.Write(entry.path().filename().string(), ReadFile(entry.path()));
+    std::vector<std::string> args;
+    std::istringstream in(ReadFile(dir / "args"));
+    for (std::string a; in >> a;) args.push_back(a);
+    for (const char* a : {"main.s", "-o", "out.bin", "--listing=out.lst"}) args.push_back(a);
+    const ToolResult r = RunTool(scratch.path(), args);
+    if (fs::exists(dir / "expected.err")) {
+        const std::string place = ReadFile(dir / "expected.err");
+        const std::size_t error = r.err.find(": Error:");
+        ASSERT_NE(error, std::string::npos) << r.err;
+        const std::size_t line = r.err.rfind('\n', error);
+        const std::string first = r.err.substr(line == std::string::npos ? 0 : line + 1, error - (line == std::string::npos ? 0 : line + 1));
+        EXPECT_EQ(r.status, 1);
+        EXPECT_EQ(first + "\n", place) << r.err;
+        EXPECT_FALSE(scratch.Exists("out.bin"));
+        return;
+    }
+    EXPECT_EQ(r.status, 0) << r.err;
+    const std::string image = scratch.Read("out.bin");
+    ASSERT_TRUE(image == ReadFile(dir / "expected.bin")) << "the image differs";
+    const std::string listing = scratch.Read("out.lst");
+    const std::size_t base = std::stoul(listing.substr(listing.rfind("; image ") + 8, 8), nullptr, 16);
+    std::istringstream lines(listing);
+    for (std::string line; std::getline(lines, line);) {
+        if (line.empty() || line[0] == ';') continue;
+        std::size_t at = std::stoul(line.substr(0, 8), nullptr, 16) - base;
+        std::istringstream bytes(line.substr(10, 23));
+        for (std::string b; bytes >> b; ++at) {
+            ASSERT_LT(at, image.size()) << line;
+            EXPECT_EQ(static_cast<unsigned char>(image[at]), std::stoul(b, nullptr, 16)) << line;
+        }
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Vectors, GnuVectorTest, testing::ValuesIn(VectorNames()),
+                         [](const testing::TestParamInfo<std::string>& info) { return "v" + info.param; });
+
+}  // namespace
+}  // namespace tarvo::test
