@@ -650,7 +650,10 @@ bool Assembler::Place() {
     std::sort(order.begin(), order.end(), [](const Section* a, const Section* b) { return a->appeared < b->appeared; });
     for (Section* p : order) {
         Section& s = *p;
-        if (!s.alloc) continue;
+        if (!s.alloc) {
+            s.start = 0;  // as a linker leaves a section that is not loaded
+            continue;
+        }
         std::int64_t start = s.start;
         if (s.placed) start = s.start;
         else if (first) start = (kDefaultStart + s.align - 1) / s.align * s.align;
@@ -796,11 +799,15 @@ void Assembler::Listing() {
             hex += two;
         }
         std::fprintf(listing_, "%08llx  %-23s  %5d  %s\n", static_cast<unsigned long long>(address), hex.c_str(),
-                     l.loc.line, l.text.c_str());
+                     l.loc.line, std::string(Trim(l.text)).c_str());
     }
     std::fprintf(listing_, "; sections\n");
-    for (const Section& s : sections_) {
-        if (s.appeared < 0) continue;
+    std::vector<const Section*> order;
+    for (const Section& s : sections_)
+        if (s.appeared >= 0) order.push_back(&s);
+    std::sort(order.begin(), order.end(), [](const Section* a, const Section* b) { return a->appeared < b->appeared; });
+    for (const Section* p : order) {
+        const Section& s = *p;
         std::fprintf(listing_, "; %-20s %08llx %8llx %s\n", s.name.c_str(), static_cast<unsigned long long>(s.start),
                      static_cast<unsigned long long>(s.size),
                      !s.alloc ? "not loaded" : s.nobits ? "no bytes" : "loaded");
@@ -1795,6 +1802,11 @@ bool Assembler::Encode(std::string_view word, std::string_view operands, Mode mo
                        std::size_t& length) {
     std::vector<std::string_view>& ops = ops_;
     SplitCommas(operands, ops);
+    // After a message of its own (count, reg): nothing written.
+    auto failed = [&] {
+        length = 0;
+        return true;
+    };
     auto bad = [&](const char* why) {
         if (mode == Mode::kNow) Diag(Severity::kError, loc, msg::kGnuBadOperands, why);
         length = 0;
@@ -1852,7 +1864,7 @@ bool Assembler::Encode(std::string_view word, std::string_view operands, Mode mo
         if (m->bs >= 0 && !count(0)) return true;
         if (m->fp >= 0) {
             const bool one = in.sub->flags & kOneReg;
-            if (!count(one ? 1 : 2) || !reg(ops[0], v[0]) || (!one && !reg(ops[1], v[1]))) return bad("registers");
+            if (!count(one ? 1 : 2) || !reg(ops[0], v[0]) || (!one && !reg(ops[1], v[1]))) return failed();
         }
     } else {
         const OpEntry* e = &optable[static_cast<std::size_t>(m->op[0])];
@@ -1864,16 +1876,16 @@ bool Assembler::Encode(std::string_view word, std::string_view operands, Mode mo
                 if (e->name == "jmp") {
                     if (!count(1) || ops[0].size() < 2 || ops[0].front() != '[' || ops[0].back() != ']')
                         return bad("jmp [reg]");
-                    if (!reg(ops[0].substr(1, ops[0].size() - 2), v[0])) return bad("register");
+                    if (!reg(ops[0].substr(1, ops[0].size() - 2), v[0])) return failed();
                 } else if (e->name == "ldsr" || e->name == "stsr") {
                     if (!count(2)) return true;
                     const std::string_view sr = e->name == "ldsr" ? ops[1] : ops[0];
                     const int n = SystemRegister(Trim(sr));
-                    if (!reg(e->name == "ldsr" ? ops[0] : ops[1], v[1])) return bad("register");
+                    if (!reg(e->name == "ldsr" ? ops[0] : ops[1], v[1])) return failed();
                     if (n >= 0) v[0] = static_cast<std::uint32_t>(n);
                     else if (!value(sr, 5, v[0], false)) return true;
                 } else if (!count(2) || !reg(ops[0], v[0]) || !reg(ops[1], v[1])) {
-                    return bad("registers");
+                    return failed();
                 }
                 break;
             case FMT_IMMREG:
@@ -1881,7 +1893,7 @@ bool Assembler::Encode(std::string_view word, std::string_view operands, Mode mo
                 if (e->name == "setf" && FindNamed(kConditions, Trim(ops[0])) >= 0)
                     v[0] = static_cast<std::uint32_t>(FindNamed(kConditions, Trim(ops[0])));
                 else if (!value(ops[0], 5, v[0], false)) return true;
-                if (!reg(ops[1], v[1])) return bad("register");
+                if (!reg(ops[1], v[1])) return failed();
                 break;
             case FMT_SPECIAL:
                 if (e->name == "trap") {
@@ -1926,7 +1938,7 @@ bool Assembler::Encode(std::string_view word, std::string_view operands, Mode mo
                 const std::size_t open = mem.rfind('[');
                 const std::string_view disp = Trim(mem.substr(0, open));
                 std::uint32_t base = 0, data = 0, d = 0;
-                if (!reg(mem.substr(open + 1, mem.size() - open - 2), base) || !reg(r, data)) return bad("register");
+                if (!reg(mem.substr(open + 1, mem.size() - open - 2), base) || !reg(r, data)) return failed();
                 if (!disp.empty() && !value(disp, 16, d)) return true;
                 if (e->format == FMT_LOAD) {
                     v[0] = d;
