@@ -270,7 +270,8 @@ private:
     void Data(std::string_view rest, unsigned width, const Stmt& st);
     void Strings(std::string_view rest, bool zero, const Stmt& st);
     void Floats(std::string_view rest, unsigned width, const Stmt& st);
-    void Align(std::int64_t bytes, std::string_view fill, const Stmt& st);
+    // max, when given: no padding at all where more would be needed.
+    void Align(std::int64_t bytes, std::string_view fill, const Stmt& st, std::string_view max = {});
     void Set(std::string_view name, std::string_view expr, const Stmt& st, bool equiv);
     void DefineLabel(std::string_view name, const Stmt& st);
     void Instruction(std::string_view word, std::string_view operands, const Stmt& st);
@@ -588,7 +589,7 @@ void Assembler::Step(std::size_t index) {
         case IK::kAlign: {
             const std::int64_t pad = (it.n - off_[cur_] % it.n) % it.n;
             const std::uint8_t fill = static_cast<std::uint8_t>(it.a);
-            EmitFill(pad, &fill, 1);
+            if (it.b == 0 || pad <= it.b) EmitFill(pad, &fill, 1);
             break;
         }
         case IK::kOrg: {
@@ -1476,18 +1477,20 @@ void Assembler::Strings(std::string_view rest, bool zero, const Stmt& st) {
     }
 }
 
-void Assembler::Align(std::int64_t bytes, std::string_view fill, const Stmt& st) {
+void Assembler::Align(std::int64_t bytes, std::string_view fill, const Stmt& st, std::string_view max) {
     if (bytes <= 0 || (bytes & (bytes - 1)) != 0 || bytes > (std::int64_t{1} << 30)) {
         Diag(Severity::kError, st.loc, msg::kGnuBadAlign);
         return;
     }
-    std::int64_t f = 0;
+    std::int64_t f = 0, most = 0;
     if (!fill.empty() && !Now(fill, st.loc, f)) return;
+    if (!max.empty() && (!Now(max, st.loc, most) || most <= 0)) return;
     Section& s = sections_[readSection_];
     s.align = std::max(s.align, bytes);
     Item it{IK::kAlign};
     it.n = bytes;
     it.a = static_cast<std::uint32_t>(f & 0xFF);
+    it.b = static_cast<std::uint32_t>(std::min<std::int64_t>(most, UINT32_MAX));
     Add(std::move(it));
 }
 
@@ -1565,7 +1568,7 @@ void Assembler::Directive(const std::string& word, std::string_view rest, const 
             }
             n = std::int64_t{1} << n;
         }
-        return Align(n, arg(1), st);
+        return Align(n, arg(1), st, arg(2));
     }
     if (word == ".org") {
         std::int64_t f = 0;
