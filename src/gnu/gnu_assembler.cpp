@@ -141,6 +141,7 @@ bool ReadString(std::string_view text, std::string& out, std::string_view* rest 
 enum class Fn : std::uint8_t { kNone, kHi, kLo, kHi0, kSdaoff, kTdaoff, kZdaoff };
 
 Fn TakeFunction(std::string_view& text) {
+    if (text.empty() || std::strchr("hHlLsStTzZ", text.front()) == nullptr) return Fn::kNone;
     static constexpr std::pair<std::string_view, Fn> kFns[] = {
         {"hi0", Fn::kHi0}, {"hi", Fn::kHi},         {"lo", Fn::kLo},
         {"sdaoff", Fn::kSdaoff}, {"tdaoff", Fn::kTdaoff}, {"zdaoff", Fn::kZdaoff},
@@ -266,7 +267,7 @@ private:
     void Incbin(std::string_view rest, const Stmt& st);
     void SectionDirective(std::string_view rest, const Stmt& st, bool push);
     void Switch(std::size_t sec);
-    std::size_t SectionNamed(std::string_view name, bool* created = nullptr);
+    std::size_t SectionNamed(std::string_view name);
     void Data(std::string_view rest, unsigned width, const Stmt& st);
     void Strings(std::string_view rest, bool zero, const Stmt& st);
     void Floats(std::string_view rest, unsigned width, const Stmt& st);
@@ -278,6 +279,17 @@ private:
 
     // Values
     std::string Localize(std::string_view text) const;
+    // text itself when it names no local label, else its localized form in buffer.
+    std::string_view LocalView(std::string_view text, std::string& buffer) const {
+        if (!MayNameLocal(text)) return text;
+        buffer = Localize(text);
+        return buffer;
+    }
+    static bool MayNameLocal(std::string_view text) {
+        for (std::size_t i = 1; i < text.size(); ++i)
+            if ((text[i] == 'b' || text[i] == 'f') && text[i - 1] >= '0' && text[i - 1] <= '9') return true;
+        return false;
+    }
     bool Now(std::string_view text, const Loc& loc, std::int64_t& out, bool quiet = false);
     int SymIndex(std::string_view name);
 
@@ -333,6 +345,7 @@ private:
     std::vector<std::pair<std::int64_t, std::int64_t>> itemPlace_;  // listing: section start offset, end
 
     std::vector<std::string_view> ops_;  // the operands of the instruction being encoded
+    std::vector<std::string_view> items_buf_;  // the items of the data directive being read
     std::vector<Cond> conds_;
     std::unique_ptr<Recording> rec_;
     std::size_t prevSection_ = 0;
@@ -399,10 +412,7 @@ bool Assembler::Lookup(std::string_view name, Value& out) {
 // a value read later still finds them.
 std::string Assembler::Localize(std::string_view text) const {
     // Most texts name no local label: a digit before 'b' or 'f' is rare.
-    bool maybe = false;
-    for (std::size_t i = 1; i < text.size() && !maybe; ++i)
-        maybe = (text[i] == 'b' || text[i] == 'f') && text[i - 1] >= '0' && text[i - 1] <= '9';
-    if (!maybe) return std::string(text);
+    if (!MayNameLocal(text)) return std::string(text);
     std::string out;
     out.reserve(text.size());
     for (std::size_t i = 0; i < text.size();) {
@@ -466,6 +476,16 @@ bool Assembler::Now(std::string_view text, const Loc& loc, std::int64_t& out, bo
 }
 
 void Assembler::Add(Item item) {
+    // Known bytes that follow known bytes extend their item: fewer items
+    // for every walk. The listing needs an item per statement, so not then.
+    if (item.kind == IK::kBytes && listing_ == nullptr && !items_.empty()) {
+        Item& last = items_.back();
+        if (last.kind == IK::kBytes && last.a + last.b == item.a && last.b < (1u << 30)) {
+            last.b += item.b;
+            Emit(pool_.data() + item.a, item.b);
+            return;
+        }
+    }
     items_.push_back(std::move(item));
     Step(items_.size() - 1);
 }
@@ -818,7 +838,7 @@ void Assembler::Listing() {
 
 // ---- Reading ----
 
-std::size_t Assembler::SectionNamed(std::string_view name, bool* created) {
+std::size_t Assembler::SectionNamed(std::string_view name) {
     for (std::size_t i = 0; i < sections_.size(); ++i)
         if (sections_[i].name == name) return i;
     Section s(name);
@@ -835,7 +855,6 @@ std::size_t Assembler::SectionNamed(std::string_view name, bool* created) {
     s.nobits = implied(".bss") || implied(".sbss") || implied(".tbss");
     sections_.push_back(std::move(s));
     off_.push_back(0);
-    if (created != nullptr) *created = true;
     return sections_.size() - 1;
 }
 
@@ -1054,6 +1073,7 @@ bool Assembler::Block(std::string_view word, std::string_view rest, const Stmt& 
             return true;
         }
         Cond& c = conds_.back();
+        if (word != ".endif" && c.sawElse && c.parentActive) Diag(Severity::kError, st.loc, "%s", msg::kGnuDuplicateElse);
         if (word == ".endif") {
             conds_.pop_back();
         } else if (word == ".else") {
@@ -1392,7 +1412,8 @@ void Assembler::SectionDirective(std::string_view rest, const Stmt& st, bool pus
 }
 
 void Assembler::Data(std::string_view rest, unsigned width, const Stmt& st) {
-    for (std::string_view item : SplitCommas(rest)) {
+    SplitCommas(rest, items_buf_);
+    for (std::string_view item : items_buf_) {
         if (item.empty()) {
             Diag(Severity::kError, st.loc, msg::kGnuBadExpression, "");
             continue;
@@ -1658,7 +1679,8 @@ std::int64_t Assembler::Cut(std::int64_t v, int bits, const Loc& loc, Mode mode)
 Assembler::Get Assembler::Operand(std::string_view text, Mode mode, const Loc& loc, std::int64_t& out, bool allowFn) {
     text = Trim(text);
     const Fn fn = allowFn ? TakeFunction(text) : Fn::kNone;
-    const std::string local = mode == Mode::kNow ? Localize(text) : std::string(text);
+    std::string buffer;
+    const std::string_view local = mode == Mode::kNow ? LocalView(text, buffer) : text;
     Value v;
     std::string name;
     dot = {off_[cur_], static_cast<int>(cur_)};
@@ -1729,7 +1751,8 @@ bool Assembler::ApplyFn(Fn fn, std::int64_t& x, Mode mode, const Loc& loc) {
 Assembler::Get Assembler::Target(std::string_view text, Mode mode, const Loc& loc, Value& out) {
     std::string name;
     dot = {off_[cur_], static_cast<int>(cur_)};
-    const std::string local = mode == Mode::kNow ? Localize(Trim(text)) : std::string(Trim(text));
+    std::string buffer;
+    const std::string_view local = mode == Mode::kNow ? LocalView(Trim(text), buffer) : Trim(text);
     const ExprStatus st = Evaluate(local, *this, out, &name);
     if (st == ExprStatus::kOk) return Get::kOk;
     if (st == ExprStatus::kUndefined) {
@@ -1977,10 +2000,14 @@ void Assembler::Instruction(std::string_view word, std::string_view operands, co
         }
         Item it{IK::kBranch};
         it.loc = st.loc;
-        const std::string text = Localize(ops[0]);
+        std::string buffer;
+        const std::string_view text = LocalView(ops[0], buffer);
+        // A name alone needs no reading now; anything else is read once for its syntax.
+        bool name = !(text[0] >= '0' && text[0] <= '9') && text != ".";
+        for (char c : text) name = name && IsNameChar(c);
         Value t;
         std::string bad;
-        const ExprStatus status = Evaluate(text, *this, t, &bad);
+        const ExprStatus status = name ? ExprStatus::kOk : Evaluate(text, *this, t, &bad);
         if (status == ExprStatus::kSyntax || status == ExprStatus::kDivZero) {
             Diag(Severity::kError, st.loc, msg::kGnuBadExpression, bad.c_str());
             return;
