@@ -119,6 +119,13 @@ void Report(Context& ctx, Severity severity, const Where& where, const char* fmt
     va_end(again);
     va_end(args);
 
+    if (ctx.set.gnuSyntax) {
+        // GNU syntax mode speaks as GNU as does, on standard error only.
+        std::string_view body = text;
+        while (!body.empty() && body.back() == '\n') body.remove_suffix(1);
+        ReportGnu(ctx, severity, nullptr, 0, "%.*s", static_cast<int>(body.size()), body.data());
+        return;
+    }
     const bool warning = severity != Severity::kError;
     char prefix[48];
     std::size_t length = 0;

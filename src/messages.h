@@ -145,6 +145,7 @@ inline constexpr const char* kGnuBadParam = "`%s' is not a parameter of macro `%
 inline constexpr const char* kGnuNoEnd = "missing %s";
 inline constexpr const char* kGnuUnbalanced = "%s without a matching opener";
 inline constexpr const char* kGnuExpected = "expected %s";
+inline constexpr const char* kGnuTooMany = "macros and repeats produced more than 10000000 statements";
 inline constexpr const char* kGnuDuplicateElse = "duplicate \"else\"";
 inline constexpr const char* kGnuBadAlign = "alignment not a power of 2";
 inline constexpr const char* kGnuBadSize = "size %lld out of range";

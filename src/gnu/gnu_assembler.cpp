@@ -23,7 +23,10 @@ constexpr std::int64_t kMaxImage = std::int64_t{1} << 28;
 constexpr std::size_t kMaxIncludeDepth = 64;
 constexpr std::size_t kMaxMacroDepth = 256;
 constexpr std::size_t kMaxConditions = 256;
-constexpr std::uint64_t kMaxStatements = 20000000;
+// What macro calls and repeat blocks may produce in one run: far beyond any
+// real program, and a bound on memory (an item a statement) for one that
+// never ends.
+constexpr std::uint64_t kMaxStatements = 10000000;
 constexpr std::size_t kMaxText = std::size_t{1} << 30;
 constexpr int kMaxWalks = 100;
 
@@ -728,8 +731,8 @@ void Assembler::Run(std::FILE* src, const std::string& path,
     while (source_.Next(st)) {
         // Bounded, so that a runaway macro cannot take all memory, and text
         // offsets fit 32 bits.
-        if (++statements_ > kMaxStatements || texts_.size() > kMaxText) {
-            Diag(Severity::kError, st.loc, "%s", "too many statements: a macro or repeat that never ends?");
+        if ((st.produced && ++statements_ > kMaxStatements) || texts_.size() > kMaxText) {
+            Diag(Severity::kError, st.loc, "%s", msg::kGnuTooMany);
             source_.Stop();
             break;
         }

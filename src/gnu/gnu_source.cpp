@@ -134,7 +134,7 @@ bool Source::FromFile(Frame& f, Stmt& out) {
         }
         if (plain) {
             if (Blank(line)) continue;
-            out = {line, loc};
+            out = {line, loc, false};
             return true;
         }
         std::string cur;
@@ -181,7 +181,7 @@ bool Source::FromFile(Frame& f, Stmt& out) {
         push();
     }
     const Line& l = f.pending[f.taken++];
-    out = {l.text, l.loc};
+    out = {l.text, l.loc, false};
     return true;
 }
 
@@ -208,7 +208,7 @@ bool Source::Next(Stmt& out) {
             const auto& values = f.e.values.size() == 1 ? f.e.values[0] : f.e.values[f.round];
             Substitute(s.text, f.e.names, values, f.e.number, f.e.macro, buffer_);
         }
-        out = {buffer_, s.loc};
+        out = {buffer_, s.loc, true};
         return true;
     }
     return false;

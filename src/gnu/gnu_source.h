@@ -20,6 +20,7 @@ struct Loc {
 struct Stmt {
     std::string_view text;
     Loc loc;
+    bool produced = false;  // by a macro call or a repeat block
 };
 
 // A statement kept: in a macro or repeat body, or waiting on its line.
