@@ -51,6 +51,13 @@ bool StartsFolded(std::string_view text, std::string_view word) {
     return s;
 }
 
+// A name alone, as an expression: no number, not '.'.
+bool PlainName(std::string_view t) {
+    bool plain = !t.empty() && !(t[0] >= '0' && t[0] <= '9') && t != ".";
+    for (char c : t) plain = plain && IsNameChar(c);
+    return plain;
+}
+
 // Splits at commas outside parentheses, brackets, strings and character
 // constants.
 // The characters that SplitCommas must look at.
@@ -177,6 +184,7 @@ struct Sym {
     Value val, last;
     bool defined = false, lastDefined = false;
     bool label = false;  // a label; else set by = .set .equ .equiv or --defsym
+    bool moves = false;  // its value was made from addresses, which move while branches settle
     bool reported = false;
 };
 
@@ -230,12 +238,54 @@ struct LateDiag {
     std::string text;
 };
 
-// Lookups by view, without a string made for each.
-struct ViewHash {
-    using is_transparent = void;
-    std::size_t operator()(std::string_view s) const { return std::hash<std::string_view>{}(s); }
+// Symbols by name: open addressing over indexes into the symbol vector,
+// so that a lookup touches one small array and the one name it compares.
+class NameIndex {
+public:
+    static std::uint32_t Hash(std::string_view s) {
+        std::uint64_t h = 1469598103934665603ull;
+        for (char c : s) h = (h ^ static_cast<unsigned char>(c)) * 1099511628211ull;
+        return static_cast<std::uint32_t>(h ^ (h >> 32));
+    }
+    // The index of name, or -1. A slot keeps the hash beside the index, so
+    // a probe that misses reads no name.
+    template <typename Names>
+    int Find(std::string_view name, const Names& names) const {
+        if (slots_.empty()) return -1;
+        const std::uint32_t h = Hash(name);
+        const std::size_t mask = slots_.size() - 1;
+        for (std::size_t slot = h & mask;; slot = (slot + 1) & mask) {
+            const Slot& e = slots_[slot];
+            if (e.index < 0) return -1;
+            if (e.hash == h && names[static_cast<std::size_t>(e.index)].name == name) return e.index;
+        }
+    }
+    template <typename Names>
+    void Insert(int index, const Names& names) {
+        if (2 * (count_ + 1) > slots_.size()) {
+            std::vector<Slot> old = std::move(slots_);
+            slots_.assign(old.empty() ? 1024 : old.size() * 2, Slot{});
+            for (const Slot& e : old)
+                if (e.index >= 0) Place(e);
+        }
+        Place({Hash(names[static_cast<std::size_t>(index)].name), index});
+        ++count_;
+    }
+
+private:
+    struct Slot {
+        std::uint32_t hash = 0;
+        int index = -1;
+    };
+    void Place(const Slot& e) {
+        const std::size_t mask = slots_.size() - 1;
+        std::size_t slot = e.hash & mask;
+        while (slots_[slot].index >= 0) slot = (slot + 1) & mask;
+        slots_[slot] = e;
+    }
+    std::vector<Slot> slots_;
+    std::size_t count_ = 0;
 };
-using NameMap = std::unordered_map<std::string, int, ViewHash, std::equal_to<>>;
 
 class Assembler final : public ExprEnv {
 public:
@@ -329,7 +379,7 @@ private:
 
     std::vector<Section> sections_;
     std::vector<Sym> syms_;
-    NameMap symIndex_;
+    NameIndex symIndex_;
     std::unordered_map<std::string, std::shared_ptr<const Macro>> macros_;
     std::uint64_t macroCount_ = 0, statements_ = 0;
     std::unordered_map<std::string, int> localCount_;
@@ -387,18 +437,19 @@ void Assembler::Late(int phase, Severity s, const Loc& loc, const char* fmt, ...
 }
 
 int Assembler::SymIndex(std::string_view name) {
-    auto it = symIndex_.find(name);
-    if (it != symIndex_.end()) return it->second;
+    const int found = symIndex_.Find(name, syms_);
+    if (found >= 0) return found;
     const int i = static_cast<int>(syms_.size());
     syms_.emplace_back(name);
-    symIndex_.emplace(std::string(name), i);
+    symIndex_.Insert(i, syms_);
     return i;
 }
 
 bool Assembler::Lookup(std::string_view name, Value& out) {
-    auto it = symIndex_.find(name);
-    if (it == symIndex_.end()) return false;
-    const Sym& s = syms_[static_cast<std::size_t>(it->second)];
+    const int found = symIndex_.Find(name, syms_);
+    if (found < 0) return false;
+    const Sym& s = syms_[static_cast<std::size_t>(found)];
+    moved = moved || s.moves;
     if (s.defined) {
         out = s.val;
         return true;
@@ -606,6 +657,7 @@ void Assembler::Step(std::size_t index) {
                 Sym& s = syms_[it.a];
                 s.val = v;
                 s.defined = true;
+                s.moves = moved;
             }
             break;
         }
@@ -1037,8 +1089,8 @@ bool Assembler::Block(std::string_view word, std::string_view rest, const Stmt& 
     }
     if (word == ".ifdef" || word == ".ifndef" || word == ".ifnotdef") {
         const std::string name(Trim(rest));
-        auto it = symIndex_.find(name);
-        const bool defined = it != symIndex_.end() && syms_[static_cast<std::size_t>(it->second)].defined;
+        const int found = symIndex_.Find(name, syms_);
+        const bool defined = found >= 0 && syms_[static_cast<std::size_t>(found)].defined;
         open(word == ".ifdef" ? defined : !defined);
         return true;
     }
@@ -1429,8 +1481,17 @@ void Assembler::Data(std::string_view rest, unsigned width, const Stmt& st) {
         std::string text = Localize(item);
         Value v;
         std::string bad;
-        dot = {off_[cur_], static_cast<int>(cur_)};
-        const ExprStatus status = Evaluate(text, *this, v, &bad);
+        ExprStatus status;
+        if (PlainName(text)) {
+            // A name alone: found once, and kept by its index.
+            it.n = SymIndex(text) + 1;
+            status = ItemValue(it, v, nullptr);
+            const Sym& s = syms_[static_cast<std::size_t>(it.n - 1)];
+            moved = s.moves || v.sec != kAbsolute;
+        } else {
+            dot = {off_[cur_], static_cast<int>(cur_)};
+            status = Evaluate(text, *this, v, &bad);
+        }
         if (status == ExprStatus::kSyntax || status == ExprStatus::kDivZero) {
             Diag(Severity::kError, st.loc, status == ExprStatus::kDivZero ? msg::kGnuDivZero : msg::kGnuBadExpression,
                  bad.c_str());
@@ -1722,10 +1783,7 @@ ExprStatus Assembler::ItemValue(const Item& it, Value& v, std::string* name) {
 }
 
 void Assembler::Bind(Item& it) {
-    const std::string_view t = Text(it);
-    bool plain = !t.empty() && !(t[0] >= '0' && t[0] <= '9') && t != ".";
-    for (char c : t) plain = plain && IsNameChar(c);
-    if (plain) it.n = SymIndex(t) + 1;
+    if (it.n == 0 && PlainName(Text(it))) it.n = SymIndex(Text(it)) + 1;
 }
 
 // hi(E) and the rest on a value; false (kNow) when a base is not known yet.
@@ -2006,8 +2064,7 @@ void Assembler::Instruction(std::string_view word, std::string_view operands, co
         std::string buffer;
         const std::string_view text = LocalView(ops[0], buffer);
         // A name alone needs no reading now; anything else is read once for its syntax.
-        bool name = !(text[0] >= '0' && text[0] <= '9') && text != ".";
-        for (char c : text) name = name && IsNameChar(c);
+        const bool name = PlainName(text);
         Value t;
         std::string bad;
         const ExprStatus status = name ? ExprStatus::kOk : Evaluate(text, *this, t, &bad);

@@ -13,3 +13,9 @@ far:	br start
 	bz 1f
 1:	nop
 	jr start
+# A value made from addresses follows the branches' growth.
+s2:	bne far2
+e2:	.set size2, e2 - s2
+	.word size2
+	.space 300
+far2:	nop
