@@ -596,7 +596,8 @@ void Assembler::Step(std::size_t index) {
         }
         case IK::kBranch: {
             struct Branch& br = branches_[it.a];
-            if (walk_ > 0 && !final_) {
+            // Conditions (codes 0x40-0x4F) grow; jr and jal stay 4 bytes.
+            if (walk_ > 0 && !final_ && br.code >= 0x40) {
                 usedLast_ = false;
                 Value t;
                 if (ItemValue(it, t, nullptr) == ExprStatus::kOk &&
@@ -1841,15 +1842,19 @@ void Assembler::Branch(const Item& it, std::uint8_t* out) {
     Instr in;
     std::uint32_t v[3] = {};
     Encoded e;
-    auto jr = [&](std::int64_t d, std::uint8_t* at) {
+    auto jr = [&](std::int64_t d, std::uint8_t* at, unsigned code = 0x2A) {
+        if ((d < -(std::int64_t{1} << 25) || d >= (std::int64_t{1} << 25)) && ctx_.set.strict)
+            Late(2, Severity::kError, it.loc, msg::kGnuJumpCut, std::string(Text(it)).c_str());
         Instr j;
-        j.entry = &optable[44];
+        j.entry = &optable[static_cast<std::size_t>(kOpByKey[code])];
         j.format = FMT_JUMP26;
         std::uint32_t jv[3] = {static_cast<std::uint32_t>(d)};
         const Encoded je = tarvo::Encode(j, jv);
         std::memcpy(at, je.bytes, 4);
     };
-    if (br.size == 2) {
+    if (br.code < 0x40) {
+        jr(disp, out, br.code);
+    } else if (br.size == 2) {
         if (disp < -256 || disp > 255) {
             Late(2, Severity::kError, it.loc, msg::kGnuBranchRange, std::string(Text(it)).c_str());
             return;
@@ -2052,8 +2057,11 @@ void Assembler::Instruction(std::string_view word, std::string_view operands, co
     const std::uint64_t key = PackName(word);
     const Mnemonic* m = FindMnemonic(key);
     if (m == nullptr) m = FindAlias(key);
-    // Conditional branches and br are relaxed: their size waits for the walks.
-    if (m != nullptr && m->op[0] >= 0 && optable[m->op[0]].format == FMT_BCOND && optable[m->op[0]].name != "nop") {
+    // Conditional branches and br are relaxed: their size waits for the
+    // walks. jr and jal to a name go the same way, by the name's index.
+    const std::uint16_t format = m != nullptr && m->op[0] >= 0 ? optable[m->op[0]].format : 0;
+    const bool jump = format == FMT_JUMP26 && PlainName(Trim(operands)) && !MayNameLocal(operands);
+    if (jump || (format == FMT_BCOND && optable[m->op[0]].name != "nop")) {
         std::vector<std::string_view> ops = SplitCommas(operands);
         if (ops.size() != 1 || ops[0].empty()) {
             Diag(Severity::kError, st.loc, msg::kGnuBadOperands, std::string(Trim(operands)).c_str());
@@ -2073,7 +2081,7 @@ void Assembler::Instruction(std::string_view word, std::string_view operands, co
             return;
         }
         it.a = static_cast<std::uint32_t>(branches_.size());
-        branches_.push_back({optable[m->op[0]].code});
+        branches_.push_back({optable[m->op[0]].code, static_cast<std::uint8_t>(jump ? 4 : 2)});
         SetText(it, text);
         Bind(it);
         return Add(std::move(it));
