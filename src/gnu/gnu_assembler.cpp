@@ -380,7 +380,12 @@ private:
     std::vector<Section> sections_;
     std::vector<Sym> syms_;
     NameIndex symIndex_;
-    std::unordered_map<std::string, std::shared_ptr<const Macro>> macros_;
+    // By name in lower case; looked up by view at every statement.
+    struct ViewHash {
+        using is_transparent = void;
+        std::size_t operator()(std::string_view v) const { return std::hash<std::string_view>{}(v); }
+    };
+    std::unordered_map<std::string, std::shared_ptr<const Macro>, ViewHash, std::equal_to<>> macros_;
     std::uint64_t macroCount_ = 0, statements_ = 0;
     std::unordered_map<std::string, int> localCount_;
 
@@ -1029,7 +1034,7 @@ void Assembler::Statement(const Stmt& st) {
         return;
     }
     if (!macros_.empty()) {
-        auto m = macros_.find(std::string(lower));
+        auto m = macros_.find(lower);
         if (m != macros_.end()) {
             Call(*m->second, rest, st);
             return;
@@ -1705,7 +1710,8 @@ void Assembler::Directive(const std::string& word, std::string_view rest, const 
         return Diag(word == ".error" ? Severity::kError : Severity::kWarning, st.loc, "%s", text.c_str());
     }
     if (word == ".purgem") {
-        macros_.erase(Lower(Trim(rest)));
+        auto m = macros_.find(Lower(Trim(rest)));
+        if (m != macros_.end()) macros_.erase(m);
         return;
     }
     if (word == ".end") return source_.Stop();

@@ -1,5 +1,7 @@
 #include "gnu/gnu_source.h"
 
+#include <array>
+
 #include "gnu/gnu_expr.h"
 
 namespace tarvo::gnu {
@@ -101,6 +103,12 @@ bool Marker(std::string_view line, int& number, std::string_view& file) {
     return true;
 }
 
+constexpr auto kLineStops = [] {
+    std::array<bool, 256> t{};
+    for (unsigned char c : std::string_view("\n\"'/#;")) t[c] = true;
+    return t;
+}();
+
 bool Blank(std::string_view s) {
     for (char c : s)
         if (c != ' ' && c != '\t' && c != '\r' && c != '\f' && c != '\v') return false;
@@ -114,9 +122,16 @@ bool Source::FromFile(Frame& f, Stmt& out) {
         f.pending.clear();
         f.taken = 0;
         if (f.pos >= f.text.size()) return false;
-        std::size_t eol = f.text.find('\n', f.pos);
-        if (eol == std::string::npos) eol = f.text.size();
-        const std::string_view line(f.text.data() + f.pos, eol - f.pos);
+        // One scan finds the end of the line, or the first character that
+        // needs the careful reading below; most lines have none.
+        std::size_t stop = f.pos;
+        const std::size_t size = f.text.size();
+        const char* text = f.text.data();
+        while (stop < size && !kLineStops[static_cast<unsigned char>(text[stop])]) ++stop;
+        const bool plain = !f.inComment && (stop == size || text[stop] == '\n') && (stop == f.pos || text[f.pos] != '#');
+        std::size_t eol = stop < size && text[stop] != '\n' ? f.text.find('\n', stop) : stop;
+        if (eol == std::string::npos) eol = size;
+        const std::string_view line(text + f.pos, eol - f.pos);
         f.pos = eol + 1;
         const Loc loc = f.next;
         ++f.next.line;
@@ -125,12 +140,6 @@ bool Source::FromFile(Frame& f, Stmt& out) {
             std::string_view file;
             if (Marker(line, number, file)) f.next = {NameIndex(file), number};
             continue;
-        }
-        // Most lines hold no string, comment or second statement.
-        bool plain = !f.inComment;
-        for (std::size_t i = 0; plain && i < line.size(); ++i) {
-            const char c = line[i];
-            plain = c != '"' && c != '\'' && c != '/' && c != '#' && c != ';';
         }
         if (plain) {
             if (Blank(line)) continue;
