@@ -987,13 +987,18 @@ void Assembler::Statement(const Stmt& st) {
         while (i < t.size() && t[i] != ' ' && t[i] != '\t') ++i;
         return t.substr(0, i);
     };
-    // Labels first; a statement that only records or skips takes none.
-    std::vector<std::string_view> labels;
+    // Labels first; a statement that only records or skips takes none. The
+    // run of name characters that ends the loop serves NAME = EXPR below.
+    std::string_view labels[8];
+    std::vector<std::string_view> moreLabels;
+    std::size_t nLabels = 0, nameLength = 0;
     for (;;) {
         std::size_t i = 0;
         while (i < s.size() && IsNameChar(s[i])) ++i;
+        nameLength = i;
         if (i == 0 || i >= s.size() || s[i] != ':') break;
-        labels.push_back(s.substr(0, i));
+        if (nLabels < std::size(labels)) labels[nLabels++] = s.substr(0, i);
+        else moreLabels.push_back(s.substr(0, i));
         s = Trim(s.substr(i + 1));
     }
     const std::string_view first = word(s);
@@ -1016,12 +1021,12 @@ void Assembler::Statement(const Stmt& st) {
     }
     if (Block(lower, rest, st)) return;
     if (listing_ != nullptr) lines_.push_back({st.loc, std::string(st.text), items_.size()});
-    for (std::string_view l : labels) DefineLabel(l, st);
+    for (std::size_t k = 0; k < nLabels; ++k) DefineLabel(labels[k], st);
+    for (std::string_view l : moreLabels) DefineLabel(l, st);
     if (s.empty()) return;
     // NAME = EXPR
     {
-        std::size_t i = 0;
-        while (i < s.size() && IsNameChar(s[i])) ++i;
+        const std::size_t i = nameLength;
         std::size_t j = i;
         while (j < s.size() && (s[j] == ' ' || s[j] == '\t')) ++j;
         if (i > 0 && j < s.size() && s[j] == '=' && (j + 1 == s.size() || s[j + 1] != '=')) {
