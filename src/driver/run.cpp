@@ -271,9 +271,19 @@ int RunMain(int argc, char** argv) {
         Say(ctx, msg::kVersion, TARVO_VERSION);
         return kExitOk;
     }
+    // GNU syntax assembly prints nothing on success, as GNU as; listing
+    // an image (-d) is the same in either language.
+    const bool listing = o.args.size() >= 2 && o.args[1].size() >= 2 && o.args[1][1] == 'd';
+    const bool gnu = parsed && o.settings.gnuSyntax && !listing && !o.help;
+    if (parsed && !gnu && !o.settings.sectionStarts.empty()) {
+        About(ctx);
+        Report(ctx, Severity::kError, Nowhere(), msg::kGnuNeedsGnu, "--section-start");
+        PrintUsage(ctx);
+        return kExitUsage;
+    }
+    o.settings.gnuSyntax = gnu;
     ctx.set = o.settings;
-    // GNU as prints nothing on success.
-    if (!(parsed && o.settings.gnuSyntax)) About(ctx);
+    if (!gnu) About(ctx);
     if (!parsed) {
         Report(ctx, Severity::kError, Nowhere(), "%s", error.c_str());
         PrintUsage(ctx);
