@@ -1,0 +1,848 @@
+// Statements into items: labels, assignments, directives, macro calls and
+// recording, repeats, conditions, includes, sections and data.
+#include <algorithm>
+#include <cstring>
+
+#include "directives/compiler_line.h"
+#include "gnu/gnu_core.h"
+#include "messages.h"
+
+namespace tarvo::gnu {
+
+std::size_t Assembler::SectionNamed(std::string_view name) {
+    for (std::size_t i = 0; i < sections_.size(); ++i)
+        if (sections_[i].name == name) return i;
+    Section s(name);
+    s.alloc = false;
+    auto implied = [&](std::string_view base) {
+        return name == base || (name.size() > base.size() && name.substr(0, base.size() + 1) == std::string(base) + ".");
+    };
+    // The names ELF gives flags to, as GNU as knows them.
+    static constexpr std::string_view kLoaded[] = {".text", ".data",  ".rodata", ".bss",     ".sdata",      ".sbss",
+                                                   ".tdata", ".tbss", ".data1",  ".rodata1", ".init",       ".fini",
+                                                   ".ctors", ".dtors", ".init_array", ".fini_array", ".preinit_array"};
+    for (std::string_view base : kLoaded) s.alloc = s.alloc || implied(base);
+    s.alloc = s.alloc && name != ".";
+    s.nobits = implied(".bss") || implied(".sbss") || implied(".tbss");
+    sections_.push_back(std::move(s));
+    off_.push_back(0);
+    return sections_.size() - 1;
+}
+
+void Assembler::Switch(std::size_t sec) {
+    if (sections_[sec].appeared < 0) sections_[sec].appeared = appearances_++;
+    if (sec == readSection_) return;
+    prevSection_ = readSection_;
+    readSection_ = sec;
+    Item it{IK::kSection};
+    it.a = static_cast<std::uint32_t>(sec);
+    Add(std::move(it));
+}
+
+void Assembler::DefineLabel(std::string_view name, const Stmt& st) {
+    std::string key(name);
+    bool local = true;
+    for (char c : name) local = local && c >= '0' && c <= '9';
+    if (local) key = "\x01" + key + "." + std::to_string(++localCount_[key]);
+    const int i = SymIndex(key);
+    Sym& s = syms_[static_cast<std::size_t>(i)];
+    if (s.defined) {
+        Diag(Severity::kError, st.loc, msg::kGnuRedefined, key.c_str());
+        return;
+    }
+    s.label = true;
+    Item it{IK::kLabel};
+    it.a = static_cast<std::uint32_t>(i);
+    it.loc = st.loc;
+    Add(std::move(it));
+}
+
+void Assembler::Set(std::string_view name, std::string_view expr, const Stmt& st, bool equiv) {
+    name = Trim(name);
+    bool valid = !name.empty() && !(name[0] >= '0' && name[0] <= '9');
+    for (char c : name) valid = valid && IsNameChar(c) && c != '\x01';
+    if (!valid) {
+        Diag(Severity::kError, st.loc, msg::kGnuBadExpression, std::string(name).c_str());
+        return;
+    }
+    const int i = SymIndex(name);
+    Sym& s = syms_[static_cast<std::size_t>(i)];
+    if ((equiv && s.defined) || s.label) {
+        Diag(Severity::kError, st.loc, msg::kGnuRedefined, std::string(name).c_str());
+        return;
+    }
+    const std::string text = Localize(Trim(expr));
+    Value v;
+    std::string bad;
+    dot = {off_[cur_], static_cast<int>(cur_)};
+    const ExprStatus status = Evaluate(text, *this, v, &bad);
+    if (status == ExprStatus::kSyntax || status == ExprStatus::kDivZero) {
+        Diag(Severity::kError, st.loc, status == ExprStatus::kDivZero ? msg::kGnuDivZero : msg::kGnuBadExpression,
+             bad.c_str());
+        return;
+    }
+    Item it{IK::kSet};
+    it.a = static_cast<std::uint32_t>(i);
+    it.loc = st.loc;
+    SetText(it, text);
+    Add(std::move(it));
+}
+
+// The names a statement begins with, then its directive, instruction or
+// macro call.
+void Assembler::Statement(const Stmt& st) {
+    std::string_view s = Trim(st.text);
+    auto word = [](std::string_view t) {
+        std::size_t i = 0;
+        while (i < t.size() && t[i] != ' ' && t[i] != '\t') ++i;
+        return t.substr(0, i);
+    };
+    // Labels first; a statement that only records or skips takes none. The
+    // run of name characters that ends the loop serves NAME = EXPR below.
+    std::string_view labels[8];
+    std::vector<std::string_view> moreLabels;
+    std::size_t nLabels = 0, nameLength = 0;
+    for (;;) {
+        std::size_t i = 0;
+        while (i < s.size() && IsNameChar(s[i])) ++i;
+        nameLength = i;
+        if (i == 0 || i >= s.size() || s[i] != ':') break;
+        if (nLabels < std::size(labels)) labels[nLabels++] = s.substr(0, i);
+        else moreLabels.push_back(s.substr(0, i));
+        s = Trim(s.substr(i + 1));
+    }
+    const std::string_view first = word(s);
+    // Lower case in place for the usual short word.
+    char folded[32];
+    std::string longer;
+    std::string_view lower;
+    if (first.size() <= sizeof folded) {
+        for (std::size_t i = 0; i < first.size(); ++i)
+            folded[i] = first[i] >= 'A' && first[i] <= 'Z' ? static_cast<char>(first[i] | 0x20) : first[i];
+        lower = {folded, first.size()};
+    } else {
+        longer = Lower(first);
+        lower = longer;
+    }
+    const std::string_view rest = Trim(s.substr(first.size()));
+    if (rec_ || (!conds_.empty() && !conds_.back().active)) {
+        if (Block(lower, rest, st)) return;
+        return;
+    }
+    if (Block(lower, rest, st)) return;
+    if (listing_ != nullptr) lines_.push_back({st.loc, std::string(st.text), items_.size()});
+    for (std::size_t k = 0; k < nLabels; ++k) DefineLabel(labels[k], st);
+    for (std::string_view l : moreLabels) DefineLabel(l, st);
+    if (s.empty()) return;
+    // NAME = EXPR
+    {
+        const std::size_t i = nameLength;
+        std::size_t j = i;
+        while (j < s.size() && (s[j] == ' ' || s[j] == '\t')) ++j;
+        if (i > 0 && j < s.size() && s[j] == '=' && (j + 1 == s.size() || s[j + 1] != '=')) {
+            Set(s.substr(0, i), s.substr(j + 1), st, false);
+            return;
+        }
+    }
+    if (first.front() == '.') {
+        Directive(std::string(lower), rest, st);
+        return;
+    }
+    if (!macros_.empty()) {
+        auto m = macros_.find(lower);
+        if (m != macros_.end()) {
+            Call(*m->second, rest, st);
+            return;
+        }
+    }
+    Instruction(first, rest, st);
+}
+
+// Macro and repeat recording, and conditions. True when the statement was
+// one of theirs (or was recorded or skipped).
+bool Assembler::Block(std::string_view word, std::string_view rest, const Stmt& st) {
+    if (rec_) {
+        const bool macro = rec_->kind == Recording::kMacro;
+        if (macro ? word == ".macro" : (word == ".rept" || word == ".irp" || word == ".irpc")) ++rec_->depth;
+        if (word == (macro ? ".endm" : ".endr") && --rec_->depth == 0) {
+            std::unique_ptr<Recording> r = std::move(rec_);
+            if (r->kind == Recording::kMacro) {
+                if (r->macro) {
+                    r->macro->body = r->body;
+                    macros_[Lower(r->macro->name)] = r->macro;
+                }
+                return true;
+            }
+            Source::Expansion e;
+            e.body = r->body;
+            if (r->kind == Recording::kRept) {
+                e.rounds = r->count;
+            } else {
+                e.names.push_back(r->name);
+                for (const std::string& item : r->items) e.values.push_back({item});
+                if (e.values.empty()) e.values.push_back({""});
+                e.rounds = e.values.size();
+            }
+            source_.PushBody(std::move(e));
+            return true;
+        }
+        rec_->body->lines.push_back({std::string(st.text), st.loc});
+        return true;
+    }
+    const bool skipping = !conds_.empty() && !conds_.back().active;
+    // Every block word is a directive: instructions pass at once.
+    if (word.empty() || word.front() != '.') return skipping;
+    auto open = [&](bool value) {
+        if (conds_.size() >= kMaxConditions) {
+            Diag(Severity::kError, st.loc, msg::kGnuNoEnd, ".endif");
+            return;
+        }
+        conds_.push_back({!skipping && value, !skipping && value, !skipping, false});
+    };
+    static constexpr std::string_view kIfs[] = {".if", ".ifeq", ".ifne", ".iflt", ".ifle", ".ifgt", ".ifge"};
+    for (std::size_t k = 0; k < std::size(kIfs); ++k) {
+        if (word != kIfs[k]) continue;
+        std::int64_t v = 0;
+        if (!skipping && !Now(rest, st.loc, v)) v = 0;
+        const bool values[] = {v != 0, v == 0, v != 0, v < 0, v <= 0, v > 0, v >= 0};
+        open(values[k]);
+        return true;
+    }
+    if (word == ".ifdef" || word == ".ifndef" || word == ".ifnotdef") {
+        const std::string name(Trim(rest));
+        const int found = symIndex_.Find(name, syms_);
+        const bool defined = found >= 0 && syms_[static_cast<std::size_t>(found)].defined;
+        open(word == ".ifdef" ? defined : !defined);
+        return true;
+    }
+    if (word == ".ifc" || word == ".ifnc") {
+        // Two strings, each quoted with ' or up to the comma.
+        std::string_view r = rest;
+        auto take = [&r](bool first) {
+            r = Trim(r);
+            std::string_view s;
+            if (!r.empty() && r.front() == '\'') {
+                const std::size_t end = r.find('\'', 1);
+                s = r.substr(1, end == std::string_view::npos ? std::string_view::npos : end - 1);
+                r = end == std::string_view::npos ? std::string_view{} : r.substr(end + 1);
+            } else {
+                const std::size_t comma = first ? r.find(',') : std::string_view::npos;
+                s = Trim(r.substr(0, comma));
+                r = comma == std::string_view::npos ? std::string_view{} : r.substr(comma);
+            }
+            return s;
+        };
+        const std::string_view a = take(true);
+        r = Trim(r);
+        if (!r.empty() && r.front() == ',') r.remove_prefix(1);
+        const std::string_view b = take(false);
+        open((a == b) == (word == ".ifc"));
+        return true;
+    }
+    if (word == ".ifb" || word == ".ifnb") {
+        open(Trim(rest).empty() == (word == ".ifb"));
+        return true;
+    }
+    if (word == ".elseif" || word == ".else" || word == ".endif") {
+        if (conds_.empty()) {
+            if (!skipping) Diag(Severity::kError, st.loc, msg::kGnuUnbalanced, std::string(word).c_str());
+            return true;
+        }
+        Cond& c = conds_.back();
+        if (word != ".endif" && c.sawElse && c.parentActive) Diag(Severity::kError, st.loc, "%s", msg::kGnuDuplicateElse);
+        if (word == ".endif") {
+            conds_.pop_back();
+        } else if (word == ".else") {
+            c.active = c.parentActive && !c.taken;
+            c.taken = true;
+            c.sawElse = true;
+        } else {
+            std::int64_t v = 0;
+            const bool test = c.parentActive && !c.taken;
+            c.active = test && Now(rest, st.loc, v) && v != 0;
+            c.taken = c.taken || c.active;
+        }
+        return true;
+    }
+    if (skipping) return true;
+    if (word == ".macro") {
+        DefineMacro(rest, st);
+        return true;
+    }
+    if (word == ".rept" || word == ".irp" || word == ".irpc") {
+        rec_ = std::make_unique<Recording>();
+        rec_->loc = st.loc;
+        if (word == ".rept") {
+            rec_->kind = Recording::kRept;
+            std::int64_t n = 0;
+            if (Now(rest, st.loc, n)) rec_->count = n > 0 ? static_cast<std::uint64_t>(n) : 0;
+            return true;
+        }
+        rec_->kind = word == ".irp" ? Recording::kIrp : Recording::kIrpc;
+        std::vector<std::string_view> parts = SplitCommas(rest);
+        if (parts.empty()) parts.push_back({});
+        // The symbol may be followed by a blank instead of a comma.
+        std::string_view sym = parts[0];
+        const std::size_t blank = sym.find_first_of(" \t");
+        if (blank != std::string_view::npos) {
+            parts.insert(parts.begin() + 1, Trim(sym.substr(blank)));
+            sym = sym.substr(0, blank);
+        }
+        rec_->name = std::string(sym);
+        if (rec_->kind == Recording::kIrp) {
+            for (std::size_t k = 1; k < parts.size(); ++k) rec_->items.emplace_back(parts[k]);
+        } else {
+            std::string chars;
+            for (std::size_t k = 1; k < parts.size(); ++k) chars += parts[k];
+            for (char c : chars) rec_->items.emplace_back(1, c);
+        }
+        return true;
+    }
+    if (word == ".endm" || word == ".endr") {
+        Diag(Severity::kError, st.loc, msg::kGnuUnbalanced, std::string(word).c_str());
+        return true;
+    }
+    if (word == ".exitm") {
+        const std::size_t depth = source_.ExitMacro();
+        if (depth != std::string::npos && depth < conds_.size()) conds_.resize(depth);
+        return true;
+    }
+    return false;
+}
+
+void Assembler::DefineMacro(std::string_view rest, const Stmt& st) {
+    rec_ = std::make_unique<Recording>();
+    rec_->kind = Recording::kMacro;
+    rec_->loc = st.loc;
+    std::size_t i = 0;
+    while (i < rest.size() && rest[i] != ' ' && rest[i] != '\t' && rest[i] != ',') ++i;
+    auto m = std::make_shared<Macro>();
+    m->name = std::string(rest.substr(0, i));
+    std::string_view params = Trim(rest.substr(i));
+    if (!params.empty() && params.front() == ',') params.remove_prefix(1);
+    // Parameters are separated by commas or blanks.
+    std::string spaced(params);
+    for (std::size_t k = 0; k < spaced.size(); ++k)
+        if (spaced[k] == '\t') spaced[k] = ' ';
+    std::vector<std::string> pieces;
+    for (std::string_view part : SplitCommas(spaced)) {
+        // "a b" inside one comma piece: two parameters, unless around '='.
+        std::string p(part);
+        std::size_t at = 0;
+        while (at < p.size()) {
+            std::size_t end = p.find(' ', at);
+            if (end == std::string::npos) end = p.size();
+            std::string piece = p.substr(at, end - at);
+            at = end + 1;
+            if (piece.empty()) continue;
+            if (!pieces.empty() && (piece.front() == '=' || (!pieces.back().empty() && pieces.back().back() == '=')))
+                pieces.back() += piece;
+            else
+                pieces.push_back(piece);
+        }
+    }
+    for (const std::string& piece : pieces) {
+        Macro::Param p;
+        std::string_view text = piece;
+        const std::size_t eq = text.find('=');
+        if (eq != std::string_view::npos) {
+            p.value = std::string(Trim(text.substr(eq + 1)));
+            text = Trim(text.substr(0, eq));
+        }
+        const std::size_t colon = text.find(':');
+        if (colon != std::string_view::npos) {
+            const std::string q = Lower(Trim(text.substr(colon + 1)));
+            p.required = q == "req";
+            p.vararg = q == "vararg";
+            text = Trim(text.substr(0, colon));
+        }
+        p.name = std::string(text);
+        m->params.push_back(std::move(p));
+    }
+    if (m->name.empty()) {
+        Diag(Severity::kError, st.loc, msg::kGnuExpected, "a macro name");
+        return;
+    }
+    if (macros_.count(Lower(m->name)) != 0) {
+        Diag(Severity::kError, st.loc, msg::kGnuMacroTwice, m->name.c_str());
+        return;  // the body is still read, and dropped
+    }
+    rec_->macro = std::move(m);
+}
+
+void Assembler::Call(const Macro& m, std::string_view rest, const Stmt& st) {
+    if (source_.MacroDepth() >= kMaxMacroDepth) {
+        // Once: every call under way is dropped, so that a macro calling
+        // itself twice does not report at every branch of its tree.
+        Diag(Severity::kError, st.loc, msg::kGnuMacroDepth, m.name.c_str());
+        std::size_t depth = std::string::npos;
+        for (std::size_t d; (d = source_.ExitMacro()) != std::string::npos;) depth = d;
+        if (depth < conds_.size()) conds_.resize(depth);
+        return;
+    }
+    // Arguments: separated by commas or blanks; an empty one between commas.
+    struct Arg {
+        std::string_view text;
+        std::size_t start;
+    };
+    std::vector<Arg> args;
+    std::size_t i = 0;
+    auto blanks = [&] {
+        while (i < rest.size() && (rest[i] == ' ' || rest[i] == '\t')) ++i;
+    };
+    while (true) {
+        blanks();
+        if (i >= rest.size()) break;
+        const std::size_t start = i;
+        if (rest[i] == ',') {
+            args.push_back({{}, start});
+            ++i;
+            continue;
+        }
+        int depth = 0;
+        while (i < rest.size()) {
+            const char c = rest[i];
+            if (c == '"') {
+                for (++i; i < rest.size() && rest[i] != '"'; ++i)
+                    if (rest[i] == '\\') ++i;
+                ++i;
+                continue;
+            }
+            if (c == '\'') {
+                std::int64_t v = 0;
+                i += 1 + CharConstant(rest.substr(i + 1), v);
+                continue;
+            }
+            if (c == '(') ++depth;
+            if (c == ')') --depth;
+            if (depth <= 0 && (c == ',' || c == ' ' || c == '\t')) {
+                // Blanks around an operator do not end the argument.
+                std::size_t j = i;
+                while (j < rest.size() && (rest[j] == ' ' || rest[j] == '\t')) ++j;
+                if (c != ',' && j < rest.size() && j > i && std::strchr("+-*/%&|^<>=!", rest[j]) != nullptr &&
+                    !(rest[j] == '-' && j + 1 < rest.size() && rest[j + 1] != ' ')) {
+                    i = j + 1;
+                    while (i < rest.size() && (rest[i] == ' ' || rest[i] == '\t')) ++i;
+                    continue;
+                }
+                if (c != ',' && i > start && std::strchr("+-*/%&|^<>=!", rest[i - 1]) != nullptr) {
+                    ++i;
+                    continue;
+                }
+                break;
+            }
+            ++i;
+        }
+        args.push_back({Trim(rest.substr(start, i - start)), start});
+        blanks();
+        if (i < rest.size() && rest[i] == ',') ++i;
+    }
+    std::vector<std::string> values(m.params.size());
+    std::vector<bool> given(m.params.size());
+    std::size_t positional = 0;
+    for (std::size_t k = 0; k < args.size(); ++k) {
+        std::string_view a = args[k].text;
+        // NAME=VALUE gives a parameter by name.
+        std::size_t n = 0;
+        while (n < a.size() && IsNameChar(a[n])) ++n;
+        if (n > 0 && n < a.size() && a[n] == '=' && (n + 1 == a.size() || a[n + 1] != '=')) {
+            std::size_t p = 0;
+            while (p < m.params.size() && m.params[p].name != a.substr(0, n)) ++p;
+            if (p == m.params.size()) {
+                Diag(Severity::kError, st.loc, msg::kGnuBadParam, std::string(a.substr(0, n)).c_str(), m.name.c_str());
+                return;
+            }
+            values[p] = std::string(a.substr(n + 1));
+            given[p] = true;
+            continue;
+        }
+        if (positional >= m.params.size()) {
+            Diag(Severity::kError, st.loc, msg::kGnuTooManyArgs, m.name.c_str());
+            return;
+        }
+        if (m.params[positional].vararg) {
+            values[positional] = std::string(Trim(rest.substr(args[k].start)));
+            given[positional] = true;
+            positional = m.params.size();
+            break;
+        }
+        values[positional] = std::string(a);
+        given[positional] = !a.empty();
+        ++positional;
+    }
+    for (std::size_t p = 0; p < m.params.size(); ++p) {
+        if (given[p]) continue;
+        if (m.params[p].required) {
+            Diag(Severity::kError, st.loc, msg::kGnuMissingArg, m.params[p].name.c_str(), m.name.c_str());
+            return;
+        }
+        values[p] = m.params[p].value;
+    }
+    Source::Expansion e;
+    e.body = m.body;
+    e.macro = true;
+    for (const Macro::Param& p : m.params) e.names.push_back(p.name);
+    e.values.push_back(std::move(values));
+    e.number = std::to_string(macroCount_++);
+    e.conditions = conds_.size();
+    source_.PushBody(std::move(e));
+}
+
+// An include or incbin file, searched from the including file's folder as
+// the default language searches; every file read is a dependency.
+FilePtr Assembler::Open(const std::string& name, std::string& path, const Stmt& st) {
+    ctx_.files.push_back(source_.CurrentPath());
+    ctx_.file = static_cast<std::uint32_t>(ctx_.files.size() - 1);
+    FilePtr f(OpenInclude(ctx_, name, path));
+    ctx_.files.pop_back();
+    FileId id;
+    if (f && GetFileId(f.get(), id)) {
+        // Reading standard output while writing it could chase its own output.
+        if (ctx_.hasObjId && id == ctx_.objId) f.reset();
+        else CheckInput(ctx_, id);
+    }
+    if (!f) {
+        Diag(Severity::kError, st.loc, msg::kGnuCannotOpen, name.c_str());
+        return f;
+    }
+    ctx_.files.push_back(path);
+    return f;
+}
+
+void Assembler::Include(std::string_view rest, const Stmt& st) {
+    std::string name;
+    if (!ReadString(rest, name)) {
+        Diag(Severity::kError, st.loc, msg::kGnuExpected, "a quoted file name");
+        return;
+    }
+    if (source_.FileDepth() >= kMaxIncludeDepth) {
+        Diag(Severity::kError, st.loc, msg::kGnuIncludeDepth, name.c_str());
+        return;
+    }
+    std::string path;
+    FilePtr f = Open(name, path, st);
+    if (!f) return;
+    std::string text;
+    char buffer[65536];
+    for (std::size_t n; (n = std::fread(buffer, 1, sizeof buffer, f.get())) > 0;) text.append(buffer, n);
+    source_.PushFile(std::move(text), path);
+}
+
+void Assembler::Incbin(std::string_view rest, const Stmt& st) {
+    std::string name;
+    std::string_view after;
+    if (!ReadString(rest, name, &after)) {
+        Diag(Severity::kError, st.loc, msg::kGnuExpected, "a quoted file name");
+        return;
+    }
+    std::int64_t skip = 0, count = -1;
+    std::vector<std::string_view> parts = SplitCommas(after);
+    if (!parts.empty() && !parts[0].empty()) {
+        Diag(Severity::kError, st.loc, msg::kGnuExpected, "a comma");
+        return;
+    }
+    if (parts.size() > 1 && !Now(parts[1], st.loc, skip)) return;
+    if (parts.size() > 2 && !Now(parts[2], st.loc, count)) return;
+    std::string path;
+    FilePtr f = Open(name, path, st);
+    if (!f) return;
+    // A device that never ends is read only as far as any image could use.
+    std::vector<std::uint8_t> data;
+    std::uint8_t buffer[65536];
+    for (std::size_t n; data.size() <= static_cast<std::size_t>(kMaxImage) &&
+                        (n = std::fread(buffer, 1, sizeof buffer, f.get())) > 0;)
+        data.insert(data.end(), buffer, buffer + n);
+    const auto size = static_cast<std::int64_t>(data.size());
+    if (skip < 0 || skip > size || (count >= 0 && skip + count > size)) {
+        Diag(Severity::kError, st.loc, msg::kGnuIncbinRange);
+        return;
+    }
+    const std::int64_t take = count < 0 ? size - skip : count;
+    Item it{IK::kBytes};
+    it.a = static_cast<std::uint32_t>(pool_.size());
+    it.b = static_cast<std::uint32_t>(take);
+    pool_.insert(pool_.end(), data.begin() + skip, data.begin() + skip + take);
+    Add(std::move(it));
+}
+
+void Assembler::SectionDirective(std::string_view rest, const Stmt& st, bool push) {
+    std::vector<std::string_view> parts = SplitCommas(rest);
+    std::string name;
+    if (parts.empty() || parts[0].empty()) {
+        Diag(Severity::kError, st.loc, msg::kGnuExpected, "a section name");
+        return;
+    }
+    if (!ReadString(parts[0], name)) name = std::string(parts[0]);
+    const std::size_t sec = SectionNamed(name);
+    // Flags count where the section first appears (a --section-start names it earlier).
+    if (sections_[sec].appeared < 0 && parts.size() > 1) {
+        std::string flags;
+        if (!ReadString(parts[1], flags)) flags = std::string(parts[1]);
+        Section& s = sections_[sec];
+        s.alloc = flags.find('a') != std::string::npos;
+        s.nobits = false;
+        if (parts.size() > 2) s.nobits = Lower(Trim(parts[2])) == "@nobits" || Lower(Trim(parts[2])) == "%nobits";
+    }
+    if (push) sectionStack_.push_back({readSection_, prevSection_});
+    Switch(sec);
+}
+
+void Assembler::Data(std::string_view rest, unsigned width, const Stmt& st) {
+    SplitCommas(rest, items_buf_);
+    for (std::string_view item : items_buf_) {
+        if (item.empty()) {
+            Diag(Severity::kError, st.loc, msg::kGnuBadExpression, "");
+            continue;
+        }
+        const Fn fn = TakeFunction(item);
+        Item it{IK::kData};
+        it.b = static_cast<std::uint32_t>(fn);
+        it.width = static_cast<std::uint8_t>(width);
+        it.loc = st.loc;
+        std::string text = Localize(item);
+        Value v;
+        std::string bad;
+        ExprStatus status;
+        if (PlainName(text)) {
+            // A name alone: found once, and kept by its index.
+            it.n = SymIndex(text) + 1;
+            status = ItemValue(it, v, nullptr);
+            const Sym& s = syms_[static_cast<std::size_t>(it.n - 1)];
+            moved = s.moves || v.sec != kAbsolute;
+        } else {
+            dot = {off_[cur_], static_cast<int>(cur_)};
+            status = Evaluate(text, *this, v, &bad);
+        }
+        if (status == ExprStatus::kSyntax || status == ExprStatus::kDivZero) {
+            Diag(Severity::kError, st.loc, status == ExprStatus::kDivZero ? msg::kGnuDivZero : msg::kGnuBadExpression,
+                 bad.c_str());
+            text.assign(1, '0');
+        } else if (status == ExprStatus::kOk && !moved && ApplyFn(fn, v.v, Mode::kNow, st.loc)) {
+            // Known now: its bytes, and its message now, as GNU as gives it.
+            const int bits = static_cast<int>(width) * 8;
+            if (bits < 64) {
+                const std::int64_t low = -(std::int64_t{1} << (bits - 1)), high = (std::int64_t{1} << bits) - 1;
+                if (v.v < low || v.v > high)
+                    Diag(ctx_.set.strict ? Severity::kError : Severity::kWarning, st.loc, msg::kGnuCut,
+                         static_cast<long long>(v.v), static_cast<long long>(low), static_cast<long long>(high),
+                         static_cast<unsigned long long>(v.v & high));
+            }
+            Item bytes{IK::kBytes};
+            bytes.a = static_cast<std::uint32_t>(pool_.size());
+            bytes.b = width;
+            for (unsigned k = 0; k < width; ++k)
+                pool_.push_back(static_cast<std::uint8_t>(static_cast<std::uint64_t>(v.v) >> (8 * k)));
+            Add(std::move(bytes));
+            continue;
+        }
+        SetText(it, text);
+        Bind(it);
+        Add(std::move(it));
+    }
+}
+
+void Assembler::Floats(std::string_view rest, unsigned width, const Stmt& st) {
+    for (std::string_view item : SplitCommas(rest)) {
+        // GNU as' 0f and 0d prefixes, or a plain decimal number.
+        if (item.size() > 2 && item[0] == '0' && std::strchr("fFdDrR", item[1]) != nullptr) item.remove_prefix(2);
+        const std::string text(item);
+        char* end = nullptr;
+        const double v = std::strtod(text.c_str(), &end);
+        if (text.empty() || end == nullptr || *end != '\0') {
+            Diag(Severity::kError, st.loc, msg::kGnuBadExpression, text.c_str());
+            continue;
+        }
+        std::uint8_t bytes[8];
+        if (width == 4) {
+            const float f = static_cast<float>(v);
+            std::memcpy(bytes, &f, 4);
+        } else {
+            std::memcpy(bytes, &v, 8);
+        }
+        Item it{IK::kBytes};
+        it.a = static_cast<std::uint32_t>(pool_.size());
+        it.b = width;
+        pool_.insert(pool_.end(), bytes, bytes + width);
+        Add(std::move(it));
+    }
+}
+
+void Assembler::Strings(std::string_view rest, bool zero, const Stmt& st) {
+    for (std::string_view item : SplitCommas(rest)) {
+        std::string s;
+        if (!ReadString(item, s)) {
+            Diag(Severity::kError, st.loc, msg::kGnuExpected, "a quoted string");
+            continue;
+        }
+        Item it{IK::kBytes};
+        it.a = static_cast<std::uint32_t>(pool_.size());
+        it.b = static_cast<std::uint32_t>(s.size() + zero);
+        pool_.insert(pool_.end(), s.begin(), s.end());
+        if (zero) pool_.push_back(0);
+        Add(std::move(it));
+    }
+}
+
+void Assembler::Align(std::int64_t bytes, std::string_view fill, const Stmt& st, std::string_view max) {
+    if (bytes <= 0 || (bytes & (bytes - 1)) != 0 || bytes > (std::int64_t{1} << 30)) {
+        Diag(Severity::kError, st.loc, msg::kGnuBadAlign);
+        return;
+    }
+    std::int64_t f = 0, most = 0;
+    if (!fill.empty() && !Now(fill, st.loc, f)) return;
+    if (!max.empty() && (!Now(max, st.loc, most) || most <= 0)) return;
+    Section& s = sections_[readSection_];
+    s.align = std::max(s.align, bytes);
+    Item it{IK::kAlign};
+    it.n = bytes;
+    it.a = static_cast<std::uint32_t>(f & 0xFF);
+    it.b = static_cast<std::uint32_t>(std::min<std::int64_t>(most, UINT32_MAX));
+    Add(std::move(it));
+}
+
+void Assembler::Directive(const std::string& word, std::string_view rest, const Stmt& st) {
+    // Split on first use: the data directives split their own items.
+    std::vector<std::string_view> args;
+    bool split = false;
+    auto arg = [&](std::size_t k) {
+        if (!split) SplitCommas(rest, args);
+        split = true;
+        return k < args.size() ? args[k] : std::string_view{};
+    };
+    auto space = [&](std::int64_t count, std::int64_t value, std::int64_t size) {
+        if (count <= 0) return;
+        if (count * size > kMaxImage) {
+            Diag(Severity::kError, st.loc, msg::kGnuBadSize, static_cast<long long>(count));
+            return;
+        }
+        Item it{IK::kSpace};
+        it.a = static_cast<std::uint32_t>(pool_.size());
+        it.b = static_cast<std::uint32_t>(size);
+        it.n = count;
+        // The value's low four bytes, the rest zero, as GNU as fills.
+        for (std::int64_t k = 0; k < size; ++k)
+            pool_.push_back(k < 4 ? static_cast<std::uint8_t>(static_cast<std::uint64_t>(value) >> (8 * k)) : 0);
+        Add(std::move(it));
+    };
+    if (word == ".byte") return Data(rest, 1, st);
+    if (word == ".hword" || word == ".short") return Data(rest, 2, st);
+    if (word == ".word" || word == ".long" || word == ".int") return Data(rest, 4, st);
+    if (word == ".quad" || word == ".8byte") return Data(rest, 8, st);
+    if (word == ".2byte") return Data(rest, 2, st);
+    if (word == ".4byte") return Data(rest, 4, st);
+    if (word == ".float" || word == ".single" || word == ".double") return Floats(rest, word == ".double" ? 8 : 4, st);
+    if (word == ".lcomm" || word == ".comm") {
+        // Room in .bss under a label: a flat image has no common symbols.
+        std::int64_t size = 0, align = 1;
+        if (arg(0).empty() || !Now(arg(1), st.loc, size)) return;
+        if (!arg(2).empty() && !Now(arg(2), st.loc, align)) return;
+        const std::size_t back = readSection_, previous = prevSection_;
+        Switch(SectionNamed(".bss"));
+        Align(align, {}, st);
+        DefineLabel(arg(0), st);
+        space(size, 0, 1);
+        Switch(back);
+        prevSection_ = previous;
+        return;
+    }
+    if (word == ".ascii") return Strings(rest, false, st);
+    if (word == ".asciz" || word == ".string") return Strings(rest, true, st);
+    if (word == ".space" || word == ".skip" || word == ".zero") {
+        std::int64_t n = 0, v = 0;
+        if (!Now(arg(0), st.loc, n)) return;
+        if (word != ".zero" && !arg(1).empty() && !Now(arg(1), st.loc, v)) return;
+        return space(n, v, 1);
+    }
+    if (word == ".fill") {
+        std::int64_t r = 0, size = 1, v = 0;
+        if (!Now(arg(0), st.loc, r)) return;
+        if (!arg(1).empty() && !Now(arg(1), st.loc, size)) return;
+        if (!arg(2).empty() && !Now(arg(2), st.loc, v)) return;
+        if (size < 0 || size > 8) {
+            Diag(Severity::kError, st.loc, msg::kGnuBadSize, static_cast<long long>(size));
+            return;
+        }
+        return space(r, v, size);
+    }
+    if (word == ".align" || word == ".p2align" || word == ".balign") {
+        std::int64_t n = 0;
+        if (!Now(arg(0), st.loc, n)) return;
+        if (word != ".balign") {
+            if (n < 0 || n > 30) {
+                Diag(Severity::kError, st.loc, msg::kGnuBadAlign);
+                return;
+            }
+            n = std::int64_t{1} << n;
+        }
+        return Align(n, arg(1), st, arg(2));
+    }
+    if (word == ".org") {
+        std::int64_t f = 0;
+        if (!arg(1).empty() && !Now(arg(1), st.loc, f)) return;
+        Item it{IK::kOrg};
+        it.loc = st.loc;
+        SetText(it, Localize(arg(0)));
+        it.a = static_cast<std::uint32_t>(f & 0xFF);
+        return Add(std::move(it));
+    }
+    if (word == ".set" || word == ".equ" || word == ".equiv") {
+        const std::size_t comma = rest.find(',');
+        if (comma == std::string_view::npos) {
+            Diag(Severity::kError, st.loc, msg::kGnuExpected, "a comma after the name");
+            return;
+        }
+        return Set(rest.substr(0, comma), rest.substr(comma + 1), st, word == ".equiv");
+    }
+    if (word == ".text" || word == ".data" || word == ".bss") return Switch(SectionNamed(word));
+    if (word == ".section") return SectionDirective(rest, st, false);
+    if (word == ".pushsection") return SectionDirective(rest, st, true);
+    if (word == ".popsection") {
+        if (sectionStack_.empty()) {
+            Diag(Severity::kError, st.loc, msg::kGnuNoSection);
+            return;
+        }
+        const auto [sec, prev] = sectionStack_.back();
+        sectionStack_.pop_back();
+        Switch(sec);
+        prevSection_ = prev;
+        return;
+    }
+    if (word == ".previous") return Switch(prevSection_);
+    if (word == ".include") return Include(rest, st);
+    if (word == ".incbin") return Incbin(rest, st);
+    if (word == ".err") return Diag(Severity::kError, st.loc, msg::kGnuErr);
+    if (word == ".error" || word == ".warning" || word == ".print") {
+        std::string text;
+        if (!ReadString(rest, text)) {
+            if (word == ".print") return Diag(Severity::kError, st.loc, msg::kGnuExpected, "a quoted string");
+            text = word == ".error" ? ".error directive invoked in source file"
+                                    : ".warning directive invoked in source file";
+        }
+        if (word == ".print") {
+            std::fprintf(ctx_.out, "%s\n", text.c_str());
+            return;
+        }
+        return Diag(word == ".error" ? Severity::kError : Severity::kWarning, st.loc, "%s", text.c_str());
+    }
+    if (word == ".purgem") {
+        auto m = macros_.find(Lower(Trim(rest)));
+        if (m != macros_.end()) macros_.erase(m);
+        return;
+    }
+    if (word == ".end") return source_.Stop();
+    if (word == ".file") {
+        std::string name;
+        if (ReadString(rest, name)) source_.SetFileName(name);
+        return;
+    }
+    // Symbol attributes: nothing to change in a flat image.
+    static constexpr std::string_view kNothing[] = {".global", ".globl", ".extern", ".local", ".weak",
+                                                    ".type",   ".size",  ".ident",  ".hidden"};
+    for (std::string_view w : kNothing)
+        if (word == w) return;
+    auto m = macros_.find(word);
+    if (m != macros_.end()) return Call(*m->second, rest, st);
+    Diag(Severity::kError, st.loc, msg::kGnuUnknownDirective, word.c_str());
+}
+
+}  // namespace tarvo::gnu
