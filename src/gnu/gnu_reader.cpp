@@ -9,6 +9,74 @@
 
 namespace tarvo::gnu {
 
+namespace {
+
+struct Argument {
+    std::string_view text;
+    std::size_t start;  // where it begins in the text, for a vararg's rest
+};
+
+// Arguments of a macro call or an .irp list: separated by commas or
+// blanks (blanks around an operator do not end one); an empty one between
+// commas.
+std::vector<Argument> SplitArguments(std::string_view rest) {
+    std::vector<Argument> args;
+    std::size_t i = 0;
+    auto blanks = [&] {
+        while (i < rest.size() && (rest[i] == ' ' || rest[i] == '\t')) ++i;
+    };
+    while (true) {
+        blanks();
+        if (i >= rest.size()) break;
+        const std::size_t start = i;
+        if (rest[i] == ',') {
+            args.push_back({{}, start});
+            ++i;
+            continue;
+        }
+        int depth = 0;
+        while (i < rest.size()) {
+            const char c = rest[i];
+            if (c == '"') {
+                for (++i; i < rest.size() && rest[i] != '"'; ++i)
+                    if (rest[i] == '\\') ++i;
+                ++i;
+                continue;
+            }
+            if (c == '\'') {
+                std::int64_t v = 0;
+                i += 1 + CharConstant(rest.substr(i + 1), v);
+                continue;
+            }
+            if (c == '(') ++depth;
+            if (c == ')') --depth;
+            if (depth <= 0 && (c == ',' || c == ' ' || c == '\t')) {
+                // Blanks around an operator do not end the argument.
+                std::size_t j = i;
+                while (j < rest.size() && (rest[j] == ' ' || rest[j] == '\t')) ++j;
+                if (c != ',' && j < rest.size() && j > i && std::strchr("+-*/%&|^<>=!", rest[j]) != nullptr &&
+                    !(rest[j] == '-' && j + 1 < rest.size() && rest[j + 1] != ' ')) {
+                    i = j + 1;
+                    while (i < rest.size() && (rest[i] == ' ' || rest[i] == '\t')) ++i;
+                    continue;
+                }
+                if (c != ',' && i > start && std::strchr("+-*/%&|^<>=!", rest[i - 1]) != nullptr) {
+                    ++i;
+                    continue;
+                }
+                break;
+            }
+            ++i;
+        }
+        args.push_back({Trim(rest.substr(start, i - start)), start});
+        blanks();
+        if (i < rest.size() && rest[i] == ',') ++i;
+    }
+    return args;
+}
+
+}  // namespace
+
 std::size_t Assembler::SectionNamed(std::string_view name) {
     for (std::size_t i = 0; i < sections_.size(); ++i)
         if (sections_[i].name == name) return i;
@@ -279,22 +347,15 @@ bool Assembler::Block(std::string_view word, std::string_view rest, const Stmt& 
             return true;
         }
         rec_->kind = word == ".irp" ? Recording::kIrp : Recording::kIrpc;
-        std::vector<std::string_view> parts = SplitCommas(rest);
-        if (parts.empty()) parts.push_back({});
-        // The symbol may be followed by a blank instead of a comma.
-        std::string_view sym = parts[0];
-        const std::size_t blank = sym.find_first_of(" \t");
-        if (blank != std::string_view::npos) {
-            parts.insert(parts.begin() + 1, Trim(sym.substr(blank)));
-            sym = sym.substr(0, blank);
-        }
-        rec_->name = std::string(sym);
-        if (rec_->kind == Recording::kIrp) {
-            for (std::size_t k = 1; k < parts.size(); ++k) rec_->items.emplace_back(parts[k]);
-        } else {
-            std::string chars;
-            for (std::size_t k = 1; k < parts.size(); ++k) chars += parts[k];
-            for (char c : chars) rec_->items.emplace_back(1, c);
+        // The symbol, then the values as a macro call's arguments are read.
+        const std::vector<Argument> parts = SplitArguments(rest);
+        rec_->name = parts.empty() ? std::string() : std::string(parts[0].text);
+        for (std::size_t k = 1; k < parts.size(); ++k) {
+            if (rec_->kind == Recording::kIrp) {
+                rec_->items.emplace_back(parts[k].text);
+                continue;
+            }
+            for (char c : parts[k].text) rec_->items.emplace_back(1, c);
         }
         return true;
     }
@@ -303,6 +364,10 @@ bool Assembler::Block(std::string_view word, std::string_view rest, const Stmt& 
         return true;
     }
     if (word == ".exitm") {
+        if (source_.MacroDepth() == 0) {
+            Diag(Severity::kError, st.loc, msg::kGnuUnbalanced, ".exitm");
+            return true;
+        }
         const std::size_t depth = source_.ExitMacro();
         if (depth != std::string::npos && depth < conds_.size()) conds_.resize(depth);
         return true;
@@ -380,63 +445,7 @@ void Assembler::Call(const Macro& m, std::string_view rest, const Stmt& st) {
         if (depth < conds_.size()) conds_.resize(depth);
         return;
     }
-    // Arguments: separated by commas or blanks; an empty one between commas.
-    struct Arg {
-        std::string_view text;
-        std::size_t start;
-    };
-    std::vector<Arg> args;
-    std::size_t i = 0;
-    auto blanks = [&] {
-        while (i < rest.size() && (rest[i] == ' ' || rest[i] == '\t')) ++i;
-    };
-    while (true) {
-        blanks();
-        if (i >= rest.size()) break;
-        const std::size_t start = i;
-        if (rest[i] == ',') {
-            args.push_back({{}, start});
-            ++i;
-            continue;
-        }
-        int depth = 0;
-        while (i < rest.size()) {
-            const char c = rest[i];
-            if (c == '"') {
-                for (++i; i < rest.size() && rest[i] != '"'; ++i)
-                    if (rest[i] == '\\') ++i;
-                ++i;
-                continue;
-            }
-            if (c == '\'') {
-                std::int64_t v = 0;
-                i += 1 + CharConstant(rest.substr(i + 1), v);
-                continue;
-            }
-            if (c == '(') ++depth;
-            if (c == ')') --depth;
-            if (depth <= 0 && (c == ',' || c == ' ' || c == '\t')) {
-                // Blanks around an operator do not end the argument.
-                std::size_t j = i;
-                while (j < rest.size() && (rest[j] == ' ' || rest[j] == '\t')) ++j;
-                if (c != ',' && j < rest.size() && j > i && std::strchr("+-*/%&|^<>=!", rest[j]) != nullptr &&
-                    !(rest[j] == '-' && j + 1 < rest.size() && rest[j + 1] != ' ')) {
-                    i = j + 1;
-                    while (i < rest.size() && (rest[i] == ' ' || rest[i] == '\t')) ++i;
-                    continue;
-                }
-                if (c != ',' && i > start && std::strchr("+-*/%&|^<>=!", rest[i - 1]) != nullptr) {
-                    ++i;
-                    continue;
-                }
-                break;
-            }
-            ++i;
-        }
-        args.push_back({Trim(rest.substr(start, i - start)), start});
-        blanks();
-        if (i < rest.size() && rest[i] == ',') ++i;
-    }
+    const std::vector<Argument> args = SplitArguments(rest);
     std::vector<std::string> values(m.params.size());
     std::vector<bool> given(m.params.size());
     std::size_t positional = 0;
