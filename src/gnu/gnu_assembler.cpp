@@ -327,8 +327,8 @@ void Assembler::Step(std::size_t index) {
                     (t.sec == static_cast<int>(cur_) || t.sec == kAbsolute)) {
                     // A target not reached yet in this walk moves as far as
                     // everything before the branch has moved, as GNU as estimates it.
-                    if (usedLast_ && t.sec == static_cast<int>(cur_)) t.v += off_[cur_] - br.prevOff;
-                    const std::int64_t aim = t.v - off_[cur_];
+                    if (usedLast_ && t.sec == static_cast<int>(cur_)) t.v = Plus(t.v, off_[cur_] - br.prevOff);
+                    const std::int64_t aim = Minus(t.v, off_[cur_]);
                     if ((aim < -256 || aim > 254) && br.size == 2) {
                         br.size = br.code == 0x45 ? 4 : 6;
                         grew_ = true;
@@ -470,7 +470,8 @@ void Assembler::Run(std::FILE* src, const std::string& path,
                     const std::vector<std::pair<std::string, std::string>>& defines, Image& image) {
     for (const auto& [name, value] : ctx_.set.sectionStarts) {
         std::int64_t v = 0;
-        if (!Now(value, Loc{}, v, true)) {
+        // The V810 addresses 4 GiB.
+        if (!Now(value, Loc{}, v, true) || v < 0 || v > 0xFFFFFFFF) {
             ReportGnu(ctx_, Severity::kError, nullptr, 0, msg::kGnuBadOption, (name + "=" + value).c_str());
             continue;
         }

@@ -31,6 +31,15 @@ inline constexpr std::uint64_t kMaxStatements = 10000000;
 inline constexpr std::size_t kMaxText = std::size_t{1} << 30;
 inline constexpr int kMaxWalks = 100;
 
+// Values come from the source and may be anything: sums and differences
+// wrap as the 64-bit values of GNU as do, never overflow.
+constexpr std::int64_t Plus(std::int64_t a, std::int64_t b) {
+    return static_cast<std::int64_t>(static_cast<std::uint64_t>(a) + static_cast<std::uint64_t>(b));
+}
+constexpr std::int64_t Minus(std::int64_t a, std::int64_t b) {
+    return static_cast<std::int64_t>(static_cast<std::uint64_t>(a) - static_cast<std::uint64_t>(b));
+}
+
 std::string Lower(std::string_view s);
 // text begins with word (lower case), letter case ignored.
 bool StartsFolded(std::string_view text, std::string_view word);
@@ -189,7 +198,7 @@ public:
     // ExprEnv
     bool Lookup(std::string_view name, Value& out) override;
     std::int64_t Address(int sec, std::int64_t offset) const override {
-        return sec < 0 ? offset : sections_[static_cast<std::size_t>(sec)].start + offset;
+        return sec < 0 ? offset : Plus(sections_[static_cast<std::size_t>(sec)].start, offset);
     }
 
 private:

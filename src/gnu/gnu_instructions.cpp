@@ -79,7 +79,7 @@ bool Assembler::ApplyFn(Fn fn, std::int64_t& x, Mode mode, const Loc& loc) {
             Late(3, Severity::kError, loc, msg::kGnuUndefined, std::string(sym).c_str());
             return true;
         }
-        x -= Address(b.sec, b.v);
+        x = Minus(x, Address(b.sec, b.v));
         return true;
     };
     switch (fn) {
@@ -121,7 +121,8 @@ void Assembler::Branch(const Item& it, std::uint8_t* out) {
         return;
     }
     const std::int64_t here = off_[cur_];
-    const std::int64_t disp = t.sec == static_cast<int>(cur_) ? t.v - here : Address(t.sec, t.v) - Address(static_cast<int>(cur_), here);
+    const std::int64_t disp = t.sec == static_cast<int>(cur_) ? Minus(t.v, here)
+                                                             : Minus(Address(t.sec, t.v), Address(static_cast<int>(cur_), here));
     Instr in;
     std::uint32_t v[3] = {};
     Encoded e;
@@ -156,7 +157,7 @@ void Assembler::Branch(const Item& it, std::uint8_t* out) {
         v[0] = 6;
         e = tarvo::Encode(in, v);
         std::memcpy(out, e.bytes, 2);
-        jr(disp - 2, out + 2);
+        jr(Minus(disp, 2), out + 2);
     }
 }
 
@@ -294,8 +295,8 @@ bool Assembler::Encode(std::string_view word, std::string_view operands, Mode mo
                 if (g == Get::kError) return true;
                 const std::int64_t here = off_[cur_];
                 const std::int64_t d = t.sec == static_cast<int>(cur_)
-                                           ? t.v - here
-                                           : Address(t.sec, t.v) - Address(static_cast<int>(cur_), here);
+                                           ? Minus(t.v, here)
+                                           : Minus(Address(t.sec, t.v), Address(static_cast<int>(cur_), here));
                 if ((d < -(std::int64_t{1} << 25) || d >= (std::int64_t{1} << 25)) && ctx_.set.strict)
                     Late(2, Severity::kError, loc, msg::kGnuJumpCut, std::string(Trim(ops[0])).c_str());
                 v[0] = static_cast<std::uint32_t>(d);

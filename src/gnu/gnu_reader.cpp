@@ -720,7 +720,7 @@ void Assembler::Directive(const std::string& word, std::string_view rest, const 
     };
     auto space = [&](std::int64_t count, std::int64_t value, std::int64_t size) {
         if (count <= 0) return;
-        if (count * size > kMaxImage) {
+        if (count > kMaxImage / std::max<std::int64_t>(size, 1)) {
             Diag(Severity::kError, st.loc, msg::kGnuBadSize, static_cast<long long>(count));
             return;
         }
