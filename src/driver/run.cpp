@@ -152,7 +152,9 @@ int AssembleGnu(Context& ctx, const Options& o, FilePtr src, const std::string& 
     gnu::Image image;
     gnu::Assemble(ctx, src.get(), srcPath, o.defines, image, out.open[kListing] ? out.file[kListing].get() : nullptr);
     bool failed[kOutputKinds] = {};
-    if (ctx.nErrors == 0) std::fwrite(image.bytes.data(), 1, image.bytes.size(), obj);
+    // The one object writer takes the image, as it takes the default language's bytes.
+    ctx.obj.Open(obj);
+    if (ctx.nErrors == 0) ctx.obj.Emit(image.bytes.data(), image.bytes.size());
     failed[kObject] = WriteFailed(ctx, obj, objName.c_str());
     if (out.open[kListing]) failed[kListing] = WriteFailed(ctx, out.file[kListing].get(), o.listing.c_str());
     if (out.open[kSymbols]) {
