@@ -255,7 +255,7 @@ bool Assembler::Now(std::string_view text, const Loc& loc, std::int64_t& out, bo
 void Assembler::Add(Item item) {
     // Known bytes that follow known bytes extend their item: fewer items
     // for every walk. The listing needs an item per statement, so not then.
-    if (item.kind == IK::kBytes && listing_ == nullptr && !items_.empty()) {
+    if (item.kind == IK::kBytes && listing_ == nullptr && !items_.empty() && !sections_[cur_].nobits) {
         Item& last = items_.back();
         if (last.kind == IK::kBytes && last.a + last.b == item.a && last.b < (1u << 30)) {
             last.b += item.b;
@@ -271,6 +271,9 @@ void Assembler::Emit(const std::uint8_t* p, std::size_t n) {
     if (final_) {
         Section& s = sections_[cur_];
         const auto at = static_cast<std::size_t>(off_[cur_]);
+        // A section of no bytes keeps none: GNU as refuses what would be lost.
+        if (s.nobits && std::any_of(p, p + n, [](std::uint8_t b) { return b != 0; }))
+            Late(1, Severity::kError, items_[stepIndex_].loc, msg::kGnuNoBits, s.name.c_str());
         if (!s.nobits) {
             // Sized from the last walk already; only an error path grows it.
             if (s.bytes.size() < at + n) s.bytes.resize(at + n);
@@ -289,6 +292,8 @@ void Assembler::EmitFill(std::int64_t count, const std::uint8_t* pattern, std::s
         tooLarge_ = true;
         return;
     }
+    if (final_ && s.nobits && count > 0 && std::any_of(pattern, pattern + size, [](std::uint8_t b) { return b != 0; }))
+        Late(1, Severity::kWarning, items_[stepIndex_].loc, msg::kGnuNoBitsFill, s.name.c_str());
     if (final_ && !s.nobits && count > 0) {
         const auto at = static_cast<std::size_t>(off_[cur_]);
         const std::size_t total = static_cast<std::size_t>(count) * size;

@@ -375,6 +375,7 @@ void Assembler::Instruction(std::string_view word, std::string_view operands, co
     if (Encode(word, operands, Mode::kNow, st.loc, bytes, length)) {
         if (length == 0) return;
         Item it{IK::kBytes};
+        it.loc = st.loc;
         it.a = static_cast<std::uint32_t>(pool_.size());
         it.b = static_cast<std::uint32_t>(length);
         pool_.insert(pool_.end(), bytes, bytes + length);

@@ -568,6 +568,7 @@ void Assembler::Incbin(std::string_view rest, const Stmt& st) {
     }
     const std::int64_t take = count < 0 ? size - skip : count;
     Item it{IK::kBytes};
+    it.loc = st.loc;
     it.a = static_cast<std::uint32_t>(pool_.size());
     it.b = static_cast<std::uint32_t>(take);
     pool_.insert(pool_.end(), data.begin() + skip, data.begin() + skip + take);
@@ -637,6 +638,7 @@ void Assembler::Data(std::string_view rest, unsigned width, const Stmt& st) {
                          static_cast<unsigned long long>(v.v & high));
             }
             Item bytes{IK::kBytes};
+            bytes.loc = st.loc;
             bytes.a = static_cast<std::uint32_t>(pool_.size());
             bytes.b = width;
             for (unsigned k = 0; k < width; ++k)
@@ -669,6 +671,7 @@ void Assembler::Floats(std::string_view rest, unsigned width, const Stmt& st) {
             std::memcpy(bytes, &v, 8);
         }
         Item it{IK::kBytes};
+        it.loc = st.loc;
         it.a = static_cast<std::uint32_t>(pool_.size());
         it.b = width;
         pool_.insert(pool_.end(), bytes, bytes + width);
@@ -684,6 +687,7 @@ void Assembler::Strings(std::string_view rest, bool zero, const Stmt& st) {
             continue;
         }
         Item it{IK::kBytes};
+        it.loc = st.loc;
         it.a = static_cast<std::uint32_t>(pool_.size());
         it.b = static_cast<std::uint32_t>(s.size() + zero);
         pool_.insert(pool_.end(), s.begin(), s.end());
@@ -703,6 +707,7 @@ void Assembler::Align(std::int64_t bytes, std::string_view fill, const Stmt& st,
     Section& s = sections_[readSection_];
     s.align = std::max(s.align, bytes);
     Item it{IK::kAlign};
+    it.loc = st.loc;
     it.n = bytes;
     it.a = static_cast<std::uint32_t>(f & 0xFF);
     it.b = static_cast<std::uint32_t>(std::min<std::int64_t>(most, UINT32_MAX));
@@ -725,6 +730,7 @@ void Assembler::Directive(const std::string& word, std::string_view rest, const 
             return;
         }
         Item it{IK::kSpace};
+        it.loc = st.loc;
         it.a = static_cast<std::uint32_t>(pool_.size());
         it.b = static_cast<std::uint32_t>(size);
         it.n = count;

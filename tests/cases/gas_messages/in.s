@@ -15,3 +15,5 @@
 	.include "part.s"
 	.include "missing.s"
 	ld.q 0[r1], r2
+	.bss
+	.byte 3
