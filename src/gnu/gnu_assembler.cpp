@@ -325,7 +325,7 @@ void Assembler::Step(std::size_t index) {
         case IK::kBranch: {
             struct Branch& br = branches_[it.a];
             // Conditions (codes 0x40-0x4F) grow; jr and jal stay 4 bytes.
-            if (walk_ > 0 && !final_ && br.code >= 0x40) {
+            if (walk_ > 0 && br.code >= 0x40) {
                 usedLast_ = false;
                 Value t;
                 if (ItemValue(it, t, nullptr) == ExprStatus::kOk &&
@@ -433,8 +433,10 @@ void Assembler::BeginWalk() {
     tooLarge_ = false;
 }
 
-void Assembler::EndWalk() {
+bool Assembler::EndWalk() {
+    bool changed = false;
     for (Sym& s : syms_) {
+        changed = changed || s.lastDefined != s.defined || s.last.v != s.val.v || s.last.sec != s.val.sec;
         s.lastDefined = s.defined;
         s.last = s.val;
     }
@@ -442,6 +444,7 @@ void Assembler::EndWalk() {
         Section& s = sections_[i];
         s.size = (off_[i] + s.align - 1) / s.align * s.align;
     }
+    return changed;
 }
 
 // Places the sections after a walk; true when a start moved.
@@ -525,20 +528,21 @@ void Assembler::Run(std::FILE* src, const std::string& path,
     EndWalk();
     Place();
 
-    // Relax: branch sizes only grow, until nothing moves.
+    // Relax: branch sizes only grow, until nothing moves. Every walk writes
+    // the bytes; those of the walk that changed nothing stand, for it read
+    // every name ahead at the value it now has.
+    final_ = true;
     for (walk_ = 1; walk_ < kMaxWalks; ++walk_) {
         BeginWalk();
+        late_.clear();
+        for (Section& s : sections_)
+            if (!s.nobits) s.bytes.assign(static_cast<std::size_t>(s.size), 0);
+        if (listing_ != nullptr) itemPlace_.assign(items_.size(), {});
         for (std::size_t i = 0; i < items_.size(); ++i) Step(i);
-        EndWalk();
+        const bool changed = EndWalk();
         const bool moved = Place();
-        if (!grew_ && !moved) break;
+        if (!grew_ && !moved && !changed) break;
     }
-    final_ = true;
-    BeginWalk();
-    for (Section& s : sections_)
-        if (!s.nobits) s.bytes.assign(static_cast<std::size_t>(s.size), 0);
-    if (listing_ != nullptr) itemPlace_.assign(items_.size(), {});
-    for (std::size_t i = 0; i < items_.size(); ++i) Step(i);
 
     std::stable_sort(late_.begin(), late_.end(), [](const LateDiag& a, const LateDiag& b) {
         return a.phase != b.phase ? a.phase < b.phase : a.phase == 3 ? false : a.section < b.section;

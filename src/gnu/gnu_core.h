@@ -249,7 +249,8 @@ private:
     void Emit(const std::uint8_t* p, std::size_t n);
     void EmitFill(std::int64_t count, const std::uint8_t* pattern, std::size_t size);
     void BeginWalk();
-    void EndWalk();
+    // True when a name has another value, or none, than after the walk before.
+    bool EndWalk();
     bool Place();
     void Late(int phase, Severity s, const Loc& loc, const char* fmt, ...) __attribute__((format(printf, 5, 6)));
 
