@@ -1,0 +1,2 @@
+out.bin: in.s part.s
+part.s:
