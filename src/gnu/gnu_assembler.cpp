@@ -609,7 +609,7 @@ void Assembler::Listing() {
             hex += two;
         }
         std::fprintf(listing_, "%08llx  %-23s  %5d  %s\n", static_cast<unsigned long long>(address), hex.c_str(),
-                     l.loc.line, std::string(Trim(l.text)).c_str());
+                     l.loc.line, lineTexts_.substr(l.textAt, l.textLen).c_str());
     }
     std::fprintf(listing_, "; sections\n");
     std::vector<const Section*> order;

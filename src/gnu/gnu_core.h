@@ -120,10 +120,12 @@ struct Recording {
     std::vector<std::string> items;
 };
 
+// A statement in the listing: its text in the listing's own arena.
 struct ListLine {
     Loc loc;
-    std::string text;
-    std::size_t firstItem;
+    std::uint32_t firstItem;
+    std::size_t textAt;
+    std::uint32_t textLen;
 };
 
 struct LateDiag {
@@ -298,6 +300,7 @@ private:
     std::vector<struct Branch> branches_;
     std::vector<std::uint8_t> pool_;
     std::vector<ListLine> lines_;
+    std::string lineTexts_;
     std::vector<std::pair<std::int64_t, std::int64_t>> itemPlace_;  // listing: section start offset, end
 
     std::vector<std::string_view> ops_;  // the operands of the instruction being encoded

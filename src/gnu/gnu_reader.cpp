@@ -198,7 +198,12 @@ void Assembler::Statement(const Stmt& st) {
         return;
     }
     if (Block(lower, rest, st)) return;
-    if (listing_ != nullptr) lines_.push_back({st.loc, std::string(st.text), items_.size()});
+    if (listing_ != nullptr) {
+        const std::string_view shown = Trim(st.text);
+        lines_.push_back({st.loc, static_cast<std::uint32_t>(items_.size()), lineTexts_.size(),
+                          static_cast<std::uint32_t>(shown.size())});
+        lineTexts_.append(shown);
+    }
     for (std::size_t k = 0; k < nLabels; ++k) DefineLabel(labels[k], st);
     for (std::string_view l : moreLabels) DefineLabel(l, st);
     if (s.empty()) return;
