@@ -576,7 +576,8 @@ void Assembler::Run(std::FILE* src, const std::string& path,
         }
     }
     for (const Sym& s : syms_) {
-        if (!s.label || !s.defined || s.name[0] == '\x01') continue;
+        // Local labels and .L names stay out, as they stay out of GNU as' symbol table.
+        if (!s.label || !s.defined || s.name[0] == '\x01' || s.name.starts_with(".L")) continue;
         image.labels.emplace_back(static_cast<std::uint32_t>(Address(s.val.sec, s.val.v)), s.name);
     }
     image_ = &image;
