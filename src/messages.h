@@ -128,6 +128,7 @@ inline constexpr const char* kGnuBadExpression = "bad expression: `%s'";
 inline constexpr const char* kGnuDivZero = "division by zero";
 inline constexpr const char* kGnuNotConstant = "non-constant expression: `%s'";
 inline constexpr const char* kGnuUndefined = "undefined symbol `%s'";
+inline constexpr const char* kGnuUndefinedLocal = "local label `%s' is not defined";
 inline constexpr const char* kGnuRedefined = "symbol `%s' is already defined";
 inline constexpr const char* kGnuCut = "value %lld out of range %lld..%lld, cut to %llu";
 inline constexpr const char* kGnuBranchRange = "branch to `%s' out of range";

@@ -159,6 +159,16 @@ void Assembler::Late(int phase, Severity s, const Loc& loc, const char* fmt, ...
     late_.push_back({phase, static_cast<int>(cur_), stepIndex_, s, loc, text});
 }
 
+void Assembler::Undefined(const Loc& loc, std::string_view name) {
+    // A local label's own name means nothing to its writer: say its number.
+    if (!name.empty() && name.front() == '\x01') {
+        const std::string number(name.substr(1, name.find('.') - 1));
+        Late(3, Severity::kError, loc, msg::kGnuUndefinedLocal, number.c_str());
+        return;
+    }
+    Late(3, Severity::kError, loc, msg::kGnuUndefined, std::string(name).c_str());
+}
+
 int Assembler::SymIndex(std::string_view name) {
     const int found = symIndex_.Find(name, syms_);
     if (found >= 0) return found;
@@ -353,7 +363,7 @@ void Assembler::Step(std::size_t index) {
                 std::string name;
                 const ExprStatus st = ItemValue(it, v, &name);
                 if (st == ExprStatus::kUndefined) {
-                    Late(3, Severity::kError, it.loc, msg::kGnuUndefined, name.c_str());
+                    Undefined(it.loc, name);
                 } else if (st != ExprStatus::kOk) {
                     Late(2, Severity::kError, it.loc, msg::kGnuBadExpression, std::string(Text(it)).c_str());
                 } else {
@@ -403,7 +413,7 @@ void Assembler::Step(std::size_t index) {
             const ExprStatus st = Evaluate(Text(it), *this, v, &name);
             if (st != ExprStatus::kOk || (v.sec != kAbsolute && v.sec != static_cast<int>(cur_))) {
                 if (final_) {
-                    if (st == ExprStatus::kUndefined) Late(3, Severity::kError, it.loc, msg::kGnuUndefined, name.c_str());
+                    if (st == ExprStatus::kUndefined) Undefined(it.loc, name);
                     else Late(1, Severity::kError, it.loc, msg::kGnuNotConstant, std::string(Text(it)).c_str());
                 }
                 break;

@@ -255,6 +255,8 @@ private:
     bool EndWalk();
     bool Place();
     void Late(int phase, Severity s, const Loc& loc, const char* fmt, ...) __attribute__((format(printf, 5, 6)));
+    // A name never defined, at a use: reported after everything else.
+    void Undefined(const Loc& loc, std::string_view name);
 
     // Encoding; false (kNow only) when a value is not known yet.
     enum class Mode { kNow, kFinal };

@@ -35,7 +35,7 @@ Assembler::Get Assembler::Operand(std::string_view text, Mode mode, const Loc& l
     const ExprStatus st = Evaluate(local, *this, v, &name);
     if (st == ExprStatus::kUndefined || (st == ExprStatus::kOk && moved && mode == Mode::kNow)) {
         if (mode == Mode::kNow) return Get::kLater;
-        Late(3, Severity::kError, loc, msg::kGnuUndefined, name.c_str());
+        Undefined(loc, name);
         out = 0;
         return Get::kOk;
     }
@@ -76,7 +76,7 @@ bool Assembler::ApplyFn(Fn fn, std::int64_t& x, Mode mode, const Loc& loc) {
         Value b;
         if (!Lookup(sym, b)) {
             if (mode == Mode::kNow) return false;
-            Late(3, Severity::kError, loc, msg::kGnuUndefined, std::string(sym).c_str());
+            Undefined(loc, sym);
             return true;
         }
         x = Minus(x, Address(b.sec, b.v));
@@ -102,7 +102,7 @@ Assembler::Get Assembler::Target(std::string_view text, Mode mode, const Loc& lo
     if (st == ExprStatus::kOk) return Get::kOk;
     if (st == ExprStatus::kUndefined) {
         if (mode == Mode::kNow) return Get::kLater;
-        Late(3, Severity::kError, loc, msg::kGnuUndefined, name.c_str());
+        Undefined(loc, name);
         out = {};
         return Get::kError;
     }
@@ -116,7 +116,7 @@ void Assembler::Branch(const Item& it, std::uint8_t* out) {
     std::string name;
     const ExprStatus st = ItemValue(it, t, &name);
     if (st != ExprStatus::kOk) {
-        if (st == ExprStatus::kUndefined) Late(3, Severity::kError, it.loc, msg::kGnuUndefined, name.c_str());
+        if (st == ExprStatus::kUndefined) Undefined(it.loc, name);
         else Late(2, Severity::kError, it.loc, msg::kGnuBadExpression, std::string(Text(it)).c_str());
         return;
     }
