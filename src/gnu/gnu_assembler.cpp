@@ -521,6 +521,9 @@ void Assembler::Run(std::FILE* src, const std::string& path,
     std::string text;
     char buffer[65536];
     for (std::size_t n; (n = std::fread(buffer, 1, sizeof buffer, src)) > 0;) text.append(buffer, n);
+    // About an item for every dozen bytes of source: room at once spares the
+    // copies of a growing vector (pages not used are never touched).
+    items_.reserve(text.size() / 12);
     source_.PushFile(std::move(text), path);
     Stmt st;
     while (source_.Next(st)) {
