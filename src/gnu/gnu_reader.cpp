@@ -312,6 +312,17 @@ bool Assembler::Block(std::string_view word, std::string_view rest, const Stmt& 
         open((a == b) == (word == ".ifc"));
         return true;
     }
+    if (word == ".ifeqs" || word == ".ifnes") {
+        // Two strings in double quotes, with escapes.
+        std::string x, y;
+        std::string_view after;
+        bool ok = ReadString(rest, x, &after);
+        after = Trim(after);
+        ok = ok && !after.empty() && after.front() == ',' && ReadString(after.substr(1), y);
+        if (!ok && !skipping) Diag(Severity::kError, st.loc, msg::kGnuExpected, "two quoted strings");
+        open(ok && (x == y) == (word == ".ifeqs"));
+        return true;
+    }
     if (word == ".ifb" || word == ".ifnb") {
         open(Trim(rest).empty() == (word == ".ifb"));
         return true;

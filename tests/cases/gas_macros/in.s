@@ -61,3 +61,9 @@ lp\@:	add -1, \reg
 	.if 0
 	this line is not read
 	.endif
+	.ifeqs "ab", "a\x62"
+	.byte 21
+	.endif
+	.ifnes "ab", "ab"
+	.byte 0xFF
+	.endif
