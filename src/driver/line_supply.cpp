@@ -28,12 +28,6 @@ constexpr std::uint64_t kMaxProducedLines = 20000000;
 constexpr std::uint64_t kMaxProducedBytes = std::uint64_t{1} << 30;
 constexpr std::uint64_t kMaxProducedLine = std::uint64_t{1} << 20;
 
-std::string Folded(std::string_view name) {
-    std::string s(name);
-    for (char& c : s) c = FoldCase(c);
-    return s;
-}
-
 // Puts the values in for escape+NAME (the longest name that matches,
 // letter case ignored), escape+'@' (number) and escape+"()" (nothing).
 // False when out would pass limit bytes.

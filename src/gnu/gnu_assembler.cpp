@@ -12,19 +12,8 @@
 
 namespace tarvo::gnu {
 
-std::string Lower(std::string_view s) {
-    std::string out(s);
-    for (char& c : out)
-        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c | 0x20);
-    return out;
-}
-
-// text begins with word (lower case), letter case ignored.
 bool StartsFolded(std::string_view text, std::string_view word) {
-    if (text.size() < word.size()) return false;
-    for (std::size_t i = 0; i < word.size(); ++i)
-        if ((text[i] >= 'A' && text[i] <= 'Z' ? text[i] | 0x20 : text[i]) != word[i]) return false;
-    return true;
+    return text.size() >= word.size() && stricmp(text.substr(0, word.size()), word) == 0;
 }
 
 

@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "globals.h"
+#include "symbols/symbols.h"
 #include "gnu/gnu_assembler.h"
 #include "gnu/gnu_expr.h"
 #include "gnu/gnu_source.h"
@@ -40,7 +41,6 @@ constexpr std::int64_t Minus(std::int64_t a, std::int64_t b) {
     return static_cast<std::int64_t>(static_cast<std::uint64_t>(a) - static_cast<std::uint64_t>(b));
 }
 
-std::string Lower(std::string_view s);
 // text begins with word (lower case), letter case ignored.
 bool StartsFolded(std::string_view text, std::string_view word);
 [[gnu::always_inline]] inline std::string_view Trim(std::string_view s) {

@@ -186,10 +186,10 @@ void Assembler::Statement(const Stmt& st) {
     std::string_view lower;
     if (first.size() <= sizeof folded) {
         for (std::size_t i = 0; i < first.size(); ++i)
-            folded[i] = first[i] >= 'A' && first[i] <= 'Z' ? static_cast<char>(first[i] | 0x20) : first[i];
+            folded[i] = FoldCase(first[i]);
         lower = {folded, first.size()};
     } else {
-        longer = Lower(first);
+        longer = Folded(first);
         lower = longer;
     }
     const std::string_view rest = Trim(s.substr(first.size()));
@@ -242,7 +242,7 @@ bool Assembler::Block(std::string_view word, std::string_view rest, const Stmt& 
             if (r->kind == Recording::kMacro) {
                 if (r->macro) {
                     r->macro->body = r->body;
-                    macros_[Lower(r->macro->name)] = r->macro;
+                    macros_[Folded(r->macro->name)] = r->macro;
                 }
                 return true;
             }
@@ -432,7 +432,7 @@ void Assembler::DefineMacro(std::string_view rest, const Stmt& st) {
         }
         const std::size_t colon = text.find(':');
         if (colon != std::string_view::npos) {
-            const std::string q = Lower(Trim(text.substr(colon + 1)));
+            const std::string q = Folded(Trim(text.substr(colon + 1)));
             p.required = q == "req";
             p.vararg = q == "vararg";
             text = Trim(text.substr(0, colon));
@@ -444,7 +444,7 @@ void Assembler::DefineMacro(std::string_view rest, const Stmt& st) {
         Diag(Severity::kError, st.loc, msg::kGnuExpected, "a macro name");
         return;
     }
-    if (macros_.count(Lower(m->name)) != 0) {
+    if (macros_.count(Folded(m->name)) != 0) {
         Diag(Severity::kError, st.loc, msg::kGnuMacroTwice, m->name.c_str());
         return;  // the body is still read, and dropped
     }
@@ -607,7 +607,7 @@ void Assembler::SectionDirective(std::string_view rest, const Stmt& st, bool pus
         Section& s = sections_[sec];
         s.alloc = flags.find('a') != std::string::npos;
         s.nobits = false;
-        if (parts.size() > 2) s.nobits = Lower(Trim(parts[2])) == "@nobits" || Lower(Trim(parts[2])) == "%nobits";
+        if (parts.size() > 2) s.nobits = Folded(Trim(parts[2])) == "@nobits" || Folded(Trim(parts[2])) == "%nobits";
     }
     if (push) sectionStack_.push_back({readSection_, prevSection_});
     Switch(sec);
@@ -856,7 +856,7 @@ void Assembler::Directive(const std::string& word, std::string_view rest, const 
         return Diag(word == ".error" ? Severity::kError : Severity::kWarning, st.loc, "%s", text.c_str());
     }
     if (word == ".purgem") {
-        auto m = macros_.find(Lower(Trim(rest)));
+        auto m = macros_.find(Folded(Trim(rest)));
         if (m != macros_.end()) macros_.erase(m);
         return;
     }

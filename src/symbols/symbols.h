@@ -21,6 +21,12 @@ inline constexpr std::array<char, 256> kFoldCase = [] {
     return t;
 }();
 constexpr char FoldCase(char c) { return kFoldCase[static_cast<unsigned char>(c)]; }
+// A copy in lower case: the key of names that ignore letter case (macros).
+inline std::string Folded(std::string_view name) {
+    std::string s(name);
+    for (char& c : s) c = FoldCase(c);
+    return s;
+}
 
 // Case-insensitive comparison of ASCII letters, as strcasecmp; callers only
 // test for zero.
