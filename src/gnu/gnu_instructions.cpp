@@ -367,7 +367,7 @@ void Assembler::Instruction(std::string_view word, std::string_view operands, co
         it.a = static_cast<std::uint32_t>(branches_.size());
         branches_.push_back({optable[m->op[0]].code, static_cast<std::uint8_t>(jump ? 4 : 2)});
         SetText(it, text);
-        Bind(it);
+        if (name) it.n = SymIndex(text) + 1;
         return Add(std::move(it));
     }
     std::uint8_t bytes[8];
