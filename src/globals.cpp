@@ -2,6 +2,7 @@
 
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <cstdarg>
 #include <cstring>
 #include <string_view>
@@ -18,32 +19,6 @@ FileId IdOf(const struct stat& st) {
 
 unsigned LocationOf(const Context& ctx, const Where& where) {
     return static_cast<unsigned>(where.location >= 0 ? where.location : ctx.obj.Location());
-}
-
-// A message prefix with its one conversion ("%d" or "%08x") put in by
-// hand: warnings can come by the hundred thousand, and printf is slow.
-std::size_t Prefix(char (&out)[48], std::string_view fmt, std::uint32_t value) {
-    std::size_t at = 0;
-    for (; at < fmt.size() && fmt[at] != '%'; ++at) out[at] = fmt[at];
-    if (at == fmt.size()) return at;
-    char* p = out + at;
-    std::size_t after = at + 2;
-    if (fmt.substr(at, 4) == "%08x") {
-        p = PutHex(p, value, 8);
-        after = at + 4;
-    } else {
-        // Line numbers are never negative; print them as %d would all the same.
-        const auto v = static_cast<std::int32_t>(value);
-        if (v < 0) *p++ = '-';
-        char digits[12];
-        char* end = digits + sizeof digits;
-        char* begin = PutDecimalBack(end, v < 0 ? 0 - static_cast<std::uint64_t>(static_cast<std::int64_t>(v)) : value);
-        std::memcpy(p, begin, static_cast<std::size_t>(end - begin));
-        p += end - begin;
-    }
-    const std::string_view rest = fmt.substr(after);
-    std::memcpy(p, rest.data(), rest.size());
-    return static_cast<std::size_t>(p - out) + rest.size();
 }
 
 }  // namespace
@@ -70,11 +45,38 @@ void CheckInput(Context& ctx, const FileId& input) {
     }
 }
 
+// The run's output, or the program's console form when none is set.
+template <class Use>
+void WithOutput(Context& ctx, Use&& use) {
+    if (ctx.output != nullptr) {
+        use(*ctx.output);
+        return;
+    }
+    ConsoleOutput console(ctx.out, ctx.err, ctx.set.gnuErrors);
+    use(console);
+}
+
+void SayText(Context& ctx, std::string_view text) {
+    WithOutput(ctx, [&](RunOutput& o) { o.Say(text); });
+}
+
 void Say(Context& ctx, const char* fmt, ...) {
+    char small[512];
+    std::string large;
     std::va_list args;
     va_start(args, fmt);
-    std::vfprintf(ctx.out, fmt, args);
+    std::va_list again;
+    va_copy(again, args);
+    const int n = std::vsnprintf(small, sizeof small, fmt, args);
+    const char* text = small;
+    if (n >= static_cast<int>(sizeof small)) {
+        large.resize(static_cast<std::size_t>(n) + 1);
+        std::vsnprintf(large.data(), large.size(), fmt, again);
+        text = large.c_str();
+    }
+    va_end(again);
     va_end(args);
+    if (n > 0) SayText(ctx, {text, static_cast<std::size_t>(n)});
 }
 
 void SayStrings(Context& ctx, std::string_view fmt, std::string_view a, std::string_view b) {
@@ -99,7 +101,7 @@ void SayStrings(Context& ctx, std::string_view fmt, std::string_view a, std::str
         fmt.remove_prefix(at + 2);
     }
     put(fmt);
-    fwrite_unlocked(large.empty() ? small : large.data(), 1, n, ctx.out);
+    SayText(ctx, {large.empty() ? small : large.data(), n});
 }
 
 void Report(Context& ctx, Severity severity, const Where& where, const char* fmt, ...) {
@@ -120,28 +122,33 @@ void Report(Context& ctx, Severity severity, const Where& where, const char* fmt
     va_end(args);
 
     if (ctx.set.gnuSyntax) {
-        // GNU syntax mode speaks as GNU as does, on standard error only.
-        std::string_view body = text;
-        while (!body.empty() && body.back() == '\n') body.remove_suffix(1);
-        ReportGnu(ctx, severity, nullptr, 0, "%.*s", static_cast<int>(body.size()), body.data());
+        // GNU syntax mode speaks as GNU as does.
+        ReportGnu(ctx, severity, std::string_view(), 0, std::string_view(text, static_cast<std::size_t>(n)), {});
         return;
     }
-    const bool warning = severity != Severity::kError;
-    char prefix[48];
-    std::size_t length = 0;
-    switch (where.kind) {
-        case Where::kLine:
-            length = Prefix(prefix, warning ? msg::kWarningLinePrefix : msg::kLinePrefix, static_cast<std::uint32_t>(where.line));
-            break;
-        case Where::kLocation:
-            length = Prefix(prefix, warning ? msg::kWarningPrefix : msg::kErrorPrefix, LocationOf(ctx, where));
-            break;
-        case Where::kNone: break;
+    Diagnostic d;
+    d.severity = severity;
+    d.kind = where.kind;
+    d.location = LocationOf(ctx, where);
+    d.text = std::string_view(text, static_cast<std::size_t>(n));
+    std::vector<CallNote> calls;
+    if (where.kind != Where::kNone && where.file < ctx.files.size()) {
+        d.file = ctx.files[where.file];
+        d.line = where.line;
+        // A line a macro call produced: its place in the body, then the calls.
+        const bool expanded = !ctx.expansions.empty() && where.file == ctx.file && where.line == ctx.line;
+        d.bodyFile = ctx.files[expanded ? ctx.bodyFile : where.file];
+        d.bodyLine = expanded ? ctx.bodyLine : where.line;
+        if (expanded) {
+            for (auto call = ctx.expansions.rbegin(); call != ctx.expansions.rend(); ++call)
+                calls.push_back({ctx.files[call->file], call->line, call->name});
+            d.calls = calls;
+        }
     }
-    fwrite_unlocked(prefix, 1, length, ctx.out);
-    fwrite_unlocked(text, 1, static_cast<std::size_t>(n), ctx.out);
     if (severity != Severity::kWarning) ++ctx.nErrors;
+    WithOutput(ctx, [&](RunOutput& o) { o.Report(d); });
     if (ctx.observer != nullptr) {
+        const bool warning = severity != Severity::kError;
         char prefix[32] = "";
         if (where.kind == Where::kLine)
             std::snprintf(prefix, sizeof prefix, warning ? msg::kWarningLinePrefix : msg::kLinePrefix, where.line);
@@ -153,26 +160,19 @@ void Report(Context& ctx, Severity severity, const Where& where, const char* fmt
         while (!line.empty() && line.back() == '\n') line.pop_back();
         ctx.observer->Message(line);
     }
+}
 
-    if (!ctx.set.gnuErrors) return;
-    std::string_view body = text;
-    while (!body.empty() && body.front() == '\n') body.remove_prefix(1);
-    while (!body.empty() && body.back() == '\n') body.remove_suffix(1);
-    const int len = static_cast<int>(body.size());
-    const char* label = warning ? "warning" : "error";
-    if (where.kind == Where::kNone || where.file >= ctx.files.size()) {
-        std::fprintf(ctx.err, "tarvo: %s: %.*s\n", label, len, body.data());
-        return;
-    }
-    // A line a macro call produced: its place in the body, then the calls.
-    const bool expanded = !ctx.expansions.empty() && where.file == ctx.file && where.line == ctx.line;
-    const std::uint32_t file = expanded ? ctx.bodyFile : where.file;
-    std::fprintf(ctx.err, "%s:%d: %s: %.*s\n", ctx.files[file].c_str(), expanded ? ctx.bodyLine : where.line, label,
-                 len, body.data());
-    if (!expanded) return;
-    for (auto call = ctx.expansions.rbegin(); call != ctx.expansions.rend(); ++call)
-        std::fprintf(ctx.err, "%s:%d: note: in expansion of %s\n", ctx.files[call->file].c_str(), call->line,
-                     call->name.c_str());
+void ReportGnu(Context& ctx, Severity severity, std::string_view file, int line, std::string_view text,
+               std::span<const CallNote> calls) {
+    Diagnostic d;
+    d.severity = severity;
+    d.gnu = true;
+    d.file = d.bodyFile = file;
+    d.line = d.bodyLine = line;
+    d.text = text;
+    d.calls = calls;
+    if (severity == Severity::kError || severity == Severity::kCountedWarning) ++ctx.nErrors;
+    WithOutput(ctx, [&](RunOutput& o) { o.Report(d); });
 }
 
 }  // namespace tarvo
@@ -183,12 +183,11 @@ void ReportGnu(Context& ctx, Severity severity, const char* file, int line, cons
     char text[1024];
     std::va_list args;
     va_start(args, fmt);
-    std::vsnprintf(text, sizeof text, fmt, args);
+    const int n = std::vsnprintf(text, sizeof text, fmt, args);
     va_end(args);
-    const char* label = severity == Severity::kWarning ? "Warning" : "Error";
-    if (file == nullptr) std::fprintf(ctx.err, "tarvo: %s: %s\n", label, text);
-    else std::fprintf(ctx.err, "%s:%d: %s: %s\n", file, line, label, text);
-    if (severity != Severity::kWarning) ++ctx.nErrors;
+    const std::size_t length = n < 0 ? 0 : std::min(static_cast<std::size_t>(n), sizeof text - 1);
+    ReportGnu(ctx, severity, file == nullptr ? std::string_view() : std::string_view(file), line,
+              std::string_view(text, length), {});
 }
 
 }  // namespace tarvo

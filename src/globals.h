@@ -10,6 +10,7 @@
 #include <unordered_map>
 #include <vector>
 
+#include "diagnostics.h"
 #include "object_writer.h"
 #include "symbols/forward.h"
 #include "symbols/symbols.h"
@@ -84,8 +85,11 @@ struct Context {
     SymbolList lstHead;
     LocalLabels locals;        // "N:" labels, beside the names
     std::string szBuffer;      // the current line when it spans the reader's blocks
-    std::FILE* out = stdout;   // every message goes here, in production order
-    std::FILE* err = stderr;   // --gnu-errors lines
+    // Where messages go, in production order: output when set (the
+    // library's), else the program's console form on out and err.
+    RunOutput* output = nullptr;
+    std::FILE* out = stdout;
+    std::FILE* err = stderr;
     Settings set;
     ObjectWriter obj;          // owns the location counter
     Forwards forwards;         // fields waiting for later definitions
@@ -135,36 +139,28 @@ struct Context {
     bool expansionCut = false;  // the bound was passed: nothing more is expanded
 };
 
-enum class Severity {
-    kError,           // counted
-    kWarning,         // not counted
-    kCountedWarning,  // worded as a warning, counted as an error
-};
-
-// Where a diagnostic belongs; the classic prefix follows from it.
-struct Where {
-    enum Kind { kLine, kLocation, kNone } kind;
-    std::uint32_t file = 0;
-    int line = 0;
-    std::int64_t location = -1;  // kLocation: this one, not the current location
-};
-
-// Prints one diagnostic on the message stream ("Error in line %d: ",
-// "Error at %08x: ", "Warning at %08x: " or no prefix, then the text), adds
-// its FILE:LINE form to standard error under --gnu-errors, and counts it.
+// Hands one diagnostic to the run's output (whose console form is
+// "Error in line %d: ", "Error at %08x: ", "Warning at %08x: " or no prefix,
+// then the text, with its FILE:LINE form on standard error under
+// --gnu-errors) and counts it; the listing hears it too.
 [[gnu::format(printf, 4, 5)]] void Report(Context& ctx, Severity severity, const Where& where,
                                           const char* fmt, ...);
 
-// GNU syntax mode's form on standard error: "FILE:LINE: Error: TEXT" or
-// "FILE:LINE: Warning: TEXT"; without a file, "tarvo: Error: TEXT".
+// GNU syntax mode's diagnostic ("FILE:LINE: Error: TEXT" or
+// "FILE:LINE: Warning: TEXT"; without a file, "tarvo: Error: TEXT"),
+// counted unless a warning or a note. calls: the macro calls of the line.
 [[gnu::format(printf, 5, 6)]] void ReportGnu(Context& ctx, Severity severity, const char* file, int line,
                                              const char* fmt, ...);
+void ReportGnu(Context& ctx, Severity severity, std::string_view file, int line, std::string_view text,
+               std::span<const CallNote> calls);
 
 // An input is about to be read: any output that would replace it is
 // refused, once, with a counted message.
 void CheckInput(Context& ctx, const FileId& input);
 
+// Says text that is no diagnostic (progress lines, the report, .print).
 [[gnu::format(printf, 2, 3)]] void Say(Context& ctx, const char* fmt, ...);
+void SayText(Context& ctx, std::string_view text);
 // Say for a format whose only conversions are two "%s", without printf's
 // cost: the lines printed at every definition.
 void SayStrings(Context& ctx, std::string_view fmt, std::string_view a, std::string_view b);

@@ -850,7 +850,7 @@ void Assembler::Directive(const std::string& word, std::string_view rest, const 
                                     : ".warning directive invoked in source file";
         }
         if (word == ".print") {
-            std::fprintf(ctx_.out, "%s\n", text.c_str());
+            SayText(ctx_, text + "\n");
             return;
         }
         return Diag(word == ".error" ? Severity::kError : Severity::kWarning, st.loc, "%s", text.c_str());
