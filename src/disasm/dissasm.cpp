@@ -24,9 +24,9 @@ void Begin(TextOut& out, std::uint32_t address, std::string_view mnemonic) {
     out.Hex(address, 8) << '\t' << mnemonic;
 }
 
-// Formats the instruction at address as the classic listing shows it;
-// returns its length, or 0 when the table entry has no known class.
-int ListOne(TextOut& out, std::uint32_t address, const Decoded& d) {
+}  // namespace
+
+int ListInstruction(TextOut& out, std::uint32_t address, const Decoded& d) {
     if (d.entry == nullptr) {
         Begin(out, address, "nop");
         return 2;
@@ -120,6 +120,8 @@ int ListOne(TextOut& out, std::uint32_t address, const Decoded& d) {
     return FormatLength(e.format);
 }
 
+namespace {
+
 // The length an instruction will take, from its first halfword alone.
 int LengthOf(std::uint16_t hw1) {
     const int index = kOpByKey[OpcodeKey(hw1)];
@@ -182,7 +184,7 @@ int Dissasm(Context& ctx, std::FILE* image, std::FILE* listing, const char* name
         // An instruction cut off by the end of the image is not listed: its
         // missing bytes would be invented.
         if (avail < 2 || static_cast<std::size_t>(LengthOf(GetHalf(b))) > avail) break;
-        const int length = ListOne(out, static_cast<std::uint32_t>(address), Decode(b));
+        const int length = ListInstruction(out, static_cast<std::uint32_t>(address), Decode(b));
         if (length == 0) {
             Say(ctx, msg::kInvalidRom, static_cast<unsigned>(address),
                 static_cast<unsigned>(GetHalf(b)) << 16 | GetHalf(b + 2));

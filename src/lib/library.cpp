@@ -1,0 +1,241 @@
+// The public library over the core: a run with its output kept as data.
+#include <algorithm>
+#include <cstdlib>
+#include <string>
+
+#include "tarvo/tarvo.h"
+
+#include "diagnostics.h"
+#include "driver/assemble.h"
+#include "driver/outputs.h"
+#include "globals.h"
+#include "gnu/gnu_assembler.h"
+#include "directives/compiler_line.h"
+#include "disasm/decode.h"
+#include "disasm/dissasm.h"
+#include "isa/optable.h"
+#include "messages.h"
+#include "text.h"
+
+#ifndef TARVO_VERSION
+#error "the build defines TARVO_VERSION"
+#endif
+
+namespace tarvo {
+namespace {
+
+// A stream that collects what is written to it.
+class MemoryStream {
+public:
+    MemoryStream() : f_(open_memstream(&data_, &size_)) {}
+    ~MemoryStream() {
+        if (f_ != nullptr) std::fclose(f_);
+        std::free(data_);
+    }
+    MemoryStream(const MemoryStream&) = delete;
+    MemoryStream& operator=(const MemoryStream&) = delete;
+    std::FILE* get() const { return f_; }
+    std::string str() {
+        std::fflush(f_);
+        return std::string(data_, size_);
+    }
+
+private:
+    char* data_ = nullptr;
+    std::size_t size_ = 0;
+    std::FILE* f_;
+};
+
+std::string Trimmed(std::string_view text) {
+    while (!text.empty() && text.front() == '\n') text.remove_prefix(1);
+    while (!text.empty() && text.back() == '\n') text.remove_suffix(1);
+    return std::string(text);
+}
+
+// Keeps every diagnostic as a message, and the program's form of it.
+class Collector final : public RunOutput {
+public:
+    Collector(AssembleResult& result, bool gnuErrors) : result_(result), gnuErrors_(gnuErrors) {}
+
+    void Report(const Diagnostic& d) override {
+        Message m;
+        m.severity = d.severity == Severity::kWarning ? Message::Severity::kWarning
+                     : d.severity == Severity::kNote  ? Message::Severity::kNote
+                                                      : Message::Severity::kError;
+        m.text = Trimmed(d.text);
+        m.place.file = std::string(d.bodyFile.empty() ? d.file : d.bodyFile);
+        m.place.line = d.bodyFile.empty() ? d.line : d.bodyLine;
+        for (const CallNote& call : d.calls) {
+            Message note;
+            note.severity = Message::Severity::kNote;
+            note.text = "in expansion of " + std::string(call.name);
+            note.place.file = std::string(call.file);
+            note.place.line = call.line;
+            m.notes.push_back(std::move(note));
+        }
+        // The program's own lines for it.
+        MemoryStream out, err;
+        ConsoleOutput console(out.get(), err.get(), gnuErrors_);
+        console.Report(d);
+        const std::string said = out.str();
+        m.printed = Trimmed(said.empty() ? err.str() : said);
+        result_.output += said;
+        result_.messages.push_back(std::move(m));
+    }
+    void Say(std::string_view text) override { result_.output.append(text); }
+
+private:
+    AssembleResult& result_;
+    bool gnuErrors_;
+};
+
+// The directives of each language, for completion.
+std::span<const std::string_view> TarvoDirectives() {
+    static constexpr std::string_view kWords[] = {
+        "org.", "inc.", "ds.", "dw.", "dh.", "db.", "df.", "lb.", ".jump", ".call", ".mov32", "base.", "align.",
+        "fill.", "incbin.", "assert.", "error.", "warning.", "str.", "strz.", "macro.", "endm.", "rept.", "irp.",
+        "endr.", "if.", "ifdef.", "ifndef.", "elif.", "else.", "endif."};
+    return kWords;
+}
+std::span<const std::string_view> GnuDirectives() {
+    static constexpr std::string_view kWords[] = {
+        ".text", ".data", ".bss", ".section", ".previous", ".pushsection", ".popsection", ".byte", ".hword",
+        ".short", ".word", ".long", ".int", ".ascii", ".asciz", ".string", ".space", ".skip", ".zero", ".fill",
+        ".align", ".balign", ".p2align", ".org", ".set", ".equ", ".equiv", ".global", ".globl", ".extern",
+        ".local", ".weak", ".type", ".size", ".ident", ".hidden", ".include", ".incbin", ".macro", ".endm",
+        ".exitm", ".purgem", ".rept", ".irp", ".irpc", ".endr", ".if", ".ifdef", ".ifndef", ".ifnotdef", ".ifc",
+        ".ifnc", ".ifeq", ".ifne", ".iflt", ".ifle", ".ifgt", ".ifge", ".ifb", ".ifnb", ".else", ".elseif",
+        ".endif", ".err", ".error", ".warning", ".print", ".end", ".file"};
+    return kWords;
+}
+
+std::FILE* OpenText(const std::string& text) {
+    if (text.empty()) return std::fopen("/dev/null", "r");
+    return fmemopen(const_cast<char*>(text.data()), text.size(), "r");
+}
+
+}  // namespace
+
+std::string_view Version() { return TARVO_VERSION; }
+
+AssembleResult Assemble(std::string_view text, const std::string& path, const AssembleOptions& options,
+                        const FileReader& read) {
+    (void)read;
+    AssembleResult result;
+    Context ctx;
+    Collector collector(result, false);
+    ctx.output = &collector;
+    ctx.set.classic = options.classic;
+    ctx.set.strict = options.strict;
+    ctx.set.necEncoding = options.necEncoding;
+    ctx.set.gnuSyntax = options.syntax == Syntax::kGnu;
+    ctx.set.includeDirs = options.includeDirs;
+    ctx.set.sectionStarts = options.sectionStarts;
+    ctx.set.quiet = true;
+    const std::string source(text);
+    FilePtr src(OpenText(source));
+    MemoryStream object;
+    ctx.files.push_back(path);
+    if (ctx.set.gnuSyntax) {
+        std::vector<std::pair<std::string, std::string>> defines = options.defines;
+        defines.insert(defines.end(), options.defsyms.begin(), options.defsyms.end());
+        gnu::Image image;
+        gnu::Assemble(ctx, src.get(), path, defines, image, nullptr);
+        result.base = image.start;
+        if (ctx.nErrors == 0 || options.keepObject) result.image = std::move(image.bytes);
+        for (const auto& [value, name] : image.labels) {
+            Name n;
+            n.name = name;
+            n.value = value;
+            n.defined.file = path;
+            result.names.push_back(std::move(n));
+        }
+    } else {
+        ctx.runPass = GenerateObj;
+        ctx.obj.Open(object.get());
+        for (const auto& [name, value] : options.defines) CompilerLine(ctx, "df. " + name + " " + value);
+        GenerateObj(ctx, src.get(), path.c_str());
+        const std::string bytes = object.str();
+        result.base = kImageBase;
+        if (ctx.nErrors == 0 || options.keepObject || options.classic) result.image.assign(bytes.begin(), bytes.end());
+        for (std::size_t i = 0; i < ctx.lstHead.size(); ++i) {
+            const Constant& c = ctx.lstHead[i];
+            Name n;
+            n.name = c.szName;
+            n.kind = c.bLabel ? Name::Kind::kLabel : Name::Kind::kName;
+            n.text = c.szValue;
+            std::int32_t v = 0;
+            if (ReadNumber(c.szValue, v)) n.value = v;
+            result.names.push_back(std::move(n));
+        }
+    }
+    result.errors = ctx.nErrors;
+    result.files.assign(ctx.files.begin(), ctx.files.end());
+    return result;
+}
+
+Words Vocabulary(Syntax syntax) {
+    Words w;
+    const bool gnu = syntax == Syntax::kGnu;
+    auto add = [](std::vector<std::string>& to, std::string_view word) {
+        if (std::find(to.begin(), to.end(), word) == to.end()) to.emplace_back(word);
+    };
+    for (const OpEntry& e : optable)
+        if (e.format != FMT_BSTR && e.format != FMT_FPP && !(gnu && (e.name == "ei" || e.name == "di"))) add(w.mnemonics, e.name);
+    for (const OpEntry& e : fptable) add(w.mnemonics, e.name);
+    for (const OpEntry& e : bstable) add(w.mnemonics, e.name);
+    for (std::string_view alias : {"bz", "bnz", "bc", "bnc", "cli", "sei", "notbsu"}) add(w.mnemonics, alias);
+    if (gnu)
+        for (std::string_view extra : {"brkret", "stby", "breakpoint"}) add(w.mnemonics, extra);
+    for (int r = 0; r < 32; ++r) {
+        const std::string number = std::to_string(r);
+        if (!gnu) add(w.registers, std::string(1, '$').append(number));
+        add(w.registers, std::string(1, 'r').append(number));
+    }
+    for (const NamedNumber& n : kRegisterNames) add(w.registers, n.name);
+    for (const NamedNumber& n : kSystemRegisters) add(w.systemRegisters, n.name);
+    for (const NamedNumber& n : kConditions) add(w.conditions, n.name);
+    for (std::string_view d : gnu ? GnuDirectives() : TarvoDirectives()) add(w.directives, d);
+    return w;
+}
+
+std::vector<Instruction> Disassemble(std::span<const std::uint8_t> data, std::uint32_t address, Form form) {
+    (void)form;
+    std::vector<Instruction> out;
+    for (std::size_t at = 0; at < data.size();) {
+        std::uint8_t word[4] = {};
+        for (std::size_t k = 0; k < 4 && at + k < data.size(); ++k) word[k] = data[at + k];
+        const Decoded d = Decode(word);
+        Instruction in;
+        in.address = address + static_cast<std::uint32_t>(at);
+        in.size = static_cast<std::uint8_t>(std::min<std::size_t>(d.length, data.size() - at));
+        in.bytes.assign(data.begin() + static_cast<std::ptrdiff_t>(at),
+                        data.begin() + static_cast<std::ptrdiff_t>(at + in.size));
+        std::string text;
+        {
+            TextOut t(&text);
+            ListInstruction(t, in.address, d);
+        }
+        // "\n0xADDRESS\tMNEMONIC\tOPERANDS"
+        const std::size_t tab = text.find('\t');
+        std::string_view rest = tab == std::string::npos ? std::string_view() : std::string_view(text).substr(tab + 1);
+        const std::size_t tab2 = rest.find('\t');
+        in.mnemonic = std::string(rest.substr(0, tab2));
+        in.text = in.mnemonic;
+        if (tab2 != std::string_view::npos) {
+            std::string_view ops = rest.substr(tab2 + 1);
+            in.text += ' ';
+            in.text += ops;
+            while (!ops.empty()) {
+                const std::size_t comma = ops.find(", ");
+                in.operands.emplace_back(ops.substr(0, comma));
+                ops = comma == std::string_view::npos ? std::string_view() : ops.substr(comma + 2);
+            }
+        }
+        out.push_back(std::move(in));
+        at += out.back().size;
+    }
+    return out;
+}
+
+}  // namespace tarvo
