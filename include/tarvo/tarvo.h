@@ -71,12 +71,19 @@ struct Message {
     Severity severity = Severity::kError;
     std::string text;  // tarvo's words, without the prefix and the line end
     Place place;       // where the text stands (for a macro's line: the body line)
+    // The line of the top source that leads to it: the include or macro
+    // call there (the same as place when the text stands in the top source).
+    Place top;
     std::vector<Message> notes;  // the macro calls that produced the line, innermost first
     std::string printed;         // the program's own form of it (its classic or GNU line)
 };
 
+// A name and every place that refers to it. Local labels ("1:") are one
+// Name per definition, with the uses that reach it ("1b", "1f"); an
+// included file is a kFile Name, defined at its first line, used where it
+// is included.
 struct Name {
-    enum class Kind : std::uint8_t { kLabel, kName, kMacro, kSection };
+    enum class Kind : std::uint8_t { kLabel, kName, kMacro, kSection, kFile };
     std::string name;
     Kind kind = Kind::kLabel;
     std::int64_t value = 0;  // labels and numbers; a section's address
