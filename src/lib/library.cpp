@@ -14,6 +14,7 @@
 #include "directives/compiler_line.h"
 #include "disasm/decode.h"
 #include "disasm/dissasm.h"
+#include "disasm/gnu_print.h"
 #include "isa/optable.h"
 #include "lib/places.h"
 #include "messages.h"
@@ -273,7 +274,6 @@ Words Vocabulary(Syntax syntax) {
 }
 
 std::vector<Instruction> Disassemble(std::span<const std::uint8_t> data, std::uint32_t address, Form form) {
-    (void)form;
     std::vector<Instruction> out;
     for (std::size_t at = 0; at < data.size();) {
         std::uint8_t word[4] = {};
@@ -284,25 +284,42 @@ std::vector<Instruction> Disassemble(std::span<const std::uint8_t> data, std::ui
         in.size = static_cast<std::uint8_t>(std::min<std::size_t>(d.length, data.size() - at));
         in.bytes.assign(data.begin() + static_cast<std::ptrdiff_t>(at),
                         data.begin() + static_cast<std::ptrdiff_t>(at + in.size));
-        std::string text;
-        {
-            TextOut t(&text);
-            ListInstruction(t, in.address, d);
-        }
-        // "\n0xADDRESS\tMNEMONIC\tOPERANDS"
-        const std::size_t tab = text.find('\t');
-        std::string_view rest = tab == std::string::npos ? std::string_view() : std::string_view(text).substr(tab + 1);
-        const std::size_t tab2 = rest.find('\t');
-        in.mnemonic = std::string(rest.substr(0, tab2));
-        in.text = in.mnemonic;
-        if (tab2 != std::string_view::npos) {
-            std::string_view ops = rest.substr(tab2 + 1);
-            in.text += ' ';
-            in.text += ops;
-            while (!ops.empty()) {
+        if (in.size < d.length) {
+            // A cut-off tail: its bytes, as data.
+        } else if (form == Form::kGnu) {
+            SpellGnu(d, in.address, in.mnemonic, in.operands);
+        } else {
+            std::string text;
+            {
+                TextOut t(&text);
+                ListInstruction(t, in.address, d);
+            }
+            // "\n0xADDRESS\tMNEMONIC[\tOPERAND, OPERAND]"
+            std::string_view rest = text;
+            const std::size_t tab = rest.find('\t');
+            rest = tab == std::string_view::npos ? std::string_view() : rest.substr(tab + 1);
+            const std::size_t tab2 = rest.find('\t');
+            in.mnemonic = std::string(rest.substr(0, tab2));
+            for (std::string_view ops = tab2 == std::string_view::npos ? std::string_view() : rest.substr(tab2 + 1);
+                 !ops.empty();) {
                 const std::size_t comma = ops.find(", ");
                 in.operands.emplace_back(ops.substr(0, comma));
                 ops = comma == std::string_view::npos ? std::string_view() : ops.substr(comma + 2);
+            }
+        }
+        if (in.mnemonic.empty()) {
+            in.operands.clear();
+            std::string data;
+            for (std::uint8_t b : in.bytes) {
+                if (!data.empty()) data += ", ";
+                data += std::to_string(b);
+            }
+            in.text = (form == Form::kGnu ? ".byte " : "db. ") + data;
+        } else {
+            in.text = in.mnemonic;
+            for (std::size_t k = 0; k < in.operands.size(); ++k) {
+                in.text += k == 0 ? " " : ", ";
+                in.text += in.operands[k];
             }
         }
         out.push_back(std::move(in));
