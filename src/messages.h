@@ -165,6 +165,7 @@ inline constexpr const char* kLinkIncludeDepth = "INCLUDE nested too deeply (%s)
 inline constexpr const char* kLinkNotTaken = "`%s' is not a linker script command tarvo takes";
 inline constexpr const char* kLinkExpected = "expected %s before `%s'";
 inline constexpr const char* kLinkUnknownFunction = "unknown function `%s' in an expression";
+inline constexpr const char* kLinkFunctionNotTaken = "`%s' is not a linker script function tarvo takes";
 inline constexpr const char* kLinkBadNumber = "bad number `%s'";
 inline constexpr const char* kLinkOpenComment = "comment without an end";
 inline constexpr const char* kLinkOpenString = "string without an end";

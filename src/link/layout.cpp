@@ -116,6 +116,9 @@ struct Ctx {
     int sec = kAbs;  // the output section being laid out; kAbs outside one
     std::uint64_t dot = 0;
     const Place* where = nullptr;
+    // A name without a value was read. As in ld's first phase, an
+    // assignment that reads one does not happen; a later pass may know it.
+    bool invalid = false;
 };
 
 class Linker {
@@ -157,11 +160,18 @@ private:
 
     void Pass(bool final);
     void Walk(int stmt, Ctx& c);
+    void Assert(const Statement& st, Ctx& c);
     void LayOut(int out);
     void Assign(const Statement& st, Ctx& c, int out, const std::vector<std::uint8_t>& fill = {});
     Value Eval(int node, Ctx& c);
     Value Binary(Op op, Value l, Value r, const Ctx& c);
-    Value Lookup(const std::string& name, const Ctx& c);
+    Value Lookup(const std::string& name, Ctx& c);
+    // The value of an expression and whether every name in it had one.
+    bool Valid(int node, Ctx& c, Value& out) {
+        c.invalid = false;
+        out = Eval(node, c);
+        return !c.invalid;
+    }
     std::uint64_t Abs(const Value& v) const { return v.sec >= 0 ? v.v + outs_[static_cast<std::size_t>(v.sec)].vma : v.v; }
     std::uint64_t VmaOf(int sec) const { return sec >= 0 ? outs_[static_cast<std::size_t>(sec)].vma : 0; }
     std::uint64_t Alignment(int expr, Ctx& c);
@@ -706,13 +716,19 @@ std::vector<std::uint8_t> Linker::FillOf(int expr, const Place& where) {
     return FillPattern(s_.nodes[static_cast<std::size_t>(expr)], Eval(expr, c).v);
 }
 
-Value Linker::Lookup(const std::string& name, const Ctx& c) {
+Value Linker::Lookup(const std::string& name, Ctx& c) {
+    // ld's fold_name: inside an output section an absolute name is a number.
+    auto read = [&](Value v) {
+        if (v.sec == kAbs && c.sec != kAbs) v.sec = kNumber;
+        return v;
+    };
     const auto it = syms_.find(name);
-    if (it != syms_.end() && it->second.pass == pass_) return it->second.val;
-    if (const auto g = globals_.find(name); g != globals_.end()) return UnitValue(g->second.unit, g->second.sym);
+    if (it != syms_.end() && it->second.pass == pass_) return read(it->second.val);
+    if (const auto g = globals_.find(name); g != globals_.end()) return read(UnitValue(g->second.unit, g->second.sym));
     // A name the script sets later: its value of the last pass.
-    if (it != syms_.end() && it->second.pass > 0) return it->second.val;
+    if (it != syms_.end() && it->second.pass > 0) return read(it->second.val);
     PassError(c.where ? *c.where : Place{}, msg::kLinkUndefinedInExpr, name.c_str());
+    c.invalid = true;
     return {0, kAbs};
 }
 
@@ -849,8 +865,9 @@ Value Linker::Eval(int node, Ctx& c) {
 }
 
 std::uint64_t Linker::Alignment(int expr, Ctx& c) {
-    if (expr < 0) return 1;
-    const std::uint64_t a = Abs(Eval(expr, c));
+    Value v;
+    if (expr < 0 || !Valid(expr, c, v)) return 1;
+    const std::uint64_t a = Abs(v);
     if (!PowerOf2(a)) {
         PassError(*c.where, msg::kLinkNotPowerOf2, static_cast<unsigned long long>(a));
         return 1;
@@ -861,8 +878,9 @@ std::uint64_t Linker::Alignment(int expr, Ctx& c) {
 // ---- the passes ----
 
 void Linker::Assign(const Statement& st, Ctx& c, int out, const std::vector<std::uint8_t>& fill) {
+    Value v;
     if (st.name == ".") {
-        const Value v = Eval(st.expr, c);
+        if (!Valid(st.expr, c, v)) return;
         // A number is an offset in the section being laid out.
         const std::uint64_t next = v.v + (v.sec >= 0 ? VmaOf(v.sec) : v.sec == kNumber ? VmaOf(c.sec) : 0);
         if (out < 0) {
@@ -888,9 +906,14 @@ void Linker::Assign(const Statement& st, Ctx& c, int out, const std::vector<std:
         if (!referenced_.count(st.name) || UnitDefines(st.name) || (it != syms_.end() && it->second.pass == pass_))
             return;
     }
-    Value v = Eval(st.expr, c);
+    if (!Valid(st.expr, c, v)) return;
     if (v.sec == kNumber) v.sec = c.sec;
     syms_[st.name] = Sym{v, pass_};
+}
+
+void Linker::Assert(const Statement& st, Ctx& c) {
+    Value v;
+    if (final_ && Valid(st.expr, c, v) && v.v == 0) Error(st.where, msg::kLinkAssert, st.text.c_str());
 }
 
 void Linker::Walk(int stmt, Ctx& c) {
@@ -898,9 +921,7 @@ void Linker::Walk(int stmt, Ctx& c) {
     c.where = &st.where;
     switch (st.kind) {
         case Kind::kAssign: Assign(st, c, c.sec >= 0 ? c.sec : -1); break;
-        case Kind::kAssert:
-            if (final_ && Eval(st.expr, c).v == 0) Error(st.where, msg::kLinkAssert, st.text.c_str());
-            break;
+        case Kind::kAssert: Assert(st, c); break;
         case Kind::kOutput:
             dot_ = c.dot;
             LayOut(outOf_[static_cast<std::size_t>(stmt)]);
@@ -919,8 +940,9 @@ void Linker::LayOut(int index) {
     top.dot = dot_;
     top.where = &st.where;
     const bool addressed = st.addr >= 0 || o.start.has_value();
+    Value v;
     if (o.start) dot_ = *o.start;
-    else if (st.addr >= 0) dot_ = Abs(Eval(st.addr, top));
+    else if (st.addr >= 0 && Valid(st.addr, top, v)) dot_ = Abs(v);
     top.dot = dot_;
     o.pieces.clear();
     o.fills.clear();
@@ -981,12 +1003,10 @@ void Linker::LayOut(int index) {
             case Kind::kAssign: Assign(x, c, index, fill); break;
             case Kind::kFill: fill = fills_[static_cast<std::size_t>(b)]; break;
             case Kind::kData:
-                o.data.push_back({c.dot - o.vma, Abs(Eval(x.expr, c)), x.width});
+                o.data.push_back({c.dot - o.vma, Valid(x.expr, c, v) ? Abs(v) : 0, x.width});
                 c.dot += x.width;
                 break;
-            case Kind::kAssert:
-                if (final_ && Eval(x.expr, c).v == 0) Error(x.where, msg::kLinkAssert, x.text.c_str());
-                break;
+            case Kind::kAssert: Assert(x, c); break;
             default: break;
         }
     }
@@ -997,7 +1017,7 @@ void Linker::LayOut(int index) {
     // The load address.
     Mem& r = mems_[static_cast<std::size_t>(o.region)];
     if (st.lmaExpr >= 0) {
-        o.lma = Abs(Eval(st.lmaExpr, top));
+        if (Valid(st.lmaExpr, top, v)) o.lma = Abs(v);
     } else if (o.lmaRegion >= 0) {
         std::uint64_t lma = mems_[static_cast<std::size_t>(o.lmaRegion)].current;
         // In its own region the LMA takes the VMA's alignment; in another,
@@ -1049,8 +1069,9 @@ void Linker::Pass(bool final) {
         if (m.def >= 0) {
             const link::Region& r = s_.regions[static_cast<std::size_t>(m.def)];
             top.where = &r.where;
-            m.origin = Abs(Eval(r.origin, top));
-            m.length = Abs(Eval(r.length, top));
+            Value v;
+            m.origin = Valid(r.origin, top, v) ? Abs(v) : 0;
+            m.length = Valid(r.length, top, v) ? Abs(v) : 0;
         }
         m.current = m.origin;
         m.lastOs = -1;

@@ -163,14 +163,33 @@ private:
 
     Source& Src() { return *sources_.back(); }
     Place Here() const { return {sources_.back()->file, sources_.back()->line}; }
+    // The place of the next token.
+    Place At() {
+        SkipBlanks(Src().pos, Src().line);
+        return Here();
+    }
 
+    // A syntax error: at the line of the token that does not fit.
     [[gnu::format(printf, 2, 3)]] [[noreturn]] void Fail(const char* fmt, ...) {
+        Source& src = Src();
+        while (src.pos < src.text.size() && (src.text[src.pos] == ' ' || src.text[src.pos] == '\t' ||
+                                             src.text[src.pos] == '\r' || src.text[src.pos] == '\n'))
+            src.line += src.text[src.pos++] == '\n';
         va_list ap;
         va_start(ap, fmt);
+        Stopping(Here(), fmt, ap);
+    }
+    // An error about what was read, at its place.
+    [[gnu::format(printf, 3, 4)]] [[noreturn]] void FailAt(const Place& where, const char* fmt, ...) {
+        va_list ap;
+        va_start(ap, fmt);
+        Stopping(where, fmt, ap);
+    }
+    [[noreturn]] void Stopping(const Place& where, const char* fmt, va_list ap) {
         char buf[512];
         std::vsnprintf(buf, sizeof buf, fmt, ap);
         va_end(ap);
-        diags_.push_back({true, Here(), buf});
+        diags_.push_back({true, where, buf});
         throw Stop{};
     }
 
@@ -189,8 +208,11 @@ private:
             } else if (c == '/' && pos + 1 < x.size() && x[pos + 1] == '*') {
                 const std::size_t end = x.find("*/", pos + 2);
                 if (end == std::string::npos) {
-                    Src().line = line;
-                    Fail("%s", msg::kLinkOpenComment);
+                    if (probing_) {
+                        pos = x.size();
+                        return;
+                    }
+                    FailAt({Src().file, line}, "%s", msg::kLinkOpenComment);
                 }
                 for (std::size_t i = pos; i < end; ++i) line += x[i] == '\n';
                 pos = end + 2;
@@ -211,8 +233,8 @@ private:
         if (c == '"') {
             const std::size_t end = x.find('"', pos + 1);
             if (end == std::string::npos) {
-                Src().line = line;
-                Fail("%s", msg::kLinkOpenString);
+                if (probing_) return t;
+                FailAt({Src().file, line}, "%s", msg::kLinkOpenString);
             }
             for (std::size_t i = pos; i < end; ++i) line += x[i] == '\n';
             pos = end + 1;
@@ -231,10 +253,8 @@ private:
             while (pos < x.size() && (IsDigit(x[pos]) || IsAlpha(x[pos]))) ++pos;
             t.kind = Tok::kNumber;
             t.text = all.substr(start, pos - start);
-            if (!ReadNumber(t.text, t.value, t.hex)) {
-                Src().line = line;
-                Fail(msg::kLinkBadNumber, std::string(t.text).c_str());
-            }
+            if (!ReadNumber(t.text, t.value, t.hex) && !probing_)
+                FailAt({Src().file, line}, msg::kLinkBadNumber, std::string(t.text).c_str());
             return t;
         }
         if (mode == Mode::kExpr && IsExprStart(c)) {
@@ -350,7 +370,7 @@ private:
 
     void Entry() {
         Expect("(");
-        s_.entryWhere = Here();
+        s_.entryWhere = At();
         s_.entry = Name(Mode::kExpr, "a symbol");
         Expect(")");
     }
@@ -389,8 +409,9 @@ private:
 
     // INCLUDE reads the file where it stands, as commands of the same kind.
     void Include(void (Reader::*list)()) {
+        const Place where = At();
         const std::string name = Name(Mode::kName, "a file name");
-        if (sources_.size() > kMaxIncludeDepth) Fail(msg::kLinkIncludeDepth, name.c_str());
+        if (sources_.size() > kMaxIncludeDepth) FailAt(where, msg::kLinkIncludeDepth, name.c_str());
         std::string text, found;
         bool read = false;
         // As ld: the name as given, then each SEARCH_DIR.
@@ -399,7 +420,7 @@ private:
             const std::string path = s_.searchDirs[i] + "/" + name;
             if (readFile_ && readFile_(path, text)) read = true, found = path;
         }
-        if (!read) Fail(msg::kLinkCannotRead, name.c_str());
+        if (!read) FailAt(where, msg::kLinkCannotRead, name.c_str());
         s_.files.push_back(found);
         Push(std::move(text), found);
         (this->*list)();
@@ -429,7 +450,7 @@ private:
     }
     void MemoryRegion() {
         Region r;
-        r.where = Here();
+        r.where = At();
         r.name = Name(Mode::kName, "a memory region");
         if (Accept("(", Mode::kName)) {
             bool invert = false;
@@ -442,7 +463,7 @@ private:
                     case 'x': case 'X': flag = kCodeFlag; break;
                     case 'a': case 'A': flag = kAllocFlag; break;
                     case 'i': case 'I': case 'l': case 'L': flag = kLoadFlag; break;
-                    default: Fail(msg::kLinkBadAttribute, c);
+                    default: FailAt(r.where, msg::kLinkBadAttribute, c);
                 }
                 (invert ? r.notFlags : r.flags) |= flag;
             }
@@ -462,11 +483,12 @@ private:
         r.length = Expr();
         Accept(";");
         for (const Region& other : s_.regions)
-            if (other.name == r.name) Fail(msg::kLinkRegionTwice, r.name.c_str());
+            if (other.name == r.name) FailAt(r.where, msg::kLinkRegionTwice, r.name.c_str());
         s_.regions.push_back(std::move(r));
     }
 
     void RegionAlias() {
+        const Place where = At();
         Expect("(", Mode::kName);
         std::string alias = Name(Mode::kName, "an alias");
         Expect(",", Mode::kName);
@@ -474,14 +496,14 @@ private:
         Expect(")", Mode::kName);
         bool found = false;
         for (const Region& r : s_.regions) {
-            if (r.name == alias) Fail(msg::kLinkRegionTwice, alias.c_str());
+            if (r.name == alias) FailAt(where, msg::kLinkRegionTwice, alias.c_str());
             found = found || r.name == region;
         }
         for (const auto& [a, target] : s_.aliases) {
-            if (a == alias) Fail(msg::kLinkRegionTwice, alias.c_str());
+            if (a == alias) FailAt(where, msg::kLinkRegionTwice, alias.c_str());
             found = found || a == region;
         }
-        if (!found) Fail(msg::kLinkNoRegion, region.c_str());
+        if (!found) FailAt(where, msg::kLinkNoRegion, region.c_str());
         s_.aliases.emplace_back(std::move(alias), std::move(region));
     }
 
@@ -527,7 +549,7 @@ private:
     void OutputSection() {
         Statement os;
         os.kind = Kind::kOutput;
-        os.where = Here();
+        os.where = At();
         os.name = Name(Mode::kName, "an output section");
         os.discard = os.name == "/DISCARD/";
         if (!Is(Peek(), ":")) {
@@ -561,7 +583,7 @@ private:
                 Next(Mode::kName);
                 os.lmaRegion = Name(Mode::kName, "a memory region");
             } else if (Is(Peek(Mode::kName), ":")) {
-                Fail(msg::kLinkNotTaken, ":PHDR");
+                Fail(msg::kLinkNotTaken, ":phdr");
             } else if (Accept("=", Mode::kName)) {
                 os.fillExpr = Expr();
             } else {
@@ -569,7 +591,7 @@ private:
             }
         }
         Accept(",", Mode::kName);
-        if (os.lmaExpr >= 0 && !os.lmaRegion.empty()) Fail(msg::kLinkBothLma, os.name.c_str());
+        if (os.lmaExpr >= 0 && !os.lmaRegion.empty()) FailAt(os.where, msg::kLinkBothLma, os.name.c_str());
         s_.top.push_back(Add(std::move(os)));
     }
 
@@ -622,7 +644,7 @@ private:
             if (t.kind != Tok::kWord && t.kind != Tok::kString) NotTaken();
             Statement in;
             in.kind = Kind::kInput;
-            in.where = Here();
+            in.where = At();
             InputDescription(in);
             List().push_back(Add(std::move(in)));
         }
@@ -687,7 +709,7 @@ private:
     void FillCommand() {
         Statement st;
         st.kind = Kind::kFill;
-        st.where = Here();
+        st.where = At();
         st.expr = Parenthesized();
         Accept(";");
         List().push_back(Add(std::move(st)));
@@ -695,7 +717,7 @@ private:
     void DataCommand() {
         Statement st;
         st.kind = Kind::kData;
-        st.where = Here();
+        st.where = At();
         st.width = keyword_ == "BYTE" ? 1 : keyword_ == "SHORT" ? 2 : keyword_ == "LONG" ? 4 : 8;
         st.expr = Parenthesized();
         Accept(";");
@@ -705,7 +727,7 @@ private:
     void AssertCommand() {
         Statement st;
         st.kind = Kind::kAssert;
-        st.where = Here();
+        st.where = At();
         Expect("(");
         st.expr = Expr();
         Expect(",");
@@ -725,14 +747,22 @@ private:
         if (!AssignmentAhead()) Fail(msg::kLinkExpected, "an assignment", Shown(Peek(Mode::kName)).c_str());
         Assignment(List(), false);
         Statement& st = s_.stmts[static_cast<std::size_t>(List()[at])];
-        if (provide && st.name == ".") Fail("%s", msg::kLinkProvideDot);
+        if (provide && st.name == ".") FailAt(st.where, "%s", msg::kLinkProvideDot);
         st.provide = provide;
         Expect(")");
         End();
     }
 
     // Looks for NAME followed by an assignment operator; leaves the position.
+    // Probing reads ahead in the wrong mode ("lib/*(.text)" as an expression
+    // holds a comment's start), so nothing it reads is an error.
     bool AssignmentAhead() {
+        probing_ = true;
+        const bool found = ProbeAssignment();
+        probing_ = false;
+        return found;
+    }
+    bool ProbeAssignment() {
         for (Mode m : {Mode::kExpr, Mode::kName}) {
             std::size_t pos = Src().pos;
             int line = Src().line;
@@ -757,7 +787,7 @@ private:
     void Assignment(std::vector<int>& list, bool end = true) {
         Statement st;
         st.kind = Kind::kAssign;
-        st.where = Here();
+        st.where = At();
         // The name as the operator check found it: an expression name first.
         std::size_t pos = Src().pos;
         int line = Src().line;
@@ -899,7 +929,7 @@ private:
             "CONSTANT", "DATA_SEGMENT_ALIGN", "DATA_SEGMENT_END", "DATA_SEGMENT_RELRO_END", "NEXT",
             "SEGMENT_START", "SIZEOF_HEADERS", "sizeof_headers"};
         for (std::string_view r : kRefused)
-            if (t.text == r) Fail(msg::kLinkNotTaken, std::string(r).c_str());
+            if (t.text == r) Fail(msg::kLinkFunctionNotTaken, std::string(r).c_str());
         const std::string word(t.text);
         Next();
         if (!Is(Peek(), "(")) {
@@ -954,6 +984,7 @@ private:
     std::vector<std::unique_ptr<Source>> sources_;
     std::vector<int>* list_ = nullptr;
     std::string_view keyword_;
+    bool probing_ = false;
 };
 
 }  // namespace

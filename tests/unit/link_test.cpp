@@ -335,5 +335,430 @@ TEST(LinkNames, GlobalDefinedTwiceNamesBothPlaces) {
     EXPECT_EQ(r.Messages(), "src/d.s:8: multiple definition of `helper'; first defined at src/b.s:2\n");
 }
 
+// ---- link errors: each row a script (and units besides the three) and
+// the messages, FILE:LINE as the presenter shows them ----
+
+struct ErrorRow {
+    const char* name;
+    std::string script;
+    std::vector<Unit> extra;
+    std::string messages;
+    bool ok = false;
+};
+
+class LinkErrors : public ::testing::TestWithParam<ErrorRow> {};
+
+TEST_P(LinkErrors, Reported) {
+    const ErrorRow& row = GetParam();
+    std::vector<Unit> units = ThreeUnits();
+    units.insert(units.end(), row.extra.begin(), row.extra.end());
+    const Linked r = LinkWith(units, row.script);
+    EXPECT_EQ(r.ok, row.ok);
+    EXPECT_EQ(r.Messages(), row.messages);
+}
+
+const char* const kPlain = "SECTIONS { .text 0x1000 : { *(.text) } .rodata : { *(.rodata) } .data : { *(.data) } }\n";
+
+Unit UsesNowhere() {
+    Unit e{"src/e.s", {Code(".text", 2)}, {}, {}};
+    e.undefined.push_back({"nowhere", Place{"src/e.s", 7}, false});
+    return e;
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Rows, LinkErrors,
+    ::testing::Values(
+        ErrorRow{"UndefinedReference", kPlain, {UsesNowhere()}, "src/e.s:7: undefined reference to `nowhere'\n"},
+        ErrorRow{"AssertFails",
+                 std::string(kPlain) + "ASSERT(SIZEOF(.text) < 0x20, \"text too large\")\n",
+                 {},
+                 "test.ld:2: text too large\n"},
+        // .text (0x36 bytes) passes the end of rom at 0x1030; .rodata and
+        // .data follow it to 0x1048.
+        ErrorRow{"RegionOverflow",
+                 "MEMORY { rom : ORIGIN = 0x1000, LENGTH = 0x30 }\n"
+                 "SECTIONS { .text : { *(.text) } > rom\n"
+                 "  .rodata : { *(.rodata) } > rom .data : { *(.data) } > rom }\n",
+                 {},
+                 "test.ld:2: section `.text' will not fit in region `rom'\n"
+                 "test.ld:1: region `rom' overflowed by 24 bytes\n"},
+        ErrorRow{"AddressOutsideRegion",
+                 "MEMORY { rom : ORIGIN = 0x1000, LENGTH = 0x100 }\n"
+                 "SECTIONS { .text 0x10F0 : { *(.text) } > rom }\n",
+                 {},
+                 // The orphans follow .text into its region, past the end.
+                 "test.ld:2: address 0x1126 of section `.text' is not within region `rom'\n"
+                 "test.ld:0: section `.rodata' will not fit in region `rom'\n"
+                 "test.ld:1: region `rom' overflowed by 56 bytes\n"},
+        ErrorRow{"CommandNotTaken", "INPUT(crt0.o)\nSECTIONS { }\n", {},
+                 "test.ld:1: `INPUT' is not a linker script command tarvo takes\n"},
+        ErrorRow{"OverlayNotTaken", "SECTIONS {\n  OVERLAY : { .a { *(.a) } }\n}\n", {},
+                 "test.ld:2: `OVERLAY' is not a linker script command tarvo takes\n"},
+        ErrorRow{"UnknownWord", "SECTIONS { }\nSTARTUP_CODE\n", {},
+                 "test.ld:2: `STARTUP_CODE' is not a linker script command tarvo takes\n"},
+        ErrorRow{"TypeNotTaken", "SECTIONS {\n .info (INFO) : { *(.text) } }\n", {},
+                 "test.ld:2: `INFO' is not a linker script command tarvo takes\n"},
+        ErrorRow{"FunctionNotTaken", "x = NEXT(4);\n", {},
+                 "test.ld:1: `NEXT' is not a linker script function tarvo takes\n"},
+        ErrorRow{"UnknownFunction", "\nx = FOO(1);\n", {}, "test.ld:2: unknown function `FOO' in an expression\n"},
+        ErrorRow{"MissingSemicolon", "SECTIONS { .text : { x = . } }\n", {},
+                 "test.ld:1: expected `;' before `}'\n"},
+        ErrorRow{"OpenComment", "SECTIONS { }\n/* no end\n\n", {}, "test.ld:2: comment without an end\n"},
+        ErrorRow{"BadNumber", "x = 12ab;\n", {}, "test.ld:1: bad number `12ab'\n"},
+        ErrorRow{"UndefinedInExpression", std::string(kPlain) + "x = nowhere + 1;\n", {},
+                 "test.ld:2: undefined symbol `nowhere' referenced in expression\n"},
+        // ld's first phase: neither name has a value when it is read.
+        ErrorRow{"SelfReference", std::string(kPlain) + "x = x + 1;\n", {},
+                 "test.ld:2: undefined symbol `x' referenced in expression\n"},
+        ErrorRow{"Cycle", std::string(kPlain) + "a = b;\nb = a;\n", {},
+                 "test.ld:2: undefined symbol `b' referenced in expression\n"
+                 "test.ld:3: undefined symbol `a' referenced in expression\n"},
+        ErrorRow{"DivisionByZero", std::string(kPlain) + "x = 1 / (2 - 2);\n", {}, "test.ld:2: division by zero\n"},
+        // 0x10 bytes in, then a, b and c's .text to 0x1046.
+        ErrorRow{"DotBackwards", "SECTIONS { .text 0x1000 : { . = 0x10; *(.text) . = 0x8; } }\n", {},
+                 "test.ld:1: cannot move location counter backwards (from 0x1046 to 0x1008)\n"},
+        ErrorRow{"UsedButDiscarded", "SECTIONS { .text 0x1000 : { *(.text) } /DISCARD/ : { *(.rodata) } }\n", {},
+                 "src/a.s:1: `fallback' is used, but defined in section `.rodata' of src/c.s, which /DISCARD/ drops\n"},
+        ErrorRow{"UnknownRegionInExpression", std::string(kPlain) + "x = ORIGIN(ram);\n", {},
+                 "test.ld:2: memory region `ram' is not defined\n"},
+        ErrorRow{"UndeclaredRegion", "SECTIONS { .text : { *(.text) } > nowhere }\n", {},
+                 "test.ld:1: warning: memory region `nowhere' is not declared; it takes every address\n", true},
+        ErrorRow{"NoRegionFits",
+                 "MEMORY { ram (w) : ORIGIN = 0x100, LENGTH = 0x1000 }\nSECTIONS { .text : { *(.text) } }\n", {},
+                 "test.ld:2: no memory region given for loadable section `.text'\n"},
+        ErrorRow{"RegionTwice", "MEMORY { a : o = 0, l = 1\n a : o = 2, l = 1 }\n", {},
+                 "test.ld:2: memory region `a' is defined twice\n"},
+        ErrorRow{"AliasOfNothing", "REGION_ALIAS(\"code\", rom)\n", {}, "test.ld:1: memory region `rom' is not defined\n"},
+        ErrorRow{"BothLoadAddresses",
+                 "MEMORY { rom : o = 0, l = 1K }\nSECTIONS { .text : AT(0x100) { *(.text) } AT> rom }\n", {},
+                 "test.ld:2: section `.text' has both a load address and a load region\n"},
+        ErrorRow{"MissingInclude", "INCLUDE other.ld\n", {}, "test.ld:1: cannot read linker script other.ld\n"},
+        ErrorRow{"LoadAddressesOverlap",
+                 "SECTIONS { .text 0x1000 : { *(.text) } .data 0x2000 : AT(0x1010) { *(.data) }\n"
+                 "  .rodata 0x3000 : { *(.rodata) } }\n",
+                 {},
+                 "test.ld:1: section `.data' LMA [0x1010,0x1017] overlaps section `.text' LMA [0x1000,0x1035]\n"},
+        ErrorRow{"AlignNotPowerOf2", "SECTIONS { .text 0x1000 : ALIGN(3) { *(.text) } }\n", {},
+                 "test.ld:1: alignment 3 is not a power of 2\n"},
+        ErrorRow{"FillNotConstant", "SECTIONS { .text 0x1000 : { *(.text) } =x }\nx = 1;\n", {},
+                 "test.ld:1: the fill value is not a constant\n"},
+        // Each pass makes .text longer than the last.
+        ErrorRow{"NeverSettles", "SECTIONS { .text 0x1000 : { *(.text) . += SIZEOF(.text); } }\n", {},
+                 ":0: addresses do not settle after 16 passes\n"}),
+    [](const ::testing::TestParamInfo<ErrorRow>& info) { return std::string(info.param.name); });
+
+TEST(LinkErrors, ScriptThatCannotBeRead) {
+    Options o;
+    o.script = true;
+    o.scriptPath = "missing.ld";
+    o.readFile = [](const std::string&, std::string&) { return false; };
+    Layout layout;
+    std::vector<Diagnostic> diags;
+    EXPECT_FALSE(Link(ThreeUnits(), o, layout, diags));
+    ASSERT_EQ(diags.size(), 1u);
+    EXPECT_EQ(diags[0].where.file, "missing.ld");
+    EXPECT_EQ(diags[0].text, "cannot read linker script missing.ld");
+}
+
+// ---- the script reader, command family by command family ----
+
+// Operators, their levels, and numbers as ld reads them; values are ld's
+// unsigned 64 bits (here as signed).
+struct ExprRow {
+    const char* text;
+    std::int64_t value;
+};
+class LinkExpressions : public ::testing::TestWithParam<ExprRow> {};
+
+TEST_P(LinkExpressions, Value) {
+    const Linked r = LinkWith({}, std::string("v = ") + GetParam().text + ";\nSECTIONS { }\n");
+    ASSERT_TRUE(r.ok) << r.Messages();
+    EXPECT_EQ(r.Name("v"), GetParam().value) << GetParam().text;
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Rows, LinkExpressions,
+    ::testing::Values(ExprRow{"1 + 2 * 3", 7}, ExprRow{"(1 + 2) * 3", 9}, ExprRow{"10 - 4 - 3", 3},
+                      ExprRow{"1 << 4 | 1", 17}, ExprRow{"6 & 3 ^ 1", 3}, ExprRow{"1 | 2 ^ 3", 1},
+                      ExprRow{"5 > 3 ? 0x10 : 0x20", 0x10}, ExprRow{"0 ? 1 : 0 ? 2 : 3", 3},
+                      ExprRow{"4K + 1M", 0x101000}, ExprRow{"0x10k", 0x4000}, ExprRow{"010", 8},
+                      ExprRow{"08", 0}, ExprRow{"20h", 32}, ExprRow{"101b", 5}, ExprRow{"17o", 15},
+                      ExprRow{"$FF", 255}, ExprRow{"-1 >> 60", 15}, ExprRow{"-8 / 3", -2}, ExprRow{"-7 % 3", -1},
+                      ExprRow{"!0 + ~0", 0}, ExprRow{"3 == 3 && 2 != 2 || 1", 1}, ExprRow{"-1 > 1", 1},
+                      ExprRow{"1 < 2 < 3", 1}, ExprRow{"2 >= 2 <= 0", 0}, ExprRow{"MAX(3, 9) + MIN(3, 9)", 12},
+                      ExprRow{"LOG2CEIL(17) + LOG2CEIL(16)", 9}, ExprRow{"ALIGN(0x1003, 16)", 0x1010},
+                      ExprRow{"ABSOLUTE(-(+2))", -2}, ExprRow{"0x10 % 3 /* a comment */", 1},
+                      ExprRow{"DEFINED(v) ? 1 : 2", 2}));
+
+// The location counter, numbers inside sections (offsets in the section),
+// ALIGN, ADDR, SIZEOF, and orphans: c's .rodata, which no pattern takes,
+// follows .text (the output with the closest flags) and its assignments,
+// before .data.
+TEST(LinkScript, SymbolsAndLocationCounter) {
+    const Linked r = LinkWith(ThreeUnits(), R"(
+SECTIONS
+{
+  . = 0x2000;
+  start = .;
+  .text : { t0 = .; *(.text) t1 = .; . = ALIGN(0x40); t2 = .; rel = 0x10; abs = ABSOLUTE(0x10); }
+  after = .;
+  .data : { *(.data) }
+  x = ADDR(.data) + SIZEOF(.text);
+})");
+    ASSERT_TRUE(r.ok) << r.Messages();
+    const std::map<std::string, std::int64_t> names = {
+        {"start", 0x2000}, {"t0", 0x2000},  {"t1", 0x2036},    {"t2", 0x2040},    {"rel", 0x2010},
+        {"abs", 0x10},     {"after", 0x2040}, {"table", 0x2048}, {"fallback", 0x2041}, {"x", 0x2088}};
+    for (const auto& [name, value] : names) EXPECT_EQ(r.Name(name), value) << name;
+    ASSERT_EQ(r.layout.sections.size(), 3u);
+    EXPECT_EQ(r.layout.sections[1].name, ".rodata");
+    EXPECT_EQ(r.layout.sections[1].vma, 0x2040u);
+}
+
+TEST(LinkScript, ProvideDefinedAndDefsym) {
+    Options o;
+    o.defsyms = {{"fromCmd", "0x21"}};
+    const Linked r = LinkWith(ThreeUnits(), R"(
+PROVIDE(main = 0x9999);
+PROVIDE(unused = 1);
+PROVIDE(stack = 0x500);
+top = stack + 1;
+d1 = DEFINED(main);
+d2 = DEFINED(later);
+later = 5;
+d3 = DEFINED(later);
+twice = fromCmd * 2;
+SECTIONS { .text 0x1000 : { *(.text) } .rodata : { *(.rodata) } .data : { *(.data) } }
+)",
+                              {}, o);
+    ASSERT_TRUE(r.ok) << r.Messages();
+    EXPECT_EQ(r.Name("main"), 0x1000);  // a unit defines it: PROVIDE does nothing
+    EXPECT_EQ(r.layout.names.count("unused"), 0u);
+    EXPECT_EQ(r.Name("stack"), 0x500);
+    EXPECT_EQ(r.Name("top"), 0x501);
+    EXPECT_EQ(r.Name("d1"), 1);
+    EXPECT_EQ(r.Name("d2"), 0);
+    EXPECT_EQ(r.Name("d3"), 1);
+    EXPECT_EQ(r.Name("twice"), 0x42);
+    EXPECT_EQ(r.Name("fromCmd"), 0x21);
+}
+
+// Sections without a region take the first region whose attributes fit
+// them: code the rx region, data the w one, read-only data the rx one (BFD
+// calls read-only data "data" too: with ram first, it would go there).
+TEST(LinkScript, MemoryAttributes) {
+    const Linked r = LinkWith(ThreeUnits(), R"(
+MEMORY
+{
+  io (!rwx) : o = 0x02000000, len = 0x100
+  rom (rx) : org = 0x07000000, l = 1M
+  ram (w) : ORIGIN = 0x05000000, LENGTH = 64K
+}
+SECTIONS { .text : { *(.text) } }
+romEnd = ORIGIN(rom) + LENGTH(rom);
+)");
+    ASSERT_TRUE(r.ok) << r.Messages();
+    EXPECT_EQ(r.Name("helper"), 0x07000014);
+    EXPECT_EQ(r.Name("table"), 0x05000000);
+    EXPECT_EQ(r.Name("fallback"), 0x07000039);
+    EXPECT_EQ(r.Name("romEnd"), 0x07100000);
+}
+
+// Load addresses: AT> into another region, carried to the next section of
+// the same region; AT(); data statements little-endian.
+TEST(LinkScript, LoadAddressesAndData) {
+    const std::vector<Unit> units = ThreeUnits();
+    const Linked r = LinkWith(units, R"(
+MEMORY { rom : ORIGIN = 0x1000, LENGTH = 0x1000
+         ram : ORIGIN = 0x8000, LENGTH = 0x100 }
+REGION_ALIAS("CODE", rom);
+REGION_ALIAS("ALSO", CODE);
+SECTIONS
+{
+  .text : { *(.text) } > ALSO
+  .data : { *(.data) } > ram AT> rom
+  .rodata : { *(.rodata) } > ram
+  .extra 0x9000 : AT(0x3000) { LONG(0x11223344) BYTE(0x55) SHORT(table) }
+  dl = LOADADDR(.data);
+  rl = LOADADDR(.rodata);
+  el = LOADADDR(.extra);
+}
+)");
+    ASSERT_TRUE(r.ok) << r.Messages();
+    EXPECT_EQ(r.Name("table"), 0x8000);
+    EXPECT_EQ(r.Name("fallback"), 0x8009);
+    // Another region's LMA takes only an ALIGN() the statement gives.
+    EXPECT_EQ(r.Name("dl"), 0x1036);
+    EXPECT_EQ(r.Name("rl"), 0x103E);
+    EXPECT_EQ(r.Name("el"), 0x3000);
+    Image image;
+    std::vector<Diagnostic> diags;
+    ASSERT_TRUE(MakeImage(r.layout, Fake(units), std::nullopt, image, diags));
+    EXPECT_EQ(image.start, 0x1000u);
+    ASSERT_EQ(image.bytes.size(), 0x2007u);
+    EXPECT_EQ(image.bytes[0x35], FakeByte(2, 0));
+    EXPECT_EQ(image.bytes[0x36], FakeByte(1, 1));
+    EXPECT_EQ(image.bytes[0x3E], FakeByte(2, 1));
+    EXPECT_EQ(image.bytes[0x43], 0);
+    const std::vector<std::uint8_t> extra(image.bytes.begin() + 0x2000, image.bytes.end());
+    EXPECT_EQ(extra, (std::vector<std::uint8_t>{0x44, 0x33, 0x22, 0x11, 0x55, 0x00, 0x80}));
+}
+
+// Wildcards, sorting, KEEP, /DISCARD/.
+std::vector<Unit> PatternUnits() {
+    Unit p{"lib/p.s",
+           {Code(".text.b", 4, 4), Code(".text.a", 2, 1), Code(".text.c", 8, 8), Rodata(".note.x", 3)},
+           {},
+           {}};
+    Unit q{"q.s", {Code(".text.a", 2, 1), Data(".junk", 1)}, {}, {}};
+    return {p, q};
+}
+
+TEST(LinkScript, SortByAlignmentThenDiscard) {
+    const Linked r =
+        LinkWith(PatternUnits(), "SECTIONS { .text 0x100 : { *(SORT_BY_ALIGNMENT(.text.*)) }\n"
+                                 "/DISCARD/ : { *(.note*) q.o(.junk) } }\n");
+    ASSERT_TRUE(r.ok) << r.Messages();
+    const auto& in = r.layout.inputs;
+    EXPECT_EQ(in[0][2].vma, 0x100u);  // alignment 8
+    EXPECT_EQ(in[0][0].vma, 0x108u);  // 4
+    EXPECT_EQ(in[0][1].vma, 0x10Cu);  // 1, in input order
+    EXPECT_EQ(in[1][0].vma, 0x10Eu);
+    EXPECT_EQ(in[0][3].output, -1);
+    EXPECT_EQ(in[1][1].output, -1);
+    ASSERT_EQ(r.layout.sections.size(), 1u);
+}
+
+TEST(LinkScript, SortByNameKeepsInputOrderForEqualNames) {
+    const Linked r = LinkWith(PatternUnits(), "SECTIONS { .text 0x100 : { KEEP(*(SORT(.text.*))) } }\n");
+    ASSERT_TRUE(r.ok) << r.Messages();
+    const auto& in = r.layout.inputs;
+    EXPECT_EQ(in[0][1].vma, 0x100u);  // p .text.a
+    EXPECT_EQ(in[1][0].vma, 0x102u);  // q .text.a
+    EXPECT_EQ(in[0][0].vma, 0x104u);  // .text.b
+    EXPECT_EQ(in[0][2].vma, 0x108u);  // .text.c
+}
+
+// A file pattern matches the object name (lib/p.o), its last component
+// (p.o) or the source path as given (lib/p.s).
+struct FileRow {
+    const char* pattern;
+    bool p, q;
+};
+class LinkFilePatterns : public ::testing::TestWithParam<FileRow> {};
+
+TEST_P(LinkFilePatterns, Match) {
+    const FileRow& row = GetParam();
+    const Linked r = LinkWith(PatternUnits(), std::string("SECTIONS { .sel 0x100 : { ") + row.pattern +
+                                                  "(.text.a) } .text 0x200 : { *(.text.*) } }\n");
+    ASSERT_TRUE(r.ok) << r.Messages();
+    const auto inSel = [&](int u) { return r.layout.inputs[static_cast<std::size_t>(u)][u == 0 ? 1 : 0].vma < 0x200; };
+    EXPECT_EQ(inSel(0), row.p) << row.pattern;
+    EXPECT_EQ(inSel(1), row.q) << row.pattern;
+}
+
+INSTANTIATE_TEST_SUITE_P(Rows, LinkFilePatterns,
+                         ::testing::Values(FileRow{"*", true, true}, FileRow{"lib/p.o", true, false},
+                                           FileRow{"p.o", true, false}, FileRow{"lib/p.s", true, false},
+                                           FileRow{"q.s", false, true}, FileRow{"*p.o", true, false},
+                                           FileRow{"[pq].o", true, true}, FileRow{"[!p].o", false, true}, FileRow{"[!p]*.o", true, true},
+                                           FileRow{"?.o", true, true}, FileRow{"lib/*", true, false},
+                                           FileRow{"EXCLUDE_FILE(*p.o) *", false, true},
+                                           FileRow{"crt0.o", false, false}));
+
+TEST(LinkScript, ExcludeFileInsideTheSectionList) {
+    const Linked r =
+        LinkWith(PatternUnits(), "SECTIONS { .sel 0x100 : { *(EXCLUDE_FILE(q.o) .text.a .text.b) }\n"
+                                 " .text 0x200 : { *(.text.*) } }\n");
+    ASSERT_TRUE(r.ok) << r.Messages();
+    EXPECT_EQ(r.layout.inputs[0][0].vma, 0x100u);  // p .text.b: the exclusion is .text.a's only
+    EXPECT_EQ(r.layout.inputs[0][1].vma, 0x104u);  // p .text.a
+    EXPECT_EQ(r.layout.inputs[1][0].vma, 0x208u);  // q .text.a, left to .text, after p's .text.c
+}
+
+TEST(LinkScript, IncludeAndSearchDir) {
+    const Linked r = LinkWith(ThreeUnits(), "SEARCH_DIR(inc)\nINCLUDE mem.ld\nSECTIONS { INCLUDE sec.ld }\n",
+                              {{"inc/mem.ld", "MEMORY { rom (rx) : ORIGIN = 0x4000, LENGTH = 1K\n"
+                                              "INCLUDE ram.ld }"},
+                               {"inc/ram.ld", "ram (w) : ORIGIN = 0x8000, LENGTH = 1K"},
+                               {"sec.ld", ".text : { *(.text) } > rom\n.data : { *(.data) } > ram"}});
+    ASSERT_TRUE(r.ok) << r.Messages();
+    EXPECT_EQ(r.Name("main"), 0x4000);
+    EXPECT_EQ(r.Name("table"), 0x8000);
+    EXPECT_EQ(r.layout.files, (std::vector<std::string>{"test.ld", "inc/mem.ld", "inc/ram.ld", "sec.ld"}));
+}
+
+// =FILL fills the gaps of a section with its digits' bytes, FILL() from
+// where it stands, each pattern from the start of its gap.
+TEST(LinkScript, Fills) {
+    const std::vector<Unit> units = {Unit{"f.s", {Code(".text", 3, 1), Code(".text.x", 1, 8)}, {}, {}}};
+    const Linked r = LinkWith(units, "SECTIONS { .text 0 : { *(.text) *(.text.x) . = ALIGN(16);"
+                                     " FILL(0x12345678); . += 6; BYTE(1) } =0x0A5 }\n");
+    ASSERT_TRUE(r.ok) << r.Messages();
+    Image image;
+    std::vector<Diagnostic> diags;
+    ASSERT_TRUE(MakeImage(r.layout, Fake(units), 0xEE, image, diags));
+    const std::vector<std::uint8_t> expected = {FakeByte(0, 0), FakeByte(0, 0), FakeByte(0, 0), 0x00, 0xA5, 0x00,
+                                                0xA5,           0x00,           FakeByte(0, 1), 0x00, 0xA5, 0x00,
+                                                0xA5,           0x00,           0xA5,           0x00, 0x12, 0x34,
+                                                0x56,           0x78,           0x12,           0x34, 0x01};
+    EXPECT_EQ(image.bytes, expected);
+}
+
+// --section-start moves a section the script places, and places one it does
+// not after the script's sections.
+TEST(LinkScript, SectionStart) {
+    std::vector<Unit> units = ThreeUnits();
+    units[2].sections.push_back(Code(".vectors", 0x10));
+    Options o;
+    o.sectionStarts = {{".data", "0x3000"}, {".vectors", "7000"}};
+    const Linked r = LinkWith(units, kPlain, {}, o);
+    ASSERT_TRUE(r.ok) << r.Messages();
+    EXPECT_EQ(r.Name("table"), 0x3000);
+    EXPECT_EQ(r.layout.inputs[2][2].vma, 0x7000u);  // hexadecimal, as ld reads it
+    EXPECT_EQ(r.layout.sections.back().name, ".vectors");
+}
+
+// Sections that are not allocated (comments, debugging) sit at 0 and hold no
+// bytes of the image.
+TEST(LinkScript, NonAllocatedOrphansHoldNoBytes) {
+    std::vector<Unit> units = ThreeUnits();
+    units[0].sections.push_back({".comment", 12, 1, false, true, false, false});
+    units[1].sections.push_back({".debug_info", 40, 1, false, true, false, false});
+    const Linked r = LinkWith(units, kPlain);
+    ASSERT_TRUE(r.ok) << r.Messages();
+    const OutputSection* comment = r.Section(".comment");
+    ASSERT_NE(comment, nullptr);
+    EXPECT_EQ(comment->vma, 0u);
+    EXPECT_FALSE(comment->load);
+    Image image;
+    std::vector<Diagnostic> diags;
+    ASSERT_TRUE(MakeImage(r.layout, Fake(units), std::nullopt, image, diags));
+    EXPECT_EQ(image.start, 0x1000u);
+    EXPECT_EQ(image.bytes.size(), 0x48u);  // .text to 0x1036, .rodata 0x1038-0x103D, .data 0x1040-0x1048
+}
+
+// Values that depend on later statements settle over passes, as ld sizes
+// sections more than once.
+TEST(LinkScript, ForwardReferencesSettle) {
+    const Linked r = LinkWith(ThreeUnits(), R"(
+a = b + 1;
+b = c * 2;
+SECTIONS
+{
+  .text 0x1000 : { *(.text) . += tail; }
+  .rodata : { *(.rodata) }
+  .data : { *(.data) }
+  c = SIZEOF(.text);
+  tail = 2;
+  ASSERT(ADDR(.data) == 0x1040, "data moved")
+}
+)");
+    ASSERT_TRUE(r.ok) << r.Messages();
+    EXPECT_EQ(r.Name("c"), 0x38);
+    EXPECT_EQ(r.Name("b"), 0x70);
+    EXPECT_EQ(r.Name("a"), 0x71);
+}
+
 }  // namespace
 }  // namespace tarvo::link
