@@ -162,6 +162,7 @@ inline constexpr const char* kGnuNeedsGnu = "Option %s needs --syntax=gnu.\n";
 // "FILE: ".
 inline constexpr const char* kLinkCannotRead = "cannot read linker script %s";
 inline constexpr const char* kLinkIncludeDepth = "INCLUDE nested too deeply (%s)";
+inline constexpr const char* kLinkIncludeCount = "more than 1000 INCLUDEs (%s)";
 inline constexpr const char* kLinkNotTaken = "`%s' is not a linker script command tarvo takes";
 inline constexpr const char* kLinkExpected = "expected %s before `%s'";
 inline constexpr const char* kLinkUnknownFunction = "unknown function `%s' in an expression";

@@ -3,6 +3,7 @@
 // them), then the statement list walked again and again, as ld sizes
 // sections more than once, until every address and value settles.
 #include <algorithm>
+#include <cstdarg>
 #include <cstdio>
 #include <optional>
 #include <string_view>
@@ -129,19 +130,27 @@ public:
     bool Run(Layout& layout);
 
 private:
-    template <typename... A>
-    void Error(const Place& where, const char* fmt, A... args) {
-        Complain(diags_, true, where, fmt, args...);
+    [[gnu::format(printf, 3, 4)]] void Error(const Place& where, const char* fmt, ...) {
+        va_list ap;
+        va_start(ap, fmt);
+        ComplainV(diags_, true, where, fmt, ap);
+        va_end(ap);
         ++errors_;
     }
-    template <typename... A>
-    void Warn(const Place& where, const char* fmt, A... args) {
-        Complain(diags_, false, where, fmt, args...);
+    [[gnu::format(printf, 3, 4)]] void Warn(const Place& where, const char* fmt, ...) {
+        va_list ap;
+        va_start(ap, fmt);
+        ComplainV(diags_, false, where, fmt, ap);
+        va_end(ap);
     }
     // Messages of a pass count only in the last one, when values are final.
-    template <typename... A>
-    void PassError(const Place& where, const char* fmt, A... args) {
-        if (final_) Error(where, fmt, args...);
+    [[gnu::format(printf, 3, 4)]] void PassError(const Place& where, const char* fmt, ...) {
+        if (!final_) return;
+        va_list ap;
+        va_start(ap, fmt);
+        ComplainV(diags_, true, where, fmt, ap);
+        va_end(ap);
+        ++errors_;
     }
 
     bool ReadScripts();
@@ -172,16 +181,33 @@ private:
         out = Eval(node, c);
         return !c.invalid;
     }
-    std::uint64_t Abs(const Value& v) const { return v.sec >= 0 ? v.v + outs_[static_cast<std::size_t>(v.sec)].vma : v.v; }
-    std::uint64_t VmaOf(int sec) const { return sec >= 0 ? outs_[static_cast<std::size_t>(sec)].vma : 0; }
+    std::uint64_t Abs(const Value& v) const { return v.sec >= 0 ? v.v + OutAt(v.sec).vma : v.v; }
+    std::uint64_t VmaOf(int sec) const { return sec >= 0 ? OutAt(sec).vma : 0; }
     std::uint64_t Alignment(int expr, Ctx& c);
-    void CheckRegion(int out, int region, bool addressed, std::uint64_t base);
+    void CheckRegion(int out, int region, bool addressed);
     bool UnitDefines(const std::string& name) const { return globals_.count(name) != 0; }
     Value UnitValue(int unit, int sym) const;
     void Snapshot(std::vector<std::uint64_t>& into) const;
 
     void CheckEnd();
-    void Fill(Layout& layout) const;
+    void Publish(Layout& layout) const;
+
+    Out& OutAt(int i) { return outs_[static_cast<std::size_t>(i)]; }
+    const Out& OutAt(int i) const { return outs_[static_cast<std::size_t>(i)]; }
+    Statement& St(int i) { return s_.stmts[static_cast<std::size_t>(i)]; }
+    const Statement& St(int i) const { return s_.stmts[static_cast<std::size_t>(i)]; }
+    const Node& NodeAt(int i) const { return s_.nodes[static_cast<std::size_t>(i)]; }
+    int& OutOf(int stmt) { return outOf_[static_cast<std::size_t>(stmt)]; }
+    int OutOf(int stmt) const { return outOf_[static_cast<std::size_t>(stmt)]; }
+    Mem& MemAt(int i) { return mems_[static_cast<std::size_t>(i)]; }
+    struct Def {
+        int unit, sym;
+    };
+    const InputSymbol& Symbol(const Def& d) const { return UnitAt(d.unit).symbols[static_cast<std::size_t>(d.sym)]; }
+    const Unit& UnitAt(int u) const { return units_[static_cast<std::size_t>(u)]; }
+    const InputSection& Sec(int u, int s) const { return UnitAt(u).sections[static_cast<std::size_t>(s)]; }
+    InState& In(int u, int s) { return in_[static_cast<std::size_t>(u)][static_cast<std::size_t>(s)]; }
+    const InState& In(int u, int s) const { return in_[static_cast<std::size_t>(u)][static_cast<std::size_t>(s)]; }
 
     const std::vector<Unit>& units_;
     const Options& opt_;
@@ -191,9 +217,6 @@ private:
     std::vector<int> defsyms_;  // assignment statements before the script's
     std::vector<std::vector<InState>> in_;
     std::vector<FileNames> names_;
-    struct Def {
-        int unit, sym;
-    };
     std::unordered_map<std::string, Def> globals_;
     std::unordered_set<std::string> referenced_;
     std::unordered_map<std::string, Sym> syms_;
@@ -202,7 +225,7 @@ private:
     std::vector<int> outOf_;  // output index of each kOutput statement
     std::vector<int> order_;  // outputs in the order of the statement list
     std::unordered_map<std::string, int> outByName_;
-    std::vector<std::vector<Match>> matches_;  // of each kInput statement
+    std::vector<std::vector<Match>> matches_;                   // of each kInput statement
     std::unordered_map<int, std::vector<std::uint8_t>> fills_;  // of each FILL() statement
     std::vector<int> orphanAfter_;  // per kind of orphan: the output it follows, then the last one placed
     std::vector<bool> orphanPlaced_;
@@ -257,8 +280,7 @@ void Linker::ResolveNames() {
             if (sym.bind == InputSymbol::kLocal) continue;
             auto [it, fresh] = globals_.try_emplace(sym.name, Def{static_cast<int>(u), static_cast<int>(i)});
             if (fresh) continue;
-            const InputSymbol& first = units_[static_cast<std::size_t>(it->second.unit)]
-                                           .symbols[static_cast<std::size_t>(it->second.sym)];
+            const InputSymbol& first = Symbol(it->second);
             if (sym.bind == InputSymbol::kWeak) continue;  // the first definition stays
             if (first.bind == InputSymbol::kWeak) {
                 it->second = Def{static_cast<int>(u), static_cast<int>(i)};
@@ -277,9 +299,9 @@ void Linker::ResolveNames() {
 }
 
 Value Linker::UnitValue(int unit, int sym) const {
-    const InputSymbol& s = units_[static_cast<std::size_t>(unit)].symbols[static_cast<std::size_t>(sym)];
+    const InputSymbol& s = UnitAt(unit).symbols[static_cast<std::size_t>(sym)];
     if (s.section < 0) return {static_cast<std::uint64_t>(s.value), kAbs};
-    const InState& in = in_[static_cast<std::size_t>(unit)][static_cast<std::size_t>(s.section)];
+    const InState& in = In(unit, s.section);
     if (in.out < 0) return {static_cast<std::uint64_t>(s.value), kAbs};
     return {in.off + static_cast<std::uint64_t>(s.value), in.out};
 }
@@ -317,20 +339,20 @@ int Linker::NewOutput(Statement st) {
     o.stmt = stmt;
     outs_.push_back(std::move(o));
     outOf_.resize(s_.stmts.size(), -1);
-    outOf_[static_cast<std::size_t>(stmt)] = static_cast<int>(outs_.size()) - 1;
+    OutOf(stmt) = static_cast<int>(outs_.size()) - 1;
     return static_cast<int>(outs_.size()) - 1;
 }
 
 int Linker::FindOut(std::string_view name) const {
     for (int stmt : s_.top) {
-        const Statement& st = s_.stmts[static_cast<std::size_t>(stmt)];
-        if (st.kind == Kind::kOutput && !st.discard && st.name == name) return outOf_[static_cast<std::size_t>(stmt)];
+        const Statement& st = St(stmt);
+        if (st.kind == Kind::kOutput && !st.discard && st.name == name) return OutOf(stmt);
     }
     return -1;
 }
 
 void Linker::AddInput(int out, int stmt, int unit, int section) {
-    InState& in = in_[static_cast<std::size_t>(unit)][static_cast<std::size_t>(section)];
+    InState& in = In(unit, section);
     in.claimed = true;
     matches_[static_cast<std::size_t>(stmt)].push_back({unit, section});
     if (out < 0) {
@@ -338,22 +360,22 @@ void Linker::AddInput(int out, int stmt, int unit, int section) {
         return;
     }
     in.out = out;
-    Out& o = outs_[static_cast<std::size_t>(out)];
-    const InputSection& s = units_[static_cast<std::size_t>(unit)].sections[static_cast<std::size_t>(section)];
+    Out& o = OutAt(out);
+    const InputSection& s = Sec(unit, section);
     std::uint32_t f = InputFlags(s);
-    if (s_.stmts[static_cast<std::size_t>(o.stmt)].noload) f &= ~(kLoadFlag | kContentsFlag);
+    if (St(o.stmt).noload) f &= ~(kLoadFlag | kContentsFlag);
     // Read-only only while every input is.
     const std::uint32_t readOnly = o.flags == 0 ? (f & kReadOnlyFlag) : (o.flags & f & kReadOnlyFlag);
     o.flags = ((o.flags | f) & ~kReadOnlyFlag) | readOnly;
     o.inputAlign = std::max(o.inputAlign, std::max<std::uint64_t>(s.align, 1));
     o.inputBytes += s.size;
-    if (s_.stmts[static_cast<std::size_t>(stmt)].keep) o.keep = true;
+    if (St(stmt).keep) o.keep = true;
 }
 
 // Gives the input sections a statement's patterns take, in ld's order: input
 // order, but sections that a sorted pattern takes go into ld's binary tree.
 std::vector<Match> Linker::Claim(int stmt) {
-    const Statement& st = s_.stmts[static_cast<std::size_t>(stmt)];
+    const Statement& st = St(stmt);
     struct NodeB {
         Match m;
         int pattern;
@@ -412,8 +434,7 @@ std::vector<Match> Linker::Claim(int stmt) {
                             continue;
                         }
                     }
-                    const InputSection& other =
-                        units_[static_cast<std::size_t>(n.m.unit)].sections[static_cast<std::size_t>(n.m.section)];
+                    const InputSection& other = Sec(n.m.unit, n.m.section);
                     int c = 0;
                     if (bySection) {
                         c = compare(p->sort, unit.sections[i], other);
@@ -449,19 +470,19 @@ std::vector<Match> Linker::Claim(int stmt) {
 // the assignments after it, but before an assignment to '.' that leads to
 // the next output section.
 int Linker::InsertAfter(int afterOut) const {
-    const int afterStmt = outs_[static_cast<std::size_t>(afterOut)].stmt;
+    const int afterStmt = OutAt(afterOut).stmt;
     std::size_t i = 0;
     while (i < s_.top.size() && s_.top[i] != afterStmt) ++i;
     std::size_t assign = s_.top.size();
     for (++i; i < s_.top.size(); ++i) {
-        const Statement& st = s_.stmts[static_cast<std::size_t>(s_.top[i])];
+        const Statement& st = St(s_.top[i]);
         if (st.kind == Kind::kAssign) {
             if (assign == s_.top.size() && st.name == ".") assign = i;
             continue;
         }
         if (st.kind == Kind::kAssert) continue;
         if (assign != s_.top.size() && st.kind == Kind::kOutput) {
-            const Out& next = outs_[static_cast<std::size_t>(outOf_[static_cast<std::size_t>(s_.top[i])])];
+            const Out& next = OutAt(OutOf(s_.top[i]));
             if (next.flags == 0 || (next.flags & kAllocFlag)) return static_cast<int>(assign);
         }
         break;
@@ -475,15 +496,15 @@ int Linker::InsertAfter(int afterOut) const {
 // no bytes after .bss), or, lacking that, after the last one with the most
 // similar flags; a section that is not allocated goes last, at address 0.
 void Linker::PlaceOrphan(int unit, int section) {
-    const InputSection& sec = units_[static_cast<std::size_t>(unit)].sections[static_cast<std::size_t>(section)];
+    const InputSection& sec = Sec(unit, section);
     const std::uint32_t f = InputFlags(sec);
     // An orphan joins an output section through an input statement of its
     // own at the end, as ld's lang_add_section adds it.
     auto addTo = [&](int out) {
-        const std::size_t os = static_cast<std::size_t>(outs_[static_cast<std::size_t>(out)].stmt);
+        const std::size_t os = static_cast<std::size_t>(OutAt(out).stmt);
         const std::vector<int>& body = s_.stmts[os].body;
         int input = body.empty() ? -1 : body.back();
-        if (input < 0 || !s_.stmts[static_cast<std::size_t>(input)].orphan) {
+        if (input < 0 || !St(input).orphan) {
             Statement in;
             in.kind = Kind::kInput;
             in.orphan = true;
@@ -497,20 +518,25 @@ void Linker::PlaceOrphan(int unit, int section) {
         AddInput(out, input, unit, section);
     };
     for (int stmt : s_.top) {
-        const Statement& st = s_.stmts[static_cast<std::size_t>(stmt)];
+        const Statement& st = St(stmt);
         if (st.kind != Kind::kOutput || st.discard || st.name != sec.name) continue;
-        const int out = outOf_[static_cast<std::size_t>(stmt)];
-        const std::uint32_t of = outs_[static_cast<std::size_t>(out)].flags;
+        const int out = OutOf(stmt);
+        const std::uint32_t of = OutAt(out).flags;
         if (of == 0 || ((of ^ f) & (kLoadFlag | kAllocFlag)) == 0) return addTo(out);
     }
     enum { kText, kRodata, kData, kBss, kNonAlloc, kKinds };
     static constexpr std::string_view kHold[] = {".text", ".rodata", ".data", ".bss", ""};
     int kind;
-    if (!(f & kAllocFlag)) kind = kNonAlloc;
-    else if (!(f & (kLoadFlag | kContentsFlag))) kind = kBss;
-    else if (!(f & kReadOnlyFlag)) kind = kData;
-    else if (!(f & kCodeFlag)) kind = kRodata;
-    else kind = kText;
+    if (!(f & kAllocFlag))
+        kind = kNonAlloc;
+    else if (!(f & (kLoadFlag | kContentsFlag)))
+        kind = kBss;
+    else if (!(f & kReadOnlyFlag))
+        kind = kData;
+    else if (!(f & kCodeFlag))
+        kind = kRodata;
+    else
+        kind = kText;
     orphanAfter_.resize(kKinds, -2);
     orphanPlaced_.resize(kKinds, false);
     Statement os;
@@ -531,10 +557,10 @@ void Linker::PlaceOrphan(int unit, int section) {
         for (const std::uint32_t mask : {kExact, family}) {
             if (after >= 0) break;
             for (int stmt : s_.top) {
-                const Statement& st = s_.stmts[static_cast<std::size_t>(stmt)];
+                const Statement& st = St(stmt);
                 if (st.kind != Kind::kOutput || st.discard) continue;
-                const int out = outOf_[static_cast<std::size_t>(stmt)];
-                const std::uint32_t of = outs_[static_cast<std::size_t>(out)].flags;
+                const int out = OutOf(stmt);
+                const std::uint32_t of = OutAt(out).flags;
                 if (of != 0 && ((of ^ f) & mask) == 0) after = out;
             }
         }
@@ -546,19 +572,18 @@ void Linker::PlaceOrphan(int unit, int section) {
         s_.nodes.push_back(zero);
         os.addr = static_cast<int>(s_.nodes.size()) - 1;
     } else if (after >= 0) {
-        const Statement& a = s_.stmts[static_cast<std::size_t>(outs_[static_cast<std::size_t>(after)].stmt)];
+        const Statement& a = St(OutAt(after).stmt);
         os.region = a.region.empty() && !a.lmaRegion.empty() && a.addr < 0 ? a.lmaRegion : a.region;
         os.lmaRegion = a.lmaRegion;
         if (orphanPlaced_[static_cast<std::size_t>(kind)]) {
             // After the orphan of its kind placed last.
-            at = static_cast<int>(std::find(s_.top.begin(), s_.top.end(), outs_[static_cast<std::size_t>(after)].stmt) -
-                                  s_.top.begin()) + 1;
+            at = static_cast<int>(std::find(s_.top.begin(), s_.top.end(), OutAt(after).stmt) - s_.top.begin()) + 1;
         } else {
             at = InsertAfter(after);
         }
     }
     const int out = NewOutput(std::move(os));
-    s_.top.insert(s_.top.begin() + at, outs_[static_cast<std::size_t>(out)].stmt);
+    s_.top.insert(s_.top.begin() + at, OutAt(out).stmt);
     if (kind != kNonAlloc && after >= 0) {
         after = out;  // the next orphan of its kind follows this one
         orphanPlaced_[static_cast<std::size_t>(kind)] = true;
@@ -586,11 +611,11 @@ void Linker::MapSections() {
     outOf_.assign(s_.stmts.size(), -1);
     matches_.resize(s_.stmts.size());
     for (int stmt : s_.top) {
-        if (s_.stmts[static_cast<std::size_t>(stmt)].kind != Kind::kOutput) continue;
+        if (St(stmt).kind != Kind::kOutput) continue;
         Out o;
         o.stmt = stmt;
         outs_.push_back(std::move(o));
-        outOf_[static_cast<std::size_t>(stmt)] = static_cast<int>(outs_.size()) - 1;
+        OutOf(stmt) = static_cast<int>(outs_.size()) - 1;
     }
     // --section-start: the output section of that name gets the address; one
     // the script lacks is made after the script's (ld does both).
@@ -600,8 +625,10 @@ void Linker::MapSections() {
         std::uint64_t v = 0;
         bool ok = !t.empty() && t.size() <= 16;
         for (char c : t) {
-            const int d = (c >= '0' && c <= '9') ? c - '0' : (c >= 'a' && c <= 'f') ? c - 'a' + 10
-                                                           : (c >= 'A' && c <= 'F') ? c - 'A' + 10 : -1;
+            const int d = (c >= '0' && c <= '9')   ? c - '0'
+                          : (c >= 'a' && c <= 'f') ? c - 'a' + 10
+                          : (c >= 'A' && c <= 'F') ? c - 'A' + 10
+                                                   : -1;
             ok = ok && d >= 0;
             v = v * 16 + static_cast<std::uint64_t>(d < 0 ? 0 : d);
         }
@@ -616,27 +643,26 @@ void Linker::MapSections() {
             os.name = name;
             os.where = Place{"--section-start", 0};
             out = NewOutput(std::move(os));
-            s_.top.push_back(outs_[static_cast<std::size_t>(out)].stmt);
+            s_.top.push_back(OutAt(out).stmt);
         }
-        outs_[static_cast<std::size_t>(out)].start = v;
+        OutAt(out).start = v;
     }
     matches_.resize(s_.stmts.size());
     // Each input section goes to the first statement that takes it.
     std::vector<std::pair<int, int>> inputs;  // statement, output (-1: /DISCARD/)
     for (int stmt : s_.top) {
-        const Statement& st = s_.stmts[static_cast<std::size_t>(stmt)];
+        const Statement& st = St(stmt);
         if (st.kind != Kind::kOutput) continue;
         for (int b : st.body)
-            if (s_.stmts[static_cast<std::size_t>(b)].kind == Kind::kInput)
-                inputs.emplace_back(b, st.discard ? -1 : outOf_[static_cast<std::size_t>(stmt)]);
+            if (St(b).kind == Kind::kInput) inputs.emplace_back(b, st.discard ? -1 : OutOf(stmt));
     }
     for (const auto& [stmt, out] : inputs)
         for (const Match& m : Claim(stmt)) AddInput(out, stmt, m.unit, m.section);
     // Outputs' flags and sizes before orphans look at them: BYTE() and the like.
     for (Out& o : outs_) {
-        const Statement& st = s_.stmts[static_cast<std::size_t>(o.stmt)];
+        const Statement& st = St(o.stmt);
         for (int b : st.body)
-            if (s_.stmts[static_cast<std::size_t>(b)].kind == Kind::kData) {
+            if (St(b).kind == Kind::kData) {
                 o.hasData = true;
                 o.flags |= st.noload ? kAllocFlag : (kAllocFlag | kLoadFlag | kContentsFlag);
             }
@@ -652,21 +678,22 @@ void Linker::MapSections() {
 void Linker::SettleOutputs() {
     order_.clear();
     for (int stmt : s_.top)
-        if (s_.stmts[static_cast<std::size_t>(stmt)].kind == Kind::kOutput)
-            order_.push_back(outOf_[static_cast<std::size_t>(stmt)]);
+        if (St(stmt).kind == Kind::kOutput) order_.push_back(OutOf(stmt));
     for (std::size_t k = 0; k < order_.size(); ++k) {
-        Out& o = outs_[static_cast<std::size_t>(order_[k])];
-        const Statement& st = s_.stmts[static_cast<std::size_t>(o.stmt)];
+        Out& o = OutAt(order_[k]);
+        const Statement& st = St(o.stmt);
         if (!st.discard) outByName_.try_emplace(st.name, order_[k]);
         // ld's lang_get_regions: a load region alone is the region too.
         o.lmaRegion = st.lmaRegion.empty() ? -1 : Region(st.lmaRegion, st.where);
-        if (!st.lmaRegion.empty() && st.addr < 0 && st.region.empty()) o.region = o.lmaRegion;
-        else o.region = st.region.empty() ? kDefaultRegion : Region(st.region, st.where);
+        if (!st.lmaRegion.empty() && st.addr < 0 && st.region.empty())
+            o.region = o.lmaRegion;
+        else
+            o.region = st.region.empty() ? kDefaultRegion : Region(st.region, st.where);
         // ld's lang_propagate_lma_regions: a section in the region of the one
         // before it, with no address and no load address of its own, loads
         // into the same load region.
         if (k > 0) {
-            const Out& prev = outs_[static_cast<std::size_t>(order_[k - 1])];
+            const Out& prev = OutAt(order_[k - 1]);
             if (o.lmaRegion < 0 && st.lmaExpr < 0 && st.addr < 0 && !o.start && o.region == prev.region)
                 o.lmaRegion = prev.lmaRegion;
         }
@@ -674,18 +701,16 @@ void Linker::SettleOutputs() {
         // An assignment to '.' keeps a section, except the ones that cannot
         // move it (ld: ". = 0", ". = . + 0").
         for (int b : st.body) {
-            const Statement& x = s_.stmts[static_cast<std::size_t>(b)];
+            const Statement& x = St(b);
             if (x.kind != Kind::kAssign || x.name != ".") continue;
-            const Node& e = s_.nodes[static_cast<std::size_t>(x.expr)];
+            const Node& e = NodeAt(x.expr);
             const bool zero = e.op == Op::kNumber && e.value == 0;
-            const bool dotPlusZero = e.op == Op::kAdd && s_.nodes[static_cast<std::size_t>(e.a)].op == Op::kDot &&
-                                     s_.nodes[static_cast<std::size_t>(e.b)].op == Op::kNumber &&
-                                     s_.nodes[static_cast<std::size_t>(e.b)].value == 0;
+            const bool dotPlusZero = e.op == Op::kAdd && NodeAt(e.a).op == Op::kDot && NodeAt(e.b).op == Op::kNumber &&
+                                     NodeAt(e.b).value == 0;
             if (!zero && !dotPlusZero) o.keep = true;
         }
         for (int b : st.body)
-            if (s_.stmts[static_cast<std::size_t>(b)].kind == Kind::kFill)
-                fills_[b] = FillOf(s_.stmts[static_cast<std::size_t>(b)].expr, s_.stmts[static_cast<std::size_t>(b)].where);
+            if (St(b).kind == Kind::kFill) fills_[b] = FillOf(St(b).expr, St(b).where);
         o.ignored = st.discard || (!o.keep && !o.hasData && o.inputBytes == 0);
     }
 }
@@ -695,13 +720,18 @@ void Linker::SettleOutputs() {
 // ld reads a fill while it reads the script, before any name has a value.
 bool Linker::Constant(int node) const {
     if (node < 0) return true;
-    const Node& n = s_.nodes[static_cast<std::size_t>(node)];
+    const Node& n = NodeAt(node);
     switch (n.op) {
         case Op::kNumber: return true;
-        case Op::kNeg: case Op::kNot: case Op::kCompl: case Op::kAbsolute: case Op::kLog2ceil:
-            return Constant(n.a);
+        case Op::kNeg:
+        case Op::kNot:
+        case Op::kCompl:
+        case Op::kAbsolute:
+        case Op::kLog2ceil: return Constant(n.a);
         case Op::kCond: return Constant(n.a) && Constant(n.b) && Constant(n.c);
-        case Op::kAlignTo: case Op::kMax: case Op::kMin: return Constant(n.a) && Constant(n.b);
+        case Op::kAlignTo:
+        case Op::kMax:
+        case Op::kMin: return Constant(n.a) && Constant(n.b);
         default: return n.op >= Op::kMul && n.op <= Op::kOrOr && Constant(n.a) && Constant(n.b);
     }
 }
@@ -713,7 +743,7 @@ std::vector<std::uint8_t> Linker::FillOf(int expr, const Place& where) {
     }
     Ctx c;
     c.where = &where;
-    return FillPattern(s_.nodes[static_cast<std::size_t>(expr)], Eval(expr, c).v);
+    return FillPattern(NodeAt(expr), Eval(expr, c).v);
 }
 
 Value Linker::Lookup(const std::string& name, Ctx& c) {
@@ -795,11 +825,11 @@ Value Linker::Binary(Op op, Value l, Value r, const Ctx& c) {
 }
 
 Value Linker::Eval(int node, Ctx& c) {
-    const Node& n = s_.nodes[static_cast<std::size_t>(node)];
+    const Node& n = NodeAt(node);
     const Place& where = c.where ? *c.where : Place{};
     auto output = [&](Value& failed) -> const Out* {
         const auto it = outByName_.find(n.name);
-        if (it != outByName_.end()) return &outs_[static_cast<std::size_t>(it->second)];
+        if (it != outByName_.end()) return &OutAt(it->second);
         PassError(where, msg::kLinkUndefinedSection, n.name.c_str());
         failed = {0, kNumber};
         return nullptr;
@@ -894,7 +924,7 @@ void Linker::Assign(const Statement& st, Ctx& c, int out, const std::vector<std:
             return;
         }
         if (next == c.dot) return;
-        Out& o = outs_[static_cast<std::size_t>(out)];
+        Out& o = OutAt(out);
         o.fills.push_back({c.dot - o.vma, next - c.dot, fill});
         o.flags |= kAllocFlag;  // moving '.' makes room
         c.dot = next;
@@ -917,14 +947,14 @@ void Linker::Assert(const Statement& st, Ctx& c) {
 }
 
 void Linker::Walk(int stmt, Ctx& c) {
-    const Statement& st = s_.stmts[static_cast<std::size_t>(stmt)];
+    const Statement& st = St(stmt);
     c.where = &st.where;
     switch (st.kind) {
-        case Kind::kAssign: Assign(st, c, c.sec >= 0 ? c.sec : -1); break;
+        case Kind::kAssign: Assign(st, c, -1); break;
         case Kind::kAssert: Assert(st, c); break;
         case Kind::kOutput:
             dot_ = c.dot;
-            LayOut(outOf_[static_cast<std::size_t>(stmt)]);
+            LayOut(OutOf(stmt));
             c.dot = dot_;
             break;
         default: break;
@@ -933,16 +963,18 @@ void Linker::Walk(int stmt, Ctx& c) {
 
 // One output section, as ld's lang_size_sections_1 places it.
 void Linker::LayOut(int index) {
-    Out& o = outs_[static_cast<std::size_t>(index)];
-    const Statement& st = s_.stmts[static_cast<std::size_t>(o.stmt)];
+    Out& o = OutAt(index);
+    const Statement& st = St(o.stmt);
     if (st.discard) return;
     Ctx top;
     top.dot = dot_;
     top.where = &st.where;
     const bool addressed = st.addr >= 0 || o.start.has_value();
     Value v;
-    if (o.start) dot_ = *o.start;
-    else if (st.addr >= 0 && Valid(st.addr, top, v)) dot_ = Abs(v);
+    if (o.start)
+        dot_ = *o.start;
+    else if (st.addr >= 0 && Valid(st.addr, top, v))
+        dot_ = Abs(v);
     top.dot = dot_;
     o.pieces.clear();
     o.fills.clear();
@@ -965,7 +997,7 @@ void Linker::LayOut(int index) {
             if (o.region == kDefaultRegion && !s_.regions.empty() && !o.ignored)
                 PassError(st.where, msg::kLinkNoMemory, st.name.c_str());
         }
-        newdot = mems_[static_cast<std::size_t>(o.region)].current;
+        newdot = MemAt(o.region).current;
         align = std::max(o.inputAlign, stated);
     } else {
         align = stated;
@@ -984,24 +1016,23 @@ void Linker::LayOut(int index) {
     c.dot = newdot;
     std::vector<std::uint8_t> fill = o.fill;
     for (int b : st.body) {
-        const Statement& x = s_.stmts[static_cast<std::size_t>(b)];
+        const Statement& x = St(b);
         c.where = &x.where;
         switch (x.kind) {
             case Kind::kInput:
                 for (const Match& m : matches_[static_cast<std::size_t>(b)]) {
-                    const InputSection& s =
-                        units_[static_cast<std::size_t>(m.unit)].sections[static_cast<std::size_t>(m.section)];
+                    const InputSection& s = Sec(m.unit, m.section);
                     const std::uint64_t a = st.subalign >= 0 ? subalign : s.align;
                     const std::uint64_t at = AlignUp(c.dot, a);
                     if (at != c.dot) o.fills.push_back({c.dot - o.vma, at - c.dot, fill});
-                    InState& in = in_[static_cast<std::size_t>(m.unit)][static_cast<std::size_t>(m.section)];
+                    InState& in = In(m.unit, m.section);
                     in.off = at - o.vma;
                     o.pieces.push_back({m.unit, m.section, in.off, s.size, s.contents});
                     c.dot = at + s.size;
                 }
                 break;
             case Kind::kAssign: Assign(x, c, index, fill); break;
-            case Kind::kFill: fill = fills_[static_cast<std::size_t>(b)]; break;
+            case Kind::kFill: fill = fills_[b]; break;
             case Kind::kData:
                 o.data.push_back({c.dot - o.vma, Valid(x.expr, c, v) ? Abs(v) : 0, x.width});
                 c.dot += x.width;
@@ -1011,47 +1042,50 @@ void Linker::LayOut(int index) {
         }
     }
     o.size = c.dot - o.vma;
-    if (o.ignored) o.size = 0;
-    else dot_ = o.vma;
+    if (o.ignored)
+        o.size = 0;
+    else
+        dot_ = o.vma;
 
     // The load address.
-    Mem& r = mems_[static_cast<std::size_t>(o.region)];
+    Mem& r = MemAt(o.region);
     if (st.lmaExpr >= 0) {
         if (Valid(st.lmaExpr, top, v)) o.lma = Abs(v);
     } else if (o.lmaRegion >= 0) {
-        std::uint64_t lma = mems_[static_cast<std::size_t>(o.lmaRegion)].current;
+        std::uint64_t lma = MemAt(o.lmaRegion).current;
         // In its own region the LMA takes the VMA's alignment; in another,
         // only the ALIGN() the statement gives.
-        if (o.lmaRegion == o.region) lma += pad;
-        else lma = AlignUp(lma, stated);
+        if (o.lmaRegion == o.region)
+            lma += pad;
+        else
+            lma = AlignUp(lma, stated);
         o.lma = lma;
     } else if (r.lastOs >= 0 && (o.flags & kAllocFlag)) {
-        const Out& last = outs_[static_cast<std::size_t>(r.lastOs)];
+        const Out& last = OutAt(r.lastOs);
         // Where '.' moved back below the last section, the LMA stays the VMA;
         // else it keeps the last section's distance from its VMA.
         if (!(dot_ < last.vma && o.size != 0 && dot_ + o.size <= last.vma))
             o.lma = AlignUp(o.vma + last.lma - last.vma, align);
     }
     if ((o.flags & kAllocFlag) && o.lmaRegion < 0 &&
-        (o.size != 0 || (r.lastOs < 0 && o.vma != o.lma) ||
-         (r.lastOs >= 0 && dot_ >= outs_[static_cast<std::size_t>(r.lastOs)].vma)))
+        (o.size != 0 || (r.lastOs < 0 && o.vma != o.lma) || (r.lastOs >= 0 && dot_ >= OutAt(r.lastOs).vma)))
         r.lastOs = index;
     if (o.ignored) return;
     dot_ += o.size;
     if (allocated) {
         r.current = dot_;
-        if (final_) CheckRegion(index, o.region, addressed, o.vma);
+        if (final_) CheckRegion(index, o.region, addressed);
         if (o.lmaRegion >= 0 && o.lmaRegion != o.region && (o.flags & kLoadFlag)) {
-            mems_[static_cast<std::size_t>(o.lmaRegion)].current = o.lma + o.size;
-            if (final_) CheckRegion(index, o.lmaRegion, false, o.lma);
+            MemAt(o.lmaRegion).current = o.lma + o.size;
+            if (final_) CheckRegion(index, o.lmaRegion, false);
         }
     }
 }
 
-void Linker::CheckRegion(int out, int region, bool addressed, std::uint64_t) {
-    Mem& m = mems_[static_cast<std::size_t>(region)];
+void Linker::CheckRegion(int out, int region, bool addressed) {
+    Mem& m = MemAt(region);
     if (m.current >= m.origin && m.current - m.origin <= m.length) return;
-    const Statement& st = s_.stmts[static_cast<std::size_t>(outs_[static_cast<std::size_t>(out)].stmt)];
+    const Statement& st = St(OutAt(out).stmt);
     if (addressed) {
         Error(st.where, msg::kLinkNotWithin, static_cast<unsigned long long>(m.current), st.name.c_str(),
               m.name.c_str());
@@ -1092,7 +1126,8 @@ void Linker::Snapshot(std::vector<std::uint64_t>& into) const {
     for (const Out& o : outs_) into.insert(into.end(), {o.vma, o.lma, o.size, o.align});
     for (const auto& u : in_)
         for (const InState& in : u) into.push_back(in.off);
-    for (const auto& [name, sym] : syms_) into.insert(into.end(), {Abs(sym.val), static_cast<std::uint64_t>(sym.pass == pass_)});
+    for (const auto& [name, sym] : syms_)
+        into.insert(into.end(), {Abs(sym.val), static_cast<std::uint64_t>(sym.pass == pass_)});
 }
 
 // ---- after the last pass ----
@@ -1109,11 +1144,9 @@ void Linker::CheckEnd() {
                 continue;
             }
             if (scripted) continue;
-            const Unit& owner = units_[static_cast<std::size_t>(g->second.unit)];
-            const InputSymbol& sym = owner.symbols[static_cast<std::size_t>(g->second.sym)];
-            if (sym.section >= 0 &&
-                in_[static_cast<std::size_t>(g->second.unit)][static_cast<std::size_t>(sym.section)].discarded &&
-                reported.insert(r.name).second)
+            const Unit& owner = UnitAt(g->second.unit);
+            const InputSymbol& sym = Symbol(g->second);
+            if (sym.section >= 0 && In(g->second.unit, sym.section).discarded && reported.insert(r.name).second)
                 Error(r.where, msg::kLinkDiscarded, r.name.c_str(),
                       owner.sections[static_cast<std::size_t>(sym.section)].name.c_str(), owner.path.c_str());
         }
@@ -1127,34 +1160,33 @@ void Linker::CheckEnd() {
     for (const bool byLma : {true, false}) {
         std::vector<int> list;
         for (int k : order_) {
-            const Out& o = outs_[static_cast<std::size_t>(k)];
+            const Out& o = OutAt(k);
             if (o.ignored || o.size == 0 || !(o.flags & kAllocFlag)) continue;
             if (byLma && !((o.flags & kLoadFlag) && (o.flags & kContentsFlag))) continue;
             list.push_back(k);
         }
-        auto at = [&](int k) { return byLma ? outs_[static_cast<std::size_t>(k)].lma : outs_[static_cast<std::size_t>(k)].vma; };
+        auto at = [&](int k) { return byLma ? OutAt(k).lma : OutAt(k).vma; };
         std::stable_sort(list.begin(), list.end(), [&](int a, int b) { return at(a) < at(b); });
         for (std::size_t i = 1; i < list.size(); ++i) {
-            const Out& p = outs_[static_cast<std::size_t>(list[i - 1])];
-            const Out& s = outs_[static_cast<std::size_t>(list[i])];
+            const Out& p = OutAt(list[i - 1]);
+            const Out& s = OutAt(list[i]);
             const std::uint64_t pStart = at(list[i - 1]), pEnd = pStart + p.size - 1;
             const std::uint64_t sStart = at(list[i]), sEnd = sStart + s.size - 1;
             if (sStart <= pEnd)
-                Error(s_.stmts[static_cast<std::size_t>(s.stmt)].where, msg::kLinkOverlap,
-                      s_.stmts[static_cast<std::size_t>(s.stmt)].name.c_str(), byLma ? "LMA" : "VMA",
+                Error(St(s.stmt).where, msg::kLinkOverlap, St(s.stmt).name.c_str(), byLma ? "LMA" : "VMA",
                       static_cast<unsigned long long>(sStart), static_cast<unsigned long long>(sEnd),
-                      s_.stmts[static_cast<std::size_t>(p.stmt)].name.c_str(), byLma ? "LMA" : "VMA",
-                      static_cast<unsigned long long>(pStart), static_cast<unsigned long long>(pEnd));
+                      St(p.stmt).name.c_str(), byLma ? "LMA" : "VMA", static_cast<unsigned long long>(pStart),
+                      static_cast<unsigned long long>(pEnd));
         }
     }
 }
 
-void Linker::Fill(Layout& layout) const {
+void Linker::Publish(Layout& layout) const {
     std::vector<int> index(outs_.size(), -1);
     for (int k : order_) {
-        const Out& o = outs_[static_cast<std::size_t>(k)];
+        const Out& o = OutAt(k);
         if (o.ignored) continue;
-        const Statement& st = s_.stmts[static_cast<std::size_t>(o.stmt)];
+        const Statement& st = St(o.stmt);
         OutputSection os;
         os.name = st.name;
         os.vma = o.vma;
@@ -1177,8 +1209,9 @@ void Linker::Fill(Layout& layout) const {
         for (std::size_t i = 0; i < units_[u].sections.size(); ++i) {
             const InState& in = in_[u][i];
             PlacedInput& p = layout.inputs[u][i];
+            p.discarded = in.discarded;
             if (in.out < 0) continue;
-            const Out& o = outs_[static_cast<std::size_t>(in.out)];
+            const Out& o = OutAt(in.out);
             p.output = index[static_cast<std::size_t>(in.out)];
             p.vma = o.vma + in.off;
             p.lma = o.lma + in.off;
@@ -1206,8 +1239,9 @@ bool Linker::Run(Layout& layout) {
     // Until addresses settle: forward references read the last pass's values.
     std::vector<std::uint64_t> before, after;
     bool settled = false;
+    Snapshot(after);
     for (int n = 0; n < kMaxPasses && !settled; ++n) {
-        Snapshot(before);
+        before.swap(after);
         Pass(false);
         Snapshot(after);
         settled = n > 0 && before == after;
@@ -1215,7 +1249,7 @@ bool Linker::Run(Layout& layout) {
     if (!settled) Error(Place{}, msg::kLinkNotSettled, kMaxPasses);
     Pass(true);
     CheckEnd();
-    Fill(layout);
+    Publish(layout);
     return errors_ == 0;
 }
 

@@ -101,7 +101,11 @@ struct OutputSection {
 };
 
 struct PlacedInput {
-    int output = -1;  // index into Layout::sections; -1: discarded
+    // Index into Layout::sections; -1 for a section /DISCARD/ drops, and for
+    // an empty one in an output section ld drops for being empty (which
+    // still has its address, for the labels in it).
+    int output = -1;
+    bool discarded = false;
     std::uint64_t vma = 0, lma = 0;
 };
 

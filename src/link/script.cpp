@@ -34,8 +34,10 @@ struct Source {
     int line = 1;
 };
 
-// ld gives up past ten levels of INCLUDE.
+// ld gives up past ten levels of INCLUDE; a file that includes itself
+// several times on each level is bounded by the count.
 constexpr std::size_t kMaxIncludeDepth = 10;
+constexpr std::size_t kMaxIncludes = 1000;
 
 constexpr bool IsDigit(char c) { return c >= '0' && c <= '9'; }
 constexpr bool IsAlpha(char c) { return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z'); }
@@ -242,27 +244,21 @@ private:
             t.text = all.substr(start + 1, end - start - 1);
             return t;
         }
-        if (mode == Mode::kName && IsNameChar(c)) {
-            while (pos < x.size() && IsNameChar(x[pos])) ++pos;
-            t.kind = Tok::kWord;
+        // A token of the characters `in` takes, after its first.
+        auto run = [&](Tok kind, bool (*in)(char)) {
+            for (++pos; pos < x.size() && in(x[pos]);) ++pos;
+            t.kind = kind;
             t.text = all.substr(start, pos - start);
             return t;
-        }
+        };
+        if (mode == Mode::kName && IsNameChar(c)) return run(Tok::kWord, IsNameChar);
         if (mode == Mode::kExpr && (IsDigit(c) || (c == '$' && pos + 1 < x.size() && HexDigit(x[pos + 1]) >= 0))) {
-            ++pos;
-            while (pos < x.size() && (IsDigit(x[pos]) || IsAlpha(x[pos]))) ++pos;
-            t.kind = Tok::kNumber;
-            t.text = all.substr(start, pos - start);
+            run(Tok::kNumber, [](char ch) { return IsDigit(ch) || IsAlpha(ch); });
             if (!ReadNumber(t.text, t.value, t.hex) && !probing_)
                 FailAt({Src().file, line}, msg::kLinkBadNumber, std::string(t.text).c_str());
             return t;
         }
-        if (mode == Mode::kExpr && IsExprStart(c)) {
-            while (pos < x.size() && IsExprChar(x[pos])) ++pos;
-            t.kind = Tok::kWord;
-            t.text = all.substr(start, pos - start);
-            return t;
-        }
+        if (mode == Mode::kExpr && IsExprStart(c)) return run(Tok::kWord, IsExprChar);
         t.kind = Tok::kPunct;
         for (std::string_view p : kPuncts)
             if (all.substr(pos, p.size()) == p) {
@@ -412,6 +408,7 @@ private:
         const Place where = At();
         const std::string name = Name(Mode::kName, "a file name");
         if (sources_.size() > kMaxIncludeDepth) FailAt(where, msg::kLinkIncludeDepth, name.c_str());
+        if (++includes_ > kMaxIncludes) FailAt(where, msg::kLinkIncludeCount, name.c_str());
         std::string text, found;
         bool read = false;
         // As ld: the name as given, then each SEARCH_DIR.
@@ -706,22 +703,19 @@ private:
         return e;
     }
 
-    void FillCommand() {
+    // FILL(EXPR), BYTE(EXPR), ..., QUAD(EXPR): a statement of one value.
+    void ValueCommand(Kind kind, unsigned width) {
         Statement st;
-        st.kind = Kind::kFill;
+        st.kind = kind;
         st.where = At();
+        st.width = width;
         st.expr = Parenthesized();
         Accept(";");
         List().push_back(Add(std::move(st)));
     }
+    void FillCommand() { ValueCommand(Kind::kFill, 0); }
     void DataCommand() {
-        Statement st;
-        st.kind = Kind::kData;
-        st.where = At();
-        st.width = keyword_ == "BYTE" ? 1 : keyword_ == "SHORT" ? 2 : keyword_ == "LONG" ? 4 : 8;
-        st.expr = Parenthesized();
-        Accept(";");
-        List().push_back(Add(std::move(st)));
+        ValueCommand(Kind::kData, keyword_ == "BYTE" ? 1 : keyword_ == "SHORT" ? 2 : keyword_ == "LONG" ? 4 : 8);
     }
 
     void AssertCommand() {
@@ -985,17 +979,22 @@ private:
     std::vector<int>* list_ = nullptr;
     std::string_view keyword_;
     bool probing_ = false;
+    std::size_t includes_ = 0;
 };
 
 }  // namespace
 
+void ComplainV(std::vector<Diagnostic>& diags, bool error, const Place& where, const char* fmt, va_list ap) {
+    char buf[1024];
+    std::vsnprintf(buf, sizeof buf, fmt, ap);
+    diags.push_back({error, where, buf});
+}
+
 void Complain(std::vector<Diagnostic>& diags, bool error, const Place& where, const char* fmt, ...) {
     va_list ap;
     va_start(ap, fmt);
-    char buf[1024];
-    std::vsnprintf(buf, sizeof buf, fmt, ap);
+    ComplainV(diags, error, where, fmt, ap);
     va_end(ap);
-    diags.push_back({error, where, buf});
 }
 
 bool ReadScript(std::string_view text, const std::string& file, const ReadFile& readFile, Script& script,

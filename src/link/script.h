@@ -1,6 +1,7 @@
 // A linker script as commands and expression trees (GNU ld's statement list,
 // read one function per command as lld's ScriptParser does).
 #pragma once
+#include <cstdarg>
 #include <cstdint>
 #include <string>
 #include <string_view>
@@ -86,6 +87,7 @@ struct Script {
 // A message as data: printf's format, checked by the compiler.
 [[gnu::format(printf, 4, 5)]] void Complain(std::vector<Diagnostic>& diags, bool error, const Place& where,
                                             const char* fmt, ...);
+void ComplainV(std::vector<Diagnostic>& diags, bool error, const Place& where, const char* fmt, va_list ap);
 
 // Reads a script's text into script (adding to what it holds), its INCLUDEs
 // through readFile. False after an error.

@@ -54,6 +54,9 @@ struct Linked {
         EXPECT_NE(it, layout.names.end()) << n;
         return it == layout.names.end() ? -1 : it->second;
     }
+    void ExpectNames(const std::map<std::string, std::int64_t>& names) const {
+        for (const auto& [name, value] : names) EXPECT_EQ(Name(name), value) << name;
+    }
     const OutputSection* Section(const std::string& n) const {
         for (const OutputSection& s : layout.sections)
             if (s.name == n) return &s;
@@ -190,12 +193,17 @@ TEST(LinkProjects, TwoFilesPlacesAsGnuLd) {
     ASSERT_TRUE(r.ok) << r.Messages();
     EXPECT_EQ(r.Messages(), "");
     // From the movhi/movea pairs and the .word table of expected.bin.
-    const std::map<std::string, std::int64_t> names = {
-        {"__stack_top", 0x0500FFC0}, {"__data_load", 0x070000C0}, {"__data_start", 0x05000000},
-        {"__data_end", 0x05000014},  {"__bss_start", 0x05000014}, {"__bss_end", 0x0500002C},
-        {"lib_init", 0x07000066},    {"lib_step", 0x0700007C},    {"_start", 0x07000000},
-        {"crt_fail", 0x07000062},    {"state", 0x05000000}};
-    for (const auto& [name, value] : names) EXPECT_EQ(r.Name(name), value) << name;
+    r.ExpectNames({{"__stack_top", 0x0500FFC0},
+                   {"__data_load", 0x070000C0},
+                   {"__data_start", 0x05000000},
+                   {"__data_end", 0x05000014},
+                   {"__bss_start", 0x05000014},
+                   {"__bss_end", 0x0500002C},
+                   {"lib_init", 0x07000066},
+                   {"lib_step", 0x0700007C},
+                   {"_start", 0x07000000},
+                   {"crt_fail", 0x07000062},
+                   {"state", 0x05000000}});
     // Nothing uses __rodata_end: PROVIDE_HIDDEN leaves it undefined.
     EXPECT_EQ(r.layout.names.count("__rodata_end"), 0u);
     // banner (.rodata.strings) sorts before steps (.rodata.tables).
@@ -245,12 +253,12 @@ TEST(LinkProjects, PcfxDefaultLayout) {
     // movhi/movea pairs: __stack 0x200000, __gp 0x10088, __tp 0x8080,
     // __bss_start 0x80E8, __end 0x8130; jal helper and the .word table put
     // .text at 0x8000, message at 0x805C, counter (sdaoff -0x7FAC) at 0x80DC.
-    EXPECT_EQ(r.Name("__stack"), 0x200000);
-    EXPECT_EQ(r.Name("__gp"), 0x10088);
-    EXPECT_EQ(r.Name("__tp"), 0x8080);
-    EXPECT_EQ(r.Name("__bss_start"), 0x80E8);
-    EXPECT_EQ(r.Name("__end"), 0x8130);
-    EXPECT_EQ(r.Name("_start"), 0x8000);
+    r.ExpectNames({{"__stack", 0x200000},
+                   {"__gp", 0x10088},
+                   {"__tp", 0x8080},
+                   {"__bss_start", 0x80E8},
+                   {"__end", 0x8130},
+                   {"_start", 0x8000}});
     const auto& in = r.layout.inputs[0];
     EXPECT_EQ(in[0].vma, 0x8000u);  // .text
     EXPECT_EQ(in[3].vma, 0x805Cu);  // .rodata
@@ -300,7 +308,10 @@ std::vector<Unit> ThreeUnits() {
            {Global("helper", 0, 4, 2), Global("handler", 0, 0x10, 6), Global("table", 1, 0, 12)},
            {}};
     Uses(b, {"main"});
-    Unit c{"src/c.s", {Code(".text", 6), Rodata(".rodata", 5, 4)}, {Weak("fallback", 1, 1, 4), Weak("handler", 0, 0)}, {}};
+    Unit c{"src/c.s",
+           {Code(".text", 6), Rodata(".rodata", 5, 4)},
+           {Weak("fallback", 1, 1, 4), Weak("handler", 0, 0)},
+           {}};
     for (Unit* u : {&a, &b, &c}) Finish(*u);
     return {a, b, c};
 }
@@ -428,10 +439,13 @@ INSTANTIATE_TEST_SUITE_P(
                  "test.ld:2: no memory region given for loadable section `.text'\n"},
         ErrorRow{"RegionTwice", "MEMORY { a : o = 0, l = 1\n a : o = 2, l = 1 }\n", {},
                  "test.ld:2: memory region `a' is defined twice\n"},
-        ErrorRow{"AliasOfNothing", "REGION_ALIAS(\"code\", rom)\n", {}, "test.ld:1: memory region `rom' is not defined\n"},
+        ErrorRow{"AliasOfNothing", "REGION_ALIAS(\"code\", rom)\n", {},
+                 "test.ld:1: memory region `rom' is not defined\n"},
         ErrorRow{"BothLoadAddresses",
                  "MEMORY { rom : o = 0, l = 1K }\nSECTIONS { .text : AT(0x100) { *(.text) } AT> rom }\n", {},
                  "test.ld:2: section `.text' has both a load address and a load region\n"},
+        ErrorRow{"EntryNotFound", std::string(kPlain) + "ENTRY(start)\n", {},
+                 "test.ld:2: warning: cannot find entry symbol start\n", true},
         ErrorRow{"MissingInclude", "INCLUDE other.ld\n", {}, "test.ld:1: cannot read linker script other.ld\n"},
         ErrorRow{"LoadAddressesOverlap",
                  "SECTIONS { .text 0x1000 : { *(.text) } .data 0x2000 : AT(0x1010) { *(.data) }\n"
@@ -506,10 +520,16 @@ SECTIONS
   x = ADDR(.data) + SIZEOF(.text);
 })");
     ASSERT_TRUE(r.ok) << r.Messages();
-    const std::map<std::string, std::int64_t> names = {
-        {"start", 0x2000}, {"t0", 0x2000},  {"t1", 0x2036},    {"t2", 0x2040},    {"rel", 0x2010},
-        {"abs", 0x10},     {"after", 0x2040}, {"table", 0x2048}, {"fallback", 0x2041}, {"x", 0x2088}};
-    for (const auto& [name, value] : names) EXPECT_EQ(r.Name(name), value) << name;
+    r.ExpectNames({{"start", 0x2000},
+                   {"t0", 0x2000},
+                   {"t1", 0x2036},
+                   {"t2", 0x2040},
+                   {"rel", 0x2010},
+                   {"abs", 0x10},
+                   {"after", 0x2040},
+                   {"table", 0x2048},
+                   {"fallback", 0x2041},
+                   {"x", 0x2088}});
     ASSERT_EQ(r.layout.sections.size(), 3u);
     EXPECT_EQ(r.layout.sections[1].name, ".rodata");
     EXPECT_EQ(r.layout.sections[1].vma, 0x2040u);
@@ -532,15 +552,16 @@ SECTIONS { .text 0x1000 : { *(.text) } .rodata : { *(.rodata) } .data : { *(.dat
 )",
                               {}, o);
     ASSERT_TRUE(r.ok) << r.Messages();
-    EXPECT_EQ(r.Name("main"), 0x1000);  // a unit defines it: PROVIDE does nothing
+    // main: a unit defines it, PROVIDE does nothing; unused: nothing uses it.
+    r.ExpectNames({{"main", 0x1000},
+                   {"stack", 0x500},
+                   {"top", 0x501},
+                   {"d1", 1},
+                   {"d2", 0},
+                   {"d3", 1},
+                   {"twice", 0x42},
+                   {"fromCmd", 0x21}});
     EXPECT_EQ(r.layout.names.count("unused"), 0u);
-    EXPECT_EQ(r.Name("stack"), 0x500);
-    EXPECT_EQ(r.Name("top"), 0x501);
-    EXPECT_EQ(r.Name("d1"), 1);
-    EXPECT_EQ(r.Name("d2"), 0);
-    EXPECT_EQ(r.Name("d3"), 1);
-    EXPECT_EQ(r.Name("twice"), 0x42);
-    EXPECT_EQ(r.Name("fromCmd"), 0x21);
 }
 
 // Sections without a region take the first region whose attributes fit
@@ -624,8 +645,10 @@ TEST(LinkScript, SortByAlignmentThenDiscard) {
     EXPECT_EQ(in[0][0].vma, 0x108u);  // 4
     EXPECT_EQ(in[0][1].vma, 0x10Cu);  // 1, in input order
     EXPECT_EQ(in[1][0].vma, 0x10Eu);
-    EXPECT_EQ(in[0][3].output, -1);
+    EXPECT_TRUE(in[0][3].discarded);
+    EXPECT_TRUE(in[1][1].discarded);
     EXPECT_EQ(in[1][1].output, -1);
+    EXPECT_FALSE(in[1][0].discarded);
     ASSERT_EQ(r.layout.sections.size(), 1u);
 }
 
@@ -661,7 +684,8 @@ INSTANTIATE_TEST_SUITE_P(Rows, LinkFilePatterns,
                          ::testing::Values(FileRow{"*", true, true}, FileRow{"lib/p.o", true, false},
                                            FileRow{"p.o", true, false}, FileRow{"lib/p.s", true, false},
                                            FileRow{"q.s", false, true}, FileRow{"*p.o", true, false},
-                                           FileRow{"[pq].o", true, true}, FileRow{"[!p].o", false, true}, FileRow{"[!p]*.o", true, true},
+                                           FileRow{"[pq].o", true, true}, FileRow{"[!p].o", false, true},
+                                           FileRow{"[!p]*.o", true, true},
                                            FileRow{"?.o", true, true}, FileRow{"lib/*", true, false},
                                            FileRow{"EXCLUDE_FILE(*p.o) *", false, true},
                                            FileRow{"crt0.o", false, false}));
@@ -736,6 +760,29 @@ TEST(LinkScript, NonAllocatedOrphansHoldNoBytes) {
     ASSERT_TRUE(MakeImage(r.layout, Fake(units), std::nullopt, image, diags));
     EXPECT_EQ(image.start, 0x1000u);
     EXPECT_EQ(image.bytes.size(), 0x48u);  // .text to 0x1036, .rodata 0x1038-0x103D, .data 0x1040-0x1048
+}
+
+TEST(LinkScript, TopLevelCommands) {
+    const Linked r = LinkWith(ThreeUnits(), R"(
+OUTPUT_FORMAT("elf32-v810", "elf32-v810", "elf32-v810")
+OUTPUT_ARCH(v810)
+TARGET(elf32-v810)
+OUTPUT(game.elf)
+ENTRY(main)
+EXTERN(ext1 ext2, ext3)
+FORCE_COMMON_ALLOCATION
+PROVIDE(ext2 = 2);
+PROVIDE(other = 3);
+;
+SECTIONS { ENTRY(main) .text 0x1000 : { *(.text) } .rodata : { *(.rodata) } .data : { *(.data) } }
+)");
+    ASSERT_TRUE(r.ok) << r.Messages();
+    EXPECT_EQ(r.Messages(), "");
+    EXPECT_EQ(r.layout.entry, "main");
+    EXPECT_EQ(r.layout.output, "game.elf");
+    EXPECT_EQ(r.Name("ext2"), 2);  // EXTERN makes a use that PROVIDE answers
+    EXPECT_EQ(r.layout.names.count("other"), 0u);
+    EXPECT_EQ(r.layout.names.count("ext1"), 0u);
 }
 
 // Values that depend on later statements settle over passes, as ld sizes
