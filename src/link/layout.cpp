@@ -162,6 +162,7 @@ private:
     void AddInput(int out, int stmt, int unit, int section);
     int NewOutput(Statement st);
     int FindOut(std::string_view name) const;
+    int FindRegion(const std::string& name) const;
     int Region(const std::string& name, const Place& where);
     void SettleOutputs();
     bool Constant(int node) const;
@@ -308,11 +309,11 @@ Value Linker::UnitValue(int unit, int sym) const {
 
 // ---- sections to outputs ----
 
-int Linker::Region(const std::string& name, const Place& where) {
+int Linker::FindRegion(const std::string& name) const {
     std::string target = name;
     // Aliases may stand for aliases; a bound on the chain ends a cycle.
     for (std::size_t hops = 0; hops <= s_.aliases.size(); ++hops) {
-        for (std::size_t i = 0; i < mems_.size(); ++i)
+        for (std::size_t i = 1; i < mems_.size(); ++i)
             if (mems_[i].name == target) return static_cast<int>(i);
         bool found = false;
         for (const auto& [alias, region] : s_.aliases)
@@ -323,6 +324,11 @@ int Linker::Region(const std::string& name, const Place& where) {
             }
         if (!found) break;
     }
+    return -1;
+}
+
+int Linker::Region(const std::string& name, const Place& where) {
+    if (const int found = FindRegion(name); found >= 0) return found;
     // ld warns and makes a region that takes every address.
     Warn(where, msg::kLinkRegionUndeclared, name.c_str());
     Mem m;
@@ -835,13 +841,9 @@ Value Linker::Eval(int node, Ctx& c) {
         return nullptr;
     };
     auto region = [&]() -> const Mem* {
-        for (const Mem& m : mems_)
-            if (m.def >= 0 && m.name == n.name) return &m;
-        for (const auto& [alias, target] : s_.aliases)
-            if (alias == n.name)
-                for (const Mem& m : mems_)
-                    if (m.def >= 0 && m.name == target) return &m;
+        if (const int found = FindRegion(n.name); found >= 0) return &mems_[static_cast<std::size_t>(found)];
         PassError(where, msg::kLinkNoRegion, n.name.c_str());
+        c.invalid = true;
         return nullptr;
     };
     Value v;

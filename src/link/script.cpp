@@ -528,7 +528,17 @@ private:
                 Assignment(s_.top);
                 continue;
             }
-            if (t.kind == Tok::kWord && (t.text == "OVERLAY" || t.text == "CONSTRUCTORS")) NotTaken();
+            // Commands ld has that tarvo refuses, and ones that belong
+            // outside SECTIONS (a syntax error in ld too).
+            static constexpr std::string_view kRefused[] = {"GROUP", "INPUT", "INSERT", "LD_FEATURE", "NOCROSSREFS",
+                                                            "NOCROSSREFS_TO", "OVERLAY", "PHDRS", "STARTUP", "VERSION"};
+            static constexpr std::string_view kOutside[] = {
+                "CONSTRUCTORS", "EXTERN", "FORCE_COMMON_ALLOCATION", "INHIBIT_COMMON_ALLOCATION", "MEMORY", "OUTPUT",
+                "OUTPUT_ARCH", "OUTPUT_FORMAT", "REGION_ALIAS", "SEARCH_DIR", "SECTIONS", "TARGET"};
+            for (std::string_view r : kRefused)
+                if (Is(t, r)) NotTaken();
+            for (std::string_view o : kOutside)
+                if (Is(t, o)) Fail(msg::kLinkExpected, "an output section", std::string(o).c_str());
             if (t.kind != Tok::kWord && t.kind != Tok::kString) NotTaken();
             OutputSection();
         }

@@ -405,6 +405,10 @@ INSTANTIATE_TEST_SUITE_P(
                  "test.ld:1: `INPUT' is not a linker script command tarvo takes\n"},
         ErrorRow{"OverlayNotTaken", "SECTIONS {\n  OVERLAY : { .a { *(.a) } }\n}\n", {},
                  "test.ld:2: `OVERLAY' is not a linker script command tarvo takes\n"},
+        ErrorRow{"RefusedInsideSections", "SECTIONS {\n  NOCROSSREFS(.text .data)\n}\n", {},
+                 "test.ld:2: `NOCROSSREFS' is not a linker script command tarvo takes\n"},
+        ErrorRow{"TopLevelInsideSections", "SECTIONS {\n  MEMORY { }\n}\n", {},
+                 "test.ld:2: expected an output section before `MEMORY'\n"},
         ErrorRow{"UnknownWord", "SECTIONS { }\nSTARTUP_CODE\n", {},
                  "test.ld:2: `STARTUP_CODE' is not a linker script command tarvo takes\n"},
         ErrorRow{"TypeNotTaken", "SECTIONS {\n .info (INFO) : { *(.text) } }\n", {},
@@ -603,6 +607,7 @@ SECTIONS
   dl = LOADADDR(.data);
   rl = LOADADDR(.rodata);
   el = LOADADDR(.extra);
+  also = ORIGIN(ALSO) + LENGTH(ALSO);
 }
 )");
     ASSERT_TRUE(r.ok) << r.Messages();
@@ -612,6 +617,7 @@ SECTIONS
     EXPECT_EQ(r.Name("dl"), 0x1036);
     EXPECT_EQ(r.Name("rl"), 0x103E);
     EXPECT_EQ(r.Name("el"), 0x3000);
+    EXPECT_EQ(r.Name("also"), 0x2000);
     Image image;
     std::vector<Diagnostic> diags;
     ASSERT_TRUE(MakeImage(r.layout, Fake(units), std::nullopt, image, diags));
@@ -760,6 +766,47 @@ TEST(LinkScript, NonAllocatedOrphansHoldNoBytes) {
     ASSERT_TRUE(MakeImage(r.layout, Fake(units), std::nullopt, image, diags));
     EXPECT_EQ(image.start, 0x1000u);
     EXPECT_EQ(image.bytes.size(), 0x48u);  // .text to 0x1036, .rodata 0x1038-0x103D, .data 0x1040-0x1048
+}
+
+// The shape of Virtual Boy scripts in the wild: .data's load address set
+// after .data (a forward reference), fills written "= 0xFF", an empty
+// vectors section at an address.
+TEST(LinkScript, VirtualBoyStyleScript) {
+    const std::vector<Unit> units = ThreeUnits();
+    const Linked r = LinkWith(units, R"(
+OUTPUT_FORMAT("elf32-v810", "elf32-v810", "elf32-v810")
+SEARCH_DIR(.);
+MEMORY
+{
+    ram (!r) : ORIGIN = 0x05000000, LENGTH = 64k
+    rom (rx) : ORIGIN = 0x07000000, LENGTH = 16M
+}
+__text_vma = ORIGIN(rom);
+__data_vma = ORIGIN(ram);
+SECTIONS
+{
+    .text __text_vma : { *(.text*) } >rom = 0xFF
+    .rodata : { *(.rodata*) } >rom = 0xFF
+    v = .;
+    .data __data_vma : AT(__data_lma) { __data_start = .; *(.data*) __data_end = .; } >ram = 0xFF
+    __data_lma = v;
+    .vbvectors 0x07FFFDE0 : { KEEP(*(.vbvectors)) } >rom = 0xFF
+}
+)");
+    ASSERT_TRUE(r.ok) << r.Messages();
+    r.ExpectNames({{"__data_lma", 0x0700003D}, {"__data_start", 0x05000000}, {"__data_end", 0x05000008}});
+    EXPECT_EQ(r.Section(".vbvectors"), nullptr);  // empty: ld drops it
+    Image image;
+    std::vector<Diagnostic> diags;
+    ASSERT_TRUE(MakeImage(r.layout, Fake(units), 0xFF, image, diags));
+    EXPECT_EQ(image.start, 0x07000000u);
+    const std::vector<std::uint8_t> expected = Runs({{0x10, FakeByte(0, 0)},
+                                                     {0x20, FakeByte(1, 0)},
+                                                     {6, FakeByte(2, 0)},
+                                                     {2, 0xFF},
+                                                     {5, FakeByte(2, 1)},
+                                                     {8, FakeByte(1, 1)}});
+    EXPECT_EQ(image.bytes, expected);
 }
 
 TEST(LinkScript, TopLevelCommands) {
