@@ -77,6 +77,18 @@ std::vector<Argument> SplitArguments(std::string_view rest) {
 
 }  // namespace
 
+namespace {
+
+// A section whose name makes it one of no bytes.
+bool NoBitsByName(std::string_view name) {
+    for (std::string_view base : {".bss", ".sbss", ".tbss", ".zbss"})
+        if (name == base || (name.size() > base.size() && name.starts_with(base) && name[base.size()] == '.'))
+            return true;
+    return false;
+}
+
+}  // namespace
+
 std::size_t Assembler::SectionNamed(std::string_view name) {
     for (std::size_t i = 0; i < sections_.size(); ++i)
         if (sections_[i].name == name) return i;
@@ -85,15 +97,17 @@ std::size_t Assembler::SectionNamed(std::string_view name) {
     auto implied = [&](std::string_view base) {
         return name == base || (name.size() > base.size() && name.substr(0, base.size() + 1) == std::string(base) + ".");
     };
-    // The names ELF gives flags to, as GNU as knows them.
-    static constexpr std::string_view kLoaded[] = {".text", ".data",  ".rodata", ".bss",     ".sdata",      ".sbss",
-                                                   ".tdata", ".tbss", ".data1",  ".rodata1", ".init",       ".fini",
-                                                   ".ctors", ".dtors", ".init_array", ".fini_array", ".preinit_array"};
+    // The names ELF and the V810 port give flags to, as GNU as knows them.
+    static constexpr std::string_view kLoaded[] = {
+        ".text",  ".data",  ".rodata",  ".bss",   ".sdata",     ".sbss",       ".tdata",         ".tbss",
+        ".zdata", ".zbss",  ".rosdata", ".rozdata", ".data1",   ".rodata1",    ".init",          ".fini",
+        ".ctors", ".dtors", ".init_array", ".fini_array", ".preinit_array"};
     for (std::string_view base : kLoaded) s.alloc = s.alloc || implied(base);
     s.alloc = s.alloc && name != ".";
-    s.nobits = implied(".bss") || implied(".sbss") || implied(".tbss");
+    s.nobits = NoBitsByName(name);
     sections_.push_back(std::move(s));
     off_.push_back(0);
+    region_.push_back(0);
     return sections_.size() - 1;
 }
 
@@ -134,12 +148,32 @@ void Assembler::Set(std::string_view name, std::string_view expr, const Stmt& st
         return;
     }
     const int i = SymIndex(name);
+    // Only a name .set, .equ or = gave a value may take another.
     Sym& s = syms_[static_cast<std::size_t>(i)];
-    if ((equiv && s.defined) || s.label) {
+    if ((equiv && s.defined) || s.label || s.fixed) {
         Diag(Severity::kError, st.loc, msg::kGnuRedefined, std::string(name).c_str());
         return;
     }
-    const std::string text = Localize(Trim(expr));
+    s.fixed = equiv;
+    // A register's name (or a system register's, a condition's) that no
+    // symbol holds, or a name that itself stands for one: NAME stands for
+    // that name, as GNU as equates it.
+    const std::string_view target = Trim(expr);
+    if (PlainName(target)) {
+        const int t = symIndex_.Find(target, syms_);
+        const Sym* ts = t >= 0 ? &syms_[static_cast<std::size_t>(t)] : nullptr;
+        const bool alias = ts != nullptr && ts->defined && ts->alias >= 0;
+        if (alias || ((ts == nullptr || !ts->defined) && RegisterLike(target))) {
+            Item it{IK::kSet};
+            it.a = static_cast<std::uint32_t>(i);
+            it.n = SymIndex(target);
+            it.width = 1;
+            it.loc = st.loc;
+            Add(std::move(it));
+            return;
+        }
+    }
+    const std::string text = Localize(target);
     Value v;
     std::string bad;
     dot = {off_[cur_], static_cast<int>(cur_)};
@@ -248,6 +282,8 @@ bool Assembler::Block(std::string_view word, std::string_view rest, const Stmt& 
             }
             Source::Expansion e;
             e.body = r->body;
+            e.call = r->loc;
+            e.name = r->kind == Recording::kRept ? ".rept" : r->kind == Recording::kIrp ? ".irp" : ".irpc";
             if (r->kind == Recording::kRept) {
                 e.rounds = r->count;
             } else {
@@ -259,7 +295,11 @@ bool Assembler::Block(std::string_view word, std::string_view rest, const Stmt& 
             source_.PushBody(std::move(e));
             return true;
         }
-        rec_->body->lines.push_back({std::string(st.text), st.loc});
+        // A line of the file keeps the name in force there (a marker's or
+        // .file's) with its line, as GNU as marks a body.
+        Loc at = st.loc;
+        if (!st.produced) at.file = source_.NameInForce();
+        rec_->body->lines.push_back({std::string(st.text), at});
         return true;
     }
     const bool skipping = !conds_.empty() && !conds_.back().active;
@@ -270,7 +310,7 @@ bool Assembler::Block(std::string_view word, std::string_view rest, const Stmt& 
             Diag(Severity::kError, st.loc, msg::kGnuNoEnd, ".endif");
             return;
         }
-        conds_.push_back({!skipping && value, !skipping && value, !skipping, false});
+        conds_.push_back({!skipping && value, !skipping && value, !skipping, false, st.loc, {}});
     };
     static constexpr std::string_view kIfs[] = {".if", ".ifeq", ".ifne", ".iflt", ".ifle", ".ifgt", ".ifge"};
     for (std::size_t k = 0; k < std::size(kIfs); ++k) {
@@ -340,6 +380,7 @@ bool Assembler::Block(std::string_view word, std::string_view rest, const Stmt& 
             c.active = c.parentActive && !c.taken;
             c.taken = true;
             c.sawElse = true;
+            c.elseAt = st.loc;
         } else {
             std::int64_t v = 0;
             const bool test = c.parentActive && !c.taken;
@@ -510,6 +551,8 @@ void Assembler::Call(const Macro& m, std::string_view rest, const Stmt& st) {
     e.values.push_back(std::move(values));
     e.number = std::to_string(macroCount_++);
     e.conditions = conds_.size();
+    e.call = st.loc;
+    e.name = m.name;
     source_.PushBody(std::move(e));
 }
 
@@ -534,7 +577,7 @@ FilePtr Assembler::Open(const std::string& name, std::string& path, const Stmt& 
     return f;
 }
 
-void Assembler::Include(std::string_view rest, const Stmt& st) {
+void Assembler::Include(std::string_view, std::string_view rest, const Stmt& st, int) {
     std::string name;
     if (!ReadString(rest, name)) {
         Diag(Severity::kError, st.loc, msg::kGnuExpected, "a quoted file name");
@@ -553,7 +596,7 @@ void Assembler::Include(std::string_view rest, const Stmt& st) {
     source_.PushFile(std::move(text), path);
 }
 
-void Assembler::Incbin(std::string_view rest, const Stmt& st) {
+void Assembler::Incbin(std::string_view, std::string_view rest, const Stmt& st, int) {
     std::string name;
     std::string_view after;
     if (!ReadString(rest, name, &after)) {
@@ -591,7 +634,7 @@ void Assembler::Incbin(std::string_view rest, const Stmt& st) {
     Add(std::move(it));
 }
 
-void Assembler::SectionDirective(std::string_view rest, const Stmt& st, bool push) {
+void Assembler::SectionDirective(std::string_view, std::string_view rest, const Stmt& st, int push) {
     std::vector<std::string_view> parts = SplitCommas(rest);
     std::string name;
     if (parts.empty() || parts[0].empty()) {
@@ -606,14 +649,14 @@ void Assembler::SectionDirective(std::string_view rest, const Stmt& st, bool pus
         if (!ReadString(parts[1], flags)) flags = std::string(parts[1]);
         Section& s = sections_[sec];
         s.alloc = flags.find('a') != std::string::npos;
-        s.nobits = false;
+        // A type, when given, else the name's.
         if (parts.size() > 2) s.nobits = Folded(Trim(parts[2])) == "@nobits" || Folded(Trim(parts[2])) == "%nobits";
     }
     if (push) sectionStack_.push_back({readSection_, prevSection_});
     Switch(sec);
 }
 
-void Assembler::Data(std::string_view rest, unsigned width, const Stmt& st) {
+void Assembler::DataDirective(std::string_view, std::string_view rest, const Stmt& st, int width) {
     SplitCommas(rest, items_buf_);
     for (std::string_view item : items_buf_) {
         if (item.empty()) {
@@ -643,8 +686,10 @@ void Assembler::Data(std::string_view rest, unsigned width, const Stmt& st) {
             Diag(Severity::kError, st.loc, status == ExprStatus::kDivZero ? msg::kGnuDivZero : msg::kGnuBadExpression,
                  bad.c_str());
             text.assign(1, '0');
-        } else if (status == ExprStatus::kOk && !moved && ApplyFn(fn, v.v, Mode::kNow, st.loc)) {
-            // Known now: its bytes, and its message now, as GNU as gives it.
+        } else if (status == ExprStatus::kOk && !moved &&
+                   (fn == Fn::kSdaoff || fn == Fn::kTdaoff || ApplyFn(fn, v.v, Mode::kNow, st.loc))) {
+            // Known now: its bytes, and its message now, as GNU as gives it
+            // (sdaoff() and tdaoff() of a number write the number).
             const int bits = static_cast<int>(width) * 8;
             if (bits < 64) {
                 const std::int64_t low = -(std::int64_t{1} << (bits - 1)), high = (std::int64_t{1} << bits) - 1;
@@ -657,7 +702,7 @@ void Assembler::Data(std::string_view rest, unsigned width, const Stmt& st) {
             bytes.loc = st.loc;
             bytes.a = static_cast<std::uint32_t>(pool_.size());
             bytes.b = width;
-            for (unsigned k = 0; k < width; ++k)
+            for (int k = 0; k < width; ++k)
                 pool_.push_back(static_cast<std::uint8_t>(static_cast<std::uint64_t>(v.v) >> (8 * k)));
             Add(std::move(bytes));
             continue;
@@ -668,7 +713,7 @@ void Assembler::Data(std::string_view rest, unsigned width, const Stmt& st) {
     }
 }
 
-void Assembler::Floats(std::string_view rest, unsigned width, const Stmt& st) {
+void Assembler::FloatDirective(std::string_view, std::string_view rest, const Stmt& st, int width) {
     for (std::string_view item : SplitCommas(rest)) {
         // GNU as' 0f and 0d prefixes, or a plain decimal number.
         if (item.size() > 2 && item[0] == '0' && std::strchr("fFdDrR", item[1]) != nullptr) item.remove_prefix(2);
@@ -695,7 +740,7 @@ void Assembler::Floats(std::string_view rest, unsigned width, const Stmt& st) {
     }
 }
 
-void Assembler::Strings(std::string_view rest, bool zero, const Stmt& st) {
+void Assembler::StringDirective(std::string_view, std::string_view rest, const Stmt& st, int zero) {
     for (std::string_view item : SplitCommas(rest)) {
         std::string s;
         if (!ReadString(item, s)) {
@@ -730,147 +775,220 @@ void Assembler::Align(std::int64_t bytes, std::string_view fill, const Stmt& st,
     Add(std::move(it));
 }
 
+void Assembler::Space(std::int64_t count, std::int64_t value, std::int64_t size, const Stmt& st) {
+    if (count <= 0) return;
+    if (count > kMaxImage / std::max<std::int64_t>(size, 1)) {
+        Diag(Severity::kError, st.loc, msg::kGnuBadSize, static_cast<long long>(count));
+        return;
+    }
+    Item it{IK::kSpace};
+    it.loc = st.loc;
+    it.a = static_cast<std::uint32_t>(pool_.size());
+    it.b = static_cast<std::uint32_t>(size);
+    it.n = count;
+    // The value's low four bytes, the rest zero, as GNU as fills.
+    for (std::int64_t k = 0; k < size; ++k)
+        pool_.push_back(k < 4 ? static_cast<std::uint8_t>(static_cast<std::uint64_t>(value) >> (8 * k)) : 0);
+    Add(std::move(it));
+}
+
+namespace {
+
+// Where .comm and .lcomm (0) and the port's .scomm, .tcomm, .zcomm take room.
+constexpr std::string_view kCommonSections[] = {".bss", ".sbss", ".tbss", ".zbss"};
+
+}  // namespace
+
+// NAME, SIZE[, ALIGN]: room under a label in a section of no bytes; the
+// section being read stays, and .previous then names the room's section.
+void Assembler::CommonDirective(std::string_view, std::string_view rest, const Stmt& st, int area) {
+    std::vector<std::string_view> args = SplitCommas(rest);
+    std::int64_t size = 0, align = 1;
+    if (args.size() < 2 || args[0].empty()) {
+        Diag(Severity::kError, st.loc, msg::kGnuExpected, "a name and a size");
+        return;
+    }
+    if (!Now(args[1], st.loc, size)) return;
+    if (size < 0) {
+        Diag(Severity::kError, st.loc, msg::kGnuBadSize, static_cast<long long>(size));
+        return;
+    }
+    if (args.size() > 2 && !args[2].empty() && !Now(args[2], st.loc, align)) return;
+    if (align == 0) align = 1;
+    const std::size_t back = readSection_;
+    const std::size_t room = SectionNamed(kCommonSections[area]);
+    Switch(room);
+    Align(align, {}, st);
+    DefineLabel(args[0], st);
+    Space(size, 0, 1, st);
+    Switch(back);
+    prevSection_ = area == 0 ? prevSection_ : room;
+}
+
+void Assembler::SpaceDirective(std::string_view, std::string_view rest, const Stmt& st, int noFill) {
+    SplitCommas(rest, items_buf_);
+    std::int64_t n = 0, v = 0;
+    const std::string_view count = items_buf_.empty() ? std::string_view{} : items_buf_[0];
+    const std::string_view fill = items_buf_.size() > 1 ? items_buf_[1] : std::string_view{};
+    if (!Now(count, st.loc, n)) return;
+    if (!noFill && !fill.empty() && !Now(fill, st.loc, v)) return;
+    Space(n, v, 1, st);
+}
+
+void Assembler::FillDirective(std::string_view, std::string_view rest, const Stmt& st, int) {
+    const std::vector<std::string_view> args = SplitCommas(rest);
+    std::int64_t r = 0, size = 1, v = 0;
+    if (!Now(args.empty() ? std::string_view{} : args[0], st.loc, r)) return;
+    if (args.size() > 1 && !args[1].empty() && !Now(args[1], st.loc, size)) return;
+    if (args.size() > 2 && !args[2].empty() && !Now(args[2], st.loc, v)) return;
+    if (size < 0 || size > 8) {
+        Diag(Severity::kError, st.loc, msg::kGnuBadSize, static_cast<long long>(size));
+        return;
+    }
+    Space(r, v, size, st);
+}
+
+// .align and .p2align take a power of 2 (as the V810 port reads .align),
+// .balign the bytes.
+void Assembler::AlignDirective(std::string_view, std::string_view rest, const Stmt& st, int bytes) {
+    const std::vector<std::string_view> args = SplitCommas(rest);
+    auto arg = [&](std::size_t k) { return k < args.size() ? args[k] : std::string_view{}; };
+    std::int64_t n = 0;
+    if (!Now(arg(0), st.loc, n)) return;
+    if (!bytes) {
+        if (n < 0 || n > 30) {
+            Diag(Severity::kError, st.loc, msg::kGnuBadAlign);
+            return;
+        }
+        n = std::int64_t{1} << n;
+    }
+    Align(n, arg(1), st, arg(2));
+}
+
+// .org E[, F], and the port's .offset N: .org to a number, zero fill.
+void Assembler::OrgDirective(std::string_view, std::string_view rest, const Stmt& st, int offset) {
+    const std::vector<std::string_view> args = SplitCommas(rest);
+    std::int64_t f = 0, to = 0;
+    Item it{IK::kOrg};
+    it.loc = st.loc;
+    if (offset) {
+        if (!Now(args.empty() ? std::string_view{} : args[0], st.loc, to)) return;
+        SetText(it, std::to_string(to));
+    } else {
+        if (args.size() > 1 && !args[1].empty() && !Now(args[1], st.loc, f)) return;
+        SetText(it, Localize(args.empty() ? std::string_view{} : args[0]));
+    }
+    it.a = static_cast<std::uint32_t>(f & 0xFF);
+    Add(std::move(it));
+}
+
+void Assembler::SetDirective(std::string_view, std::string_view rest, const Stmt& st, int equiv) {
+    const std::size_t comma = rest.find(',');
+    if (comma == std::string_view::npos) {
+        Diag(Severity::kError, st.loc, msg::kGnuExpected, "a comma after the name");
+        return;
+    }
+    Set(rest.substr(0, comma), rest.substr(comma + 1), st, equiv != 0);
+}
+
+// .text, .data, .bss and the port's data areas: the section of that name.
+void Assembler::NamedSection(std::string_view word, std::string_view rest, const Stmt& st, int) {
+    if (!rest.empty()) Diag(Severity::kError, st.loc, msg::kGnuJunk, std::string(rest).c_str());
+    Switch(SectionNamed(word));
+}
+
+void Assembler::PopSection(std::string_view, std::string_view, const Stmt& st, int) {
+    if (sectionStack_.empty()) {
+        Diag(Severity::kError, st.loc, msg::kGnuNoSection);
+        return;
+    }
+    const auto [sec, prev] = sectionStack_.back();
+    sectionStack_.pop_back();
+    Switch(sec);
+    prevSection_ = prev;
+}
+
+void Assembler::Previous(std::string_view, std::string_view, const Stmt&, int) { Switch(prevSection_); }
+
+void Assembler::ErrDirective(std::string_view, std::string_view, const Stmt& st, int) {
+    Diag(Severity::kError, st.loc, msg::kGnuErr);
+}
+
+// .error (0), .warning (1) and .print (2) "TEXT".
+void Assembler::MessageDirective(std::string_view, std::string_view rest, const Stmt& st, int kind) {
+    std::string text;
+    if (!ReadString(rest, text)) {
+        if (kind == 2) return Diag(Severity::kError, st.loc, msg::kGnuExpected, "a quoted string");
+        text = kind == 0 ? ".error directive invoked in source file" : ".warning directive invoked in source file";
+    }
+    if (kind == 2) return SayText(ctx_, text + "\n");
+    Diag(kind == 0 ? Severity::kError : Severity::kWarning, st.loc, "%s", text.c_str());
+}
+
+void Assembler::Purgem(std::string_view, std::string_view rest, const Stmt&, int) {
+    auto m = macros_.find(Folded(Trim(rest)));
+    if (m != macros_.end()) macros_.erase(m);
+}
+
+void Assembler::EndDirective(std::string_view, std::string_view, const Stmt&, int) { source_.Stop(); }
+
+void Assembler::FileDirective(std::string_view, std::string_view rest, const Stmt&, int) {
+    std::string name;
+    if (ReadString(rest, name)) source_.SetFileName(name);
+}
+
+// Symbol attributes and the like: nothing to change in a flat image.
+void Assembler::NoEffect(std::string_view, std::string_view, const Stmt&, int) {}
+
+struct Assembler::DirectiveEntry {
+    std::string_view name;
+    void (Assembler::*handler)(std::string_view word, std::string_view rest, const Stmt& st, int arg);
+    int arg;
+};
+
+// GNU as' pseudo-ops of the V810 port that a flat image needs, sorted by name.
 void Assembler::Directive(const std::string& word, std::string_view rest, const Stmt& st) {
-    // Split on first use: the data directives split their own items.
-    std::vector<std::string_view> args;
-    bool split = false;
-    auto arg = [&](std::size_t k) {
-        if (!split) SplitCommas(rest, args);
-        split = true;
-        return k < args.size() ? args[k] : std::string_view{};
+    using A = Assembler;
+    static constexpr DirectiveEntry kDirectives[] = {
+        {".2byte", &A::DataDirective, 2},      {".4byte", &A::DataDirective, 4},
+        {".8byte", &A::DataDirective, 8},      {".align", &A::AlignDirective, 0},
+        {".ascii", &A::StringDirective, 0},    {".asciz", &A::StringDirective, 1},
+        {".balign", &A::AlignDirective, 1},    {".bss", &A::NamedSection, 0},
+        {".byte", &A::DataDirective, 1},       {".comm", &A::CommonDirective, 0},
+        {".data", &A::NamedSection, 0},        {".double", &A::FloatDirective, 8},
+        {".end", &A::EndDirective, 0},         {".equ", &A::SetDirective, 0},
+        {".equiv", &A::SetDirective, 1},       {".err", &A::ErrDirective, 0},
+        {".error", &A::MessageDirective, 0},   {".extern", &A::NoEffect, 0},
+        {".file", &A::FileDirective, 0},       {".fill", &A::FillDirective, 0},
+        {".float", &A::FloatDirective, 4},     {".global", &A::NoEffect, 0},
+        {".globl", &A::NoEffect, 0},           {".hidden", &A::NoEffect, 0},
+        {".hword", &A::DataDirective, 2},      {".ident", &A::NoEffect, 0},
+        {".incbin", &A::Incbin, 0},            {".include", &A::Include, 0},
+        {".int", &A::DataDirective, 4},        {".lcomm", &A::CommonDirective, 0},
+        {".local", &A::NoEffect, 0},           {".long", &A::DataDirective, 4},
+        {".offset", &A::OrgDirective, 1},      {".org", &A::OrgDirective, 0},
+        {".p2align", &A::AlignDirective, 0},   {".popsection", &A::PopSection, 0},
+        {".previous", &A::Previous, 0},        {".print", &A::MessageDirective, 2},
+        {".purgem", &A::Purgem, 0},            {".pushsection", &A::SectionDirective, 1},
+        {".quad", &A::DataDirective, 8},       {".rosdata", &A::NamedSection, 0},
+        {".rozdata", &A::NamedSection, 0},     {".sbss", &A::NamedSection, 0},
+        {".scomm", &A::CommonDirective, 1},    {".sdata", &A::NamedSection, 0},
+        {".section", &A::SectionDirective, 0}, {".set", &A::SetDirective, 0},
+        {".short", &A::DataDirective, 2},      {".single", &A::FloatDirective, 4},
+        {".size", &A::NoEffect, 0},            {".skip", &A::SpaceDirective, 0},
+        {".space", &A::SpaceDirective, 0},     {".string", &A::StringDirective, 1},
+        {".tbss", &A::NamedSection, 0},        {".tcomm", &A::CommonDirective, 2},
+        {".tdata", &A::NamedSection, 0},       {".text", &A::NamedSection, 0},
+        {".type", &A::NoEffect, 0},            {".warning", &A::MessageDirective, 1},
+        {".weak", &A::NoEffect, 0},            {".word", &A::DataDirective, 4},
+        {".zbss", &A::NamedSection, 0},        {".zcomm", &A::CommonDirective, 3},
+        {".zdata", &A::NamedSection, 0},       {".zero", &A::SpaceDirective, 1},
     };
-    auto space = [&](std::int64_t count, std::int64_t value, std::int64_t size) {
-        if (count <= 0) return;
-        if (count > kMaxImage / std::max<std::int64_t>(size, 1)) {
-            Diag(Severity::kError, st.loc, msg::kGnuBadSize, static_cast<long long>(count));
-            return;
-        }
-        Item it{IK::kSpace};
-        it.loc = st.loc;
-        it.a = static_cast<std::uint32_t>(pool_.size());
-        it.b = static_cast<std::uint32_t>(size);
-        it.n = count;
-        // The value's low four bytes, the rest zero, as GNU as fills.
-        for (std::int64_t k = 0; k < size; ++k)
-            pool_.push_back(k < 4 ? static_cast<std::uint8_t>(static_cast<std::uint64_t>(value) >> (8 * k)) : 0);
-        Add(std::move(it));
-    };
-    if (word == ".byte") return Data(rest, 1, st);
-    if (word == ".hword" || word == ".short") return Data(rest, 2, st);
-    if (word == ".word" || word == ".long" || word == ".int") return Data(rest, 4, st);
-    if (word == ".quad" || word == ".8byte") return Data(rest, 8, st);
-    if (word == ".2byte") return Data(rest, 2, st);
-    if (word == ".4byte") return Data(rest, 4, st);
-    if (word == ".float" || word == ".single" || word == ".double") return Floats(rest, word == ".double" ? 8 : 4, st);
-    if (word == ".lcomm" || word == ".comm") {
-        // Room in .bss under a label: a flat image has no common symbols.
-        std::int64_t size = 0, align = 1;
-        if (arg(0).empty() || !Now(arg(1), st.loc, size)) return;
-        if (!arg(2).empty() && !Now(arg(2), st.loc, align)) return;
-        const std::size_t back = readSection_, previous = prevSection_;
-        Switch(SectionNamed(".bss"));
-        Align(align, {}, st);
-        DefineLabel(arg(0), st);
-        space(size, 0, 1);
-        Switch(back);
-        prevSection_ = previous;
-        return;
-    }
-    if (word == ".ascii") return Strings(rest, false, st);
-    if (word == ".asciz" || word == ".string") return Strings(rest, true, st);
-    if (word == ".space" || word == ".skip" || word == ".zero") {
-        std::int64_t n = 0, v = 0;
-        if (!Now(arg(0), st.loc, n)) return;
-        if (word != ".zero" && !arg(1).empty() && !Now(arg(1), st.loc, v)) return;
-        return space(n, v, 1);
-    }
-    if (word == ".fill") {
-        std::int64_t r = 0, size = 1, v = 0;
-        if (!Now(arg(0), st.loc, r)) return;
-        if (!arg(1).empty() && !Now(arg(1), st.loc, size)) return;
-        if (!arg(2).empty() && !Now(arg(2), st.loc, v)) return;
-        if (size < 0 || size > 8) {
-            Diag(Severity::kError, st.loc, msg::kGnuBadSize, static_cast<long long>(size));
-            return;
-        }
-        return space(r, v, size);
-    }
-    if (word == ".align" || word == ".p2align" || word == ".balign") {
-        std::int64_t n = 0;
-        if (!Now(arg(0), st.loc, n)) return;
-        if (word != ".balign") {
-            if (n < 0 || n > 30) {
-                Diag(Severity::kError, st.loc, msg::kGnuBadAlign);
-                return;
-            }
-            n = std::int64_t{1} << n;
-        }
-        return Align(n, arg(1), st, arg(2));
-    }
-    if (word == ".org") {
-        std::int64_t f = 0;
-        if (!arg(1).empty() && !Now(arg(1), st.loc, f)) return;
-        Item it{IK::kOrg};
-        it.loc = st.loc;
-        SetText(it, Localize(arg(0)));
-        it.a = static_cast<std::uint32_t>(f & 0xFF);
-        return Add(std::move(it));
-    }
-    if (word == ".set" || word == ".equ" || word == ".equiv") {
-        const std::size_t comma = rest.find(',');
-        if (comma == std::string_view::npos) {
-            Diag(Severity::kError, st.loc, msg::kGnuExpected, "a comma after the name");
-            return;
-        }
-        return Set(rest.substr(0, comma), rest.substr(comma + 1), st, word == ".equiv");
-    }
-    if (word == ".text" || word == ".data" || word == ".bss") return Switch(SectionNamed(word));
-    if (word == ".section") return SectionDirective(rest, st, false);
-    if (word == ".pushsection") return SectionDirective(rest, st, true);
-    if (word == ".popsection") {
-        if (sectionStack_.empty()) {
-            Diag(Severity::kError, st.loc, msg::kGnuNoSection);
-            return;
-        }
-        const auto [sec, prev] = sectionStack_.back();
-        sectionStack_.pop_back();
-        Switch(sec);
-        prevSection_ = prev;
-        return;
-    }
-    if (word == ".previous") return Switch(prevSection_);
-    if (word == ".include") return Include(rest, st);
-    if (word == ".incbin") return Incbin(rest, st);
-    if (word == ".err") return Diag(Severity::kError, st.loc, msg::kGnuErr);
-    if (word == ".error" || word == ".warning" || word == ".print") {
-        std::string text;
-        if (!ReadString(rest, text)) {
-            if (word == ".print") return Diag(Severity::kError, st.loc, msg::kGnuExpected, "a quoted string");
-            text = word == ".error" ? ".error directive invoked in source file"
-                                    : ".warning directive invoked in source file";
-        }
-        if (word == ".print") {
-            SayText(ctx_, text + "\n");
-            return;
-        }
-        return Diag(word == ".error" ? Severity::kError : Severity::kWarning, st.loc, "%s", text.c_str());
-    }
-    if (word == ".purgem") {
-        auto m = macros_.find(Folded(Trim(rest)));
-        if (m != macros_.end()) macros_.erase(m);
-        return;
-    }
-    if (word == ".end") return source_.Stop();
-    if (word == ".file") {
-        std::string name;
-        if (ReadString(rest, name)) source_.SetFileName(name);
-        return;
-    }
-    // Symbol attributes: nothing to change in a flat image.
-    static constexpr std::string_view kNothing[] = {".global", ".globl", ".extern", ".local", ".weak",
-                                                    ".type",   ".size",  ".ident",  ".hidden"};
-    for (std::string_view w : kNothing)
-        if (word == w) return;
+    static_assert(std::is_sorted(std::begin(kDirectives), std::end(kDirectives),
+                                 [](const DirectiveEntry& a, const DirectiveEntry& b) { return a.name < b.name; }));
+    const auto* d = std::lower_bound(std::begin(kDirectives), std::end(kDirectives), std::string_view(word),
+                                     [](const DirectiveEntry& e, std::string_view w) { return e.name < w; });
+    if (d != std::end(kDirectives) && d->name == word) return (this->*d->handler)(word, rest, st, d->arg);
     auto m = macros_.find(word);
     if (m != macros_.end()) return Call(*m->second, rest, st);
     Diag(Severity::kError, st.loc, msg::kGnuUnknownDirective, word.c_str());
