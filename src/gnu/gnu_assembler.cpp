@@ -391,9 +391,12 @@ void Assembler::Step(std::size_t index) {
                     Late(2, Severity::kError, it.loc, msg::kGnuBadExpression, std::string(Text(it)).c_str());
                 } else {
                     std::int64_t x = Address(v.sec, v.v);
-                    ApplyFn(static_cast<Fn>(it.b), x, Mode::kFinal, it.loc);
+                    const Fn fn = static_cast<Fn>(it.b);
+                    ApplyFn(fn, x, Mode::kFinal, it.loc);
                     const int bits = it.width * 8;
-                    if (bits < 64) {
+                    if (AreaFunction(fn) && (x < -32768 || x > 32767)) {
+                        Late(3, Severity::kError, it.loc, msg::kGnuAreaRange, FunctionName(fn), static_cast<long long>(x));
+                    } else if (bits < 64) {
                         const std::int64_t low = -(std::int64_t{1} << (bits - 1)), high = (std::int64_t{1} << bits) - 1;
                         if (x < low || x > high)
                             Late(2, ctx_.set.strict ? Severity::kError : Severity::kWarning, it.loc, msg::kGnuCut,

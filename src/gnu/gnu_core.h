@@ -70,6 +70,11 @@ bool RegisterLike(std::string_view text);
 enum class Fn : std::uint8_t { kNone, kHi, kLo, kHi0, kSdaoff, kTdaoff, kZdaoff };
 // Takes a function's name off text, leaving "(...)..."; kNone when there is none.
 Fn TakeFunction(std::string_view& text);
+// An offset into one of the port's data areas: it must reach the area once linked.
+constexpr bool AreaFunction(Fn fn) { return fn == Fn::kSdaoff || fn == Fn::kTdaoff || fn == Fn::kZdaoff; }
+constexpr const char* FunctionName(Fn fn) {
+    return fn == Fn::kSdaoff ? "sdaoff" : fn == Fn::kTdaoff ? "tdaoff" : "zdaoff";
+}
 
 struct Section {
     explicit Section(std::string_view n) : name(n) {}

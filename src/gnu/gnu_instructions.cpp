@@ -65,16 +65,6 @@ std::int64_t Assembler::Cut(std::int64_t v, std::int64_t low, std::int64_t high,
     return cut;
 }
 
-namespace {
-
-constexpr bool AreaFunction(Fn fn) { return fn == Fn::kSdaoff || fn == Fn::kTdaoff || fn == Fn::kZdaoff; }
-
-constexpr const char* FunctionName(Fn fn) {
-    return fn == Fn::kSdaoff ? "sdaoff" : fn == Fn::kTdaoff ? "tdaoff" : "zdaoff";
-}
-
-}  // namespace
-
 Assembler::Get Assembler::Operand(std::string_view text, Mode mode, const Loc& loc, std::int64_t& out, bool allowFn,
                                   Fn* used) {
     text = Trim(text);
