@@ -593,7 +593,7 @@ void Assembler::Run(std::FILE* src, const std::string& path,
     Place();
     // GNU as relaxes from its first estimate of sizes, in which an .org
     // takes no room; where the program has one, a walk gives those values.
-    if (std::any_of(items_.begin(), items_.end(), [](const Item& it) { return it.kind == IK::kOrg; })) {
+    if (hasOrg_) {
         BeginWalk();
         estimate_ = true;
         for (std::size_t i = 0; i < items_.size(); ++i) Step(i);

@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "globals.h"
+#include "isa/optable.h"
 #include "symbols/symbols.h"
 #include "gnu/gnu_assembler.h"
 #include "gnu/gnu_expr.h"
@@ -299,7 +300,11 @@ private:
     void Undefined(const Loc& loc, std::string_view name);
 
     // A general register by name or through an alias; -1 for anything else.
-    int Register(std::string_view text) const;
+    int Register(std::string_view text) const {
+        const int r = GnuRegister(text);
+        return r >= 0 ? r : AliasRegister(text);
+    }
+    int AliasRegister(std::string_view text) const;
     // The name an alias stands for, or nothing.
     std::string_view AliasTarget(std::string_view name) const;
     // Encoding; false (kNow only) when a value is not known yet.
@@ -374,6 +379,7 @@ private:
     int lastRegion_ = 0;     // the region of the name it took
     std::vector<int> region_;  // per section: alignments and .orgs passed in this walk
     bool estimate_ = false;  // the walk of GNU as' first estimate
+    bool hasOrg_ = false;    // an .org or .offset was read
     bool tooLarge_ = false;  // a section would pass kMaxImage
     const Image* image_ = nullptr;
 };

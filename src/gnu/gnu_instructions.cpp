@@ -36,7 +36,8 @@ bool RegisterLike(std::string_view text) {
 }
 
 std::string_view Assembler::AliasTarget(std::string_view name) const {
-    if (name.empty() || !IsNameChar(name.front())) return {};
+    // Most operands that are no register are numbers: no name to look up.
+    if (name.empty() || (name.front() >= '0' && name.front() <= '9') || !IsNameChar(name.front())) return {};
     const int i = symIndex_.Find(name, syms_);
     if (i < 0) return {};
     const Sym& s = syms_[static_cast<std::size_t>(i)];
@@ -44,9 +45,7 @@ std::string_view Assembler::AliasTarget(std::string_view name) const {
     return syms_[static_cast<std::size_t>(s.alias)].name;
 }
 
-int Assembler::Register(std::string_view text) const {
-    const int r = GnuRegister(text);
-    if (r >= 0) return r;
+int Assembler::AliasRegister(std::string_view text) const {
     const std::string_view target = AliasTarget(text);
     return target.empty() ? -1 : GnuRegister(target);
 }
@@ -232,24 +231,43 @@ struct Extra {
     std::string_view name;
     std::uint16_t halfword;
 };
-// GNU as' mnemonics beyond the shared tables, and its encodings of reti and halt.
-constexpr Extra kExtras[] = {
-    {"reti", 0x6400}, {"halt", 0x6800}, {"brkret", 0x6401}, {"stby", 0x6801}, {"breakpoint", 0x601F},
-};
+// GNU as' mnemonics beyond the shared tables.
+constexpr Extra kExtras[] = {{"brkret", 0x6401}, {"stby", 0x6801}, {"breakpoint", 0x601F}};
 
-// A mnemonic of GNU as' port: the shared tables' names but the default
-// language's own spellings, and their aliases.
-const Mnemonic* GnuMnemonic(std::string_view word) {
-    const std::uint64_t key = PackName(word);
-    const Mnemonic* m = FindMnemonic(key);
-    if (m != nullptr) {
-        const bool own = (m->op[0] >= 0 && (optable[m->op[0]].flags & kNotGnu)) ||
-                         (m->bs >= 0 && (bstable[m->bs].flags & kNotGnu));
-        const bool group = m->op[0] >= 0 && (optable[m->op[0]].format == FMT_BSTR || optable[m->op[0]].format == FMT_FPP);
-        if (own || group) m = nullptr;
+// GNU as' mnemonics in the shared tables: their names but the default
+// language's own spellings, and the other spellings the port knows, hashed
+// as kMnemonics is, so that a statement costs one lookup.
+constexpr std::array<Mnemonic, kMnemonicSlots> kGnuMnemonics = [] {
+    std::array<Mnemonic, kMnemonicSlots> t{};
+    auto put = [&t](const Mnemonic& m) {
+        std::size_t i = MnemonicSlot(m.key);
+        while (t[i].key != 0) i = (i + 1) % kMnemonicSlots;
+        t[i] = m;
+    };
+    for (const Mnemonic& m : kMnemonics) {
+        const bool own = (m.op[0] >= 0 && (optable[m.op[0]].flags & kNotGnu)) ||
+                         (m.bs >= 0 && (bstable[m.bs].flags & kNotGnu));
+        const bool group = m.op[0] >= 0 && (optable[m.op[0]].format == FMT_BSTR || optable[m.op[0]].format == FMT_FPP);
+        if (m.key != 0 && !own && !group) put(m);
     }
-    return m != nullptr ? m : FindAlias(key);
+    for (const Alias& a : kAliases) {
+        Mnemonic m = *FindMnemonic(PackName(a.canonical));
+        m.key = a.key;
+        put(m);
+    }
+    return t;
+}();
+
+constexpr const Mnemonic* GnuMnemonic(std::string_view word) {
+    const std::uint64_t key = PackName(word);
+    if (key == 0) return nullptr;
+    for (std::size_t i = MnemonicSlot(key);; i = (i + 1) % kMnemonicSlots) {
+        if (kGnuMnemonics[i].key == key) return &kGnuMnemonics[i];
+        if (kGnuMnemonics[i].key == 0) return nullptr;
+    }
 }
+static_assert(GnuMnemonic("di") == nullptr && GnuMnemonic("MOVNBSU") == nullptr && GnuMnemonic("BSTR") == nullptr);
+static_assert(GnuMnemonic("sei")->op[0] == FindMnemonic(PackName("di"))->op[0] && GnuMnemonic("notbsu")->bs == 11);
 
 }  // namespace
 
@@ -278,15 +296,15 @@ bool Assembler::Encode(std::string_view word, std::string_view operands, Mode mo
         length = 0;
         return true;
     };
+    const Mnemonic* m = GnuMnemonic(word);
     for (const Extra& x : kExtras) {
-        if (word.size() != x.name.size() || !StartsFolded(word, x.name)) continue;
+        if (m != nullptr || word.size() != x.name.size() || !StartsFolded(word, x.name)) continue;
         if (!ops.empty()) return bad(std::string(Trim(operands)).c_str());
         out[0] = x.halfword & 0xFF;
         out[1] = x.halfword >> 8;
         length = 2;
         return true;
     }
-    const Mnemonic* m = GnuMnemonic(word);
     if (m == nullptr) {
         if (mode == Mode::kNow) Diag(Severity::kError, loc, msg::kGnuUnknownMnemonic, std::string(word).c_str());
         length = 0;

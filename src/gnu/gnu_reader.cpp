@@ -879,6 +879,7 @@ void Assembler::OrgDirective(std::string_view, std::string_view rest, const Stmt
         SetText(it, Localize(args.empty() ? std::string_view{} : args[0]));
     }
     it.a = static_cast<std::uint32_t>(f & 0xFF);
+    hasOrg_ = true;
     Add(std::move(it));
 }
 
@@ -986,9 +987,22 @@ void Assembler::Directive(const std::string& word, std::string_view rest, const 
     };
     static_assert(std::is_sorted(std::begin(kDirectives), std::end(kDirectives),
                                  [](const DirectiveEntry& a, const DirectiveEntry& b) { return a.name < b.name; }));
-    const auto* d = std::lower_bound(std::begin(kDirectives), std::end(kDirectives), std::string_view(word),
-                                     [](const DirectiveEntry& e, std::string_view w) { return e.name < w; });
-    if (d != std::end(kDirectives) && d->name == word) return (this->*d->handler)(word, rest, st, d->arg);
+    // Where the names of each character after the dot begin: a lookup
+    // compares a few names of the same letter, most of them by length alone.
+    static constexpr auto kFirst = [] {
+        std::array<std::uint8_t, 129> first{};
+        std::size_t k = 0;
+        for (std::size_t c = 0; c < first.size(); ++c) {
+            while (k < std::size(kDirectives) && static_cast<unsigned char>(kDirectives[k].name[1]) < c) ++k;
+            first[c] = static_cast<std::uint8_t>(k);
+        }
+        return first;
+    }();
+    const unsigned c = word.size() > 1 ? static_cast<unsigned char>(word[1]) : 128u;
+    for (std::size_t k = c < 128 ? kFirst[c] : 0, end = c < 128 ? kFirst[c + 1] : 0; k < end; ++k) {
+        const DirectiveEntry& d = kDirectives[k];
+        if (d.name.size() == word.size() && d.name == word) return (this->*d.handler)(word, rest, st, d.arg);
+    }
     auto m = macros_.find(word);
     if (m != macros_.end()) return Call(*m->second, rest, st);
     Diag(Severity::kError, st.loc, msg::kGnuUnknownDirective, word.c_str());

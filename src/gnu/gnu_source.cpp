@@ -13,9 +13,11 @@ struct Source::Frame {
     std::size_t pos = 0;
     // GNU as' two places: the physical line, and the logical one that line
     // markers and .file set. A message names the logical place once a
-    // numbered marker has given it a line (logicalLine >= 0).
+    // numbered marker has given it a line; next is the place it names.
+    Loc next;
     std::uint32_t physical = 0, logical = 0;
-    int physicalLine = 0, logicalLine = -1;
+    int shift = 0;  // the physical line less the line next names, less 1
+    bool numbered = false;
     bool inComment = false;   // inside /* */ at the end of the last line
     std::vector<Line> pending;
     std::size_t taken = 0;
@@ -44,6 +46,7 @@ void Source::PushFile(std::string text, const std::string& path) {
     f->text = std::move(text);
     f->path = path;
     f->physical = f->logical = NameIndex(path);
+    f->next = {f->physical, 1};
     frames_.push_back(std::move(f));
 }
 
@@ -84,12 +87,12 @@ void Source::SetFileName(std::string_view name) {
     for (auto f = frames_.rbegin(); f != frames_.rend(); ++f) {
         if (!(*f)->file) continue;
         (*f)->logical = NameIndex(name);
+        if ((*f)->numbered) (*f)->next.file = (*f)->logical;
         return;
     }
 }
 
-bool Source::TakeOpenEnd(Loc& loc) {
-    if (openEnds_.empty()) return false;
+bool Source::TakeOpenEndSlow(Loc& loc) {
     loc = openEnds_.front();
     openEnds_.erase(openEnds_.begin());
     return true;
@@ -166,12 +169,10 @@ bool Source::FromFile(Frame& f, Stmt& out) {
         std::size_t eol = stop < size && text[stop] != '\n' ? f.text.find('\n', stop) : stop;
         if (eol == std::string::npos) eol = size;
         const std::string_view line(text + f.pos, eol - f.pos);
-        const bool open = eol == size && !line.empty();
+        const Loc loc = f.next;
+        ++f.next.line;
+        if (eol == size && !line.empty()) openEnds_.push_back(loc);
         f.pos = eol + 1;
-        ++f.physicalLine;
-        if (f.logicalLine >= 0) ++f.logicalLine;
-        const Loc loc = f.logicalLine >= 0 ? Loc{f.logical, f.logicalLine} : Loc{f.physical, f.physicalLine};
-        if (open) openEnds_.push_back(loc);
         if (!f.inComment && !line.empty() && line[0] == '#') {
             int number = 0;
             std::string_view file;
@@ -180,13 +181,19 @@ bool Source::FromFile(Frame& f, Stmt& out) {
             if (number > 0) {
                 // The next line is line number of file.
                 f.logical = NameIndex(file);
-                f.logicalLine = number - 1;
+                f.shift = loc.line + f.shift + 1 - number;
+                f.next = {f.logical, number};
+                f.numbered = true;
             } else if (file.empty() && returning) {
                 // GCC's end of an inline-asm block: the file's own place again.
                 f.logical = f.physical;
-                f.logicalLine = f.physicalLine;
+                f.next = {f.physical, loc.line + f.shift + 1};
+                f.shift = 0;
+                f.numbered = true;
             } else {
+                // The name alone; the line counts on.
                 f.logical = NameIndex(file);
+                if (f.numbered) f.next.file = f.logical;
             }
             continue;
         }

@@ -93,12 +93,13 @@ public:
     // .file "NAME": messages name it once a line marker has given a line.
     void SetFileName(std::string_view name);
     // A file's last line without a line end, read since the last call.
-    bool TakeOpenEnd(Loc& loc);
+    bool TakeOpenEnd(Loc& loc) { return !openEnds_.empty() && TakeOpenEndSlow(loc); }
 
 private:
     struct Frame;
     bool FromFile(Frame& f, Stmt& out);
     std::uint32_t NameIndex(std::string_view name);
+    bool TakeOpenEndSlow(Loc& loc);
 
     std::vector<std::string>& names_;
     std::vector<std::unique_ptr<Frame>> frames_;
