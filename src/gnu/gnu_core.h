@@ -231,11 +231,32 @@ private:
 
     // Reading
     void Statement(const Stmt& st);
-    bool Block(std::string_view word, std::string_view rest, const Stmt& st);
-    void Directive(const std::string& word, std::string_view rest, const Stmt& st);
+    void Record(std::string_view word, const Stmt& st);
+    // A directive: its name, its handler and the handler's argument.
+    struct DirectiveEntry {
+        std::string_view name;
+        void (Assembler::*handler)(std::string_view word, std::string_view rest, const Stmt& st, int arg);
+        int arg;
+        // kCondition: read where lines are skipped too; kBlock: before the
+        // statement's labels, where lines are not skipped.
+        enum Kind : std::uint8_t { kPlain, kBlock, kCondition } kind = kPlain;
+    };
+    // The directive table's entry of word (lower case), or null.
+    static const DirectiveEntry* FindDirective(std::string_view word);
+    bool Skipping() const;
+    void OpenCondition(bool value, const Stmt& st);
     // The directives' handlers, as the directive table names them: word is
     // the directive as found (lower case), arg the table's argument.
-    struct DirectiveEntry;
+    void IfValue(std::string_view word, std::string_view rest, const Stmt& st, int test);
+    void IfDefined(std::string_view word, std::string_view rest, const Stmt& st, int defined);
+    void IfSame(std::string_view word, std::string_view rest, const Stmt& st, int same);
+    void IfStrings(std::string_view word, std::string_view rest, const Stmt& st, int same);
+    void IfBlank(std::string_view word, std::string_view rest, const Stmt& st, int blank);
+    void ElseDirective(std::string_view word, std::string_view rest, const Stmt& st, int which);
+    void RepeatDirective(std::string_view word, std::string_view rest, const Stmt& st, int kind);
+    void MacroDirective(std::string_view word, std::string_view rest, const Stmt& st, int);
+    void Unopened(std::string_view word, std::string_view rest, const Stmt& st, int);
+    void ExitDirective(std::string_view word, std::string_view rest, const Stmt& st, int);
     void DataDirective(std::string_view word, std::string_view rest, const Stmt& st, int width);
     void FloatDirective(std::string_view word, std::string_view rest, const Stmt& st, int width);
     void StringDirective(std::string_view word, std::string_view rest, const Stmt& st, int zero);

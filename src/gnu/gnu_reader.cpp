@@ -227,11 +227,14 @@ void Assembler::Statement(const Stmt& st) {
         lower = longer;
     }
     const std::string_view rest = Trim(s.substr(first.size()));
-    if (rec_ || (!conds_.empty() && !conds_.back().active)) {
-        if (Block(lower, rest, st)) return;
-        return;
-    }
-    if (Block(lower, rest, st)) return;
+    if (rec_) return Record(lower, st);
+    // Conditions are read where lines are skipped too; the other block
+    // directives and the rest only where they are not.
+    const DirectiveEntry* d = !first.empty() && first.front() == '.' ? FindDirective(lower) : nullptr;
+    const bool skipping = Skipping();
+    if (d != nullptr && (d->kind == DirectiveEntry::kCondition || (d->kind == DirectiveEntry::kBlock && !skipping)))
+        return (this->*d->handler)(lower, rest, st, d->arg);
+    if (skipping) return;
     if (listing_ != nullptr) {
         const std::string_view shown = Trim(st.text);
         lines_.push_back({st.loc, static_cast<std::uint32_t>(items_.size()), lineTexts_.size(),
@@ -252,7 +255,10 @@ void Assembler::Statement(const Stmt& st) {
         }
     }
     if (first.front() == '.') {
-        Directive(std::string(lower), rest, st);
+        if (d != nullptr) return (this->*d->handler)(lower, rest, st, d->arg);
+        auto m = macros_.find(lower);
+        if (m != macros_.end()) return Call(*m->second, rest, st);
+        Diag(Severity::kError, st.loc, msg::kGnuUnknownDirective, std::string(lower).c_str());
         return;
     }
     if (!macros_.empty()) {
@@ -265,171 +271,166 @@ void Assembler::Statement(const Stmt& st) {
     Instruction(first, rest, st);
 }
 
-// Macro and repeat recording, and conditions. True when the statement was
-// one of theirs (or was recorded or skipped).
-bool Assembler::Block(std::string_view word, std::string_view rest, const Stmt& st) {
-    if (rec_) {
-        const bool macro = rec_->kind == Recording::kMacro;
-        if (macro ? word == ".macro" : (word == ".rept" || word == ".irp" || word == ".irpc")) ++rec_->depth;
-        if (word == (macro ? ".endm" : ".endr") && --rec_->depth == 0) {
-            std::unique_ptr<Recording> r = std::move(rec_);
-            if (r->kind == Recording::kMacro) {
-                if (r->macro) {
-                    r->macro->body = r->body;
-                    macros_[Folded(r->macro->name)] = r->macro;
-                }
-                return true;
-            }
-            Source::Expansion e;
-            e.body = r->body;
-            e.call = r->loc;
-            e.name = r->kind == Recording::kRept ? ".rept" : r->kind == Recording::kIrp ? ".irp" : ".irpc";
-            if (r->kind == Recording::kRept) {
-                e.rounds = r->count;
-            } else {
-                e.names.push_back(r->name);
-                for (const std::string& item : r->items) e.values.push_back({item});
-                if (e.values.empty()) e.values.push_back({""});
-                e.rounds = e.values.size();
-            }
-            source_.PushBody(std::move(e));
-            return true;
-        }
+// A statement while a macro or repeat body is recorded: nested openers and
+// closers are counted; the closer of the body ends the recording.
+void Assembler::Record(std::string_view word, const Stmt& st) {
+    const bool macro = rec_->kind == Recording::kMacro;
+    if (macro ? word == ".macro" : (word == ".rept" || word == ".irp" || word == ".irpc")) ++rec_->depth;
+    if (word != (macro ? ".endm" : ".endr") || --rec_->depth != 0) {
         // A line of the file keeps the name in force there (a marker's or
         // .file's) with its line, as GNU as marks a body.
         Loc at = st.loc;
         if (!st.produced) at.file = source_.NameInForce();
         rec_->body->lines.push_back({std::string(st.text), at});
-        return true;
+        return;
     }
-    const bool skipping = !conds_.empty() && !conds_.back().active;
-    // Every block word is a directive: instructions pass at once.
-    if (word.empty() || word.front() != '.') return skipping;
-    auto open = [&](bool value) {
-        if (conds_.size() >= kMaxConditions) {
-            Diag(Severity::kError, st.loc, msg::kGnuNoEnd, ".endif");
-            return;
+    std::unique_ptr<Recording> r = std::move(rec_);
+    if (r->kind == Recording::kMacro) {
+        if (r->macro) {
+            r->macro->body = r->body;
+            macros_[Folded(r->macro->name)] = r->macro;
         }
-        conds_.push_back({!skipping && value, !skipping && value, !skipping, false, st.loc, {}});
-    };
-    static constexpr std::string_view kIfs[] = {".if", ".ifeq", ".ifne", ".iflt", ".ifle", ".ifgt", ".ifge"};
-    for (std::size_t k = 0; k < std::size(kIfs); ++k) {
-        if (word != kIfs[k]) continue;
-        std::int64_t v = 0;
-        if (!skipping && !Now(rest, st.loc, v)) v = 0;
-        const bool values[] = {v != 0, v == 0, v != 0, v < 0, v <= 0, v > 0, v >= 0};
-        open(values[k]);
-        return true;
+        return;
     }
-    if (word == ".ifdef" || word == ".ifndef" || word == ".ifnotdef") {
-        const std::string name(Trim(rest));
-        const int found = symIndex_.Find(name, syms_);
-        const bool defined = found >= 0 && syms_[static_cast<std::size_t>(found)].defined;
-        open(word == ".ifdef" ? defined : !defined);
-        return true;
+    Source::Expansion e;
+    e.body = r->body;
+    e.call = r->loc;
+    e.name = r->kind == Recording::kRept ? ".rept" : r->kind == Recording::kIrp ? ".irp" : ".irpc";
+    if (r->kind == Recording::kRept) {
+        e.rounds = r->count;
+    } else {
+        e.names.push_back(r->name);
+        for (const std::string& item : r->items) e.values.push_back({item});
+        if (e.values.empty()) e.values.push_back({""});
+        e.rounds = e.values.size();
     }
-    if (word == ".ifc" || word == ".ifnc") {
-        // Two strings, each quoted with ' or up to the comma.
-        std::string_view r = rest;
-        auto take = [&r](bool first) {
-            r = Trim(r);
-            std::string_view s;
-            if (!r.empty() && r.front() == '\'') {
-                const std::size_t end = r.find('\'', 1);
-                s = r.substr(1, end == std::string_view::npos ? std::string_view::npos : end - 1);
-                r = end == std::string_view::npos ? std::string_view{} : r.substr(end + 1);
-            } else {
-                const std::size_t comma = first ? r.find(',') : std::string_view::npos;
-                s = Trim(r.substr(0, comma));
-                r = comma == std::string_view::npos ? std::string_view{} : r.substr(comma);
-            }
-            return s;
-        };
-        const std::string_view a = take(true);
+    source_.PushBody(std::move(e));
+}
+
+bool Assembler::Skipping() const { return !conds_.empty() && !conds_.back().active; }
+
+void Assembler::OpenCondition(bool value, const Stmt& st) {
+    if (conds_.size() >= kMaxConditions) {
+        Diag(Severity::kError, st.loc, msg::kGnuNoEnd, ".endif");
+        return;
+    }
+    const bool skipping = Skipping();
+    conds_.push_back({!skipping && value, !skipping && value, !skipping, false, st.loc, {}});
+}
+
+// .if, .ifeq, .ifne, .iflt, .ifle, .ifgt, .ifge (test 0-6) of a value.
+void Assembler::IfValue(std::string_view, std::string_view rest, const Stmt& st, int test) {
+    std::int64_t v = 0;
+    if (!Skipping() && !Now(rest, st.loc, v)) v = 0;
+    const bool values[] = {v != 0, v == 0, v != 0, v < 0, v <= 0, v > 0, v >= 0};
+    OpenCondition(values[test], st);
+}
+
+void Assembler::IfDefined(std::string_view, std::string_view rest, const Stmt& st, int defined) {
+    const int found = symIndex_.Find(Trim(rest), syms_);
+    OpenCondition((found >= 0 && syms_[static_cast<std::size_t>(found)].defined) == (defined != 0), st);
+}
+
+// .ifc and .ifnc: two strings, each quoted with ' or up to the comma.
+void Assembler::IfSame(std::string_view, std::string_view rest, const Stmt& st, int same) {
+    std::string_view r = rest;
+    auto take = [&r](bool first) {
         r = Trim(r);
-        if (!r.empty() && r.front() == ',') r.remove_prefix(1);
-        const std::string_view b = take(false);
-        open((a == b) == (word == ".ifc"));
-        return true;
-    }
-    if (word == ".ifeqs" || word == ".ifnes") {
-        // Two strings in double quotes, with escapes.
-        std::string x, y;
-        std::string_view after;
-        bool ok = ReadString(rest, x, &after);
-        after = Trim(after);
-        ok = ok && !after.empty() && after.front() == ',' && ReadString(after.substr(1), y);
-        if (!ok && !skipping) Diag(Severity::kError, st.loc, msg::kGnuExpected, "two quoted strings");
-        open(ok && (x == y) == (word == ".ifeqs"));
-        return true;
-    }
-    if (word == ".ifb" || word == ".ifnb") {
-        open(Trim(rest).empty() == (word == ".ifb"));
-        return true;
-    }
-    if (word == ".elseif" || word == ".else" || word == ".endif") {
-        if (conds_.empty()) {
-            if (!skipping) Diag(Severity::kError, st.loc, msg::kGnuUnbalanced, std::string(word).c_str());
-            return true;
-        }
-        Cond& c = conds_.back();
-        if (word != ".endif" && c.sawElse && c.parentActive) Diag(Severity::kError, st.loc, "%s", msg::kGnuDuplicateElse);
-        if (word == ".endif") {
-            conds_.pop_back();
-        } else if (word == ".else") {
-            c.active = c.parentActive && !c.taken;
-            c.taken = true;
-            c.sawElse = true;
-            c.elseAt = st.loc;
+        std::string_view s;
+        if (!r.empty() && r.front() == '\'') {
+            const std::size_t end = r.find('\'', 1);
+            s = r.substr(1, end == std::string_view::npos ? std::string_view::npos : end - 1);
+            r = end == std::string_view::npos ? std::string_view{} : r.substr(end + 1);
         } else {
-            std::int64_t v = 0;
-            const bool test = c.parentActive && !c.taken;
-            c.active = test && Now(rest, st.loc, v) && v != 0;
-            c.taken = c.taken || c.active;
+            const std::size_t comma = first ? r.find(',') : std::string_view::npos;
+            s = Trim(r.substr(0, comma));
+            r = comma == std::string_view::npos ? std::string_view{} : r.substr(comma);
         }
-        return true;
-    }
-    if (skipping) return true;
-    if (word == ".macro") {
-        DefineMacro(rest, st);
-        return true;
-    }
-    if (word == ".rept" || word == ".irp" || word == ".irpc") {
-        rec_ = std::make_unique<Recording>();
-        rec_->loc = st.loc;
-        if (word == ".rept") {
-            rec_->kind = Recording::kRept;
-            std::int64_t n = 0;
-            if (Now(rest, st.loc, n)) rec_->count = n > 0 ? static_cast<std::uint64_t>(n) : 0;
-            return true;
-        }
-        rec_->kind = word == ".irp" ? Recording::kIrp : Recording::kIrpc;
-        // The symbol, then the values as a macro call's arguments are read.
-        const std::vector<Argument> parts = SplitArguments(rest);
-        rec_->name = parts.empty() ? std::string() : std::string(parts[0].text);
-        for (std::size_t k = 1; k < parts.size(); ++k) {
-            if (rec_->kind == Recording::kIrp) {
-                rec_->items.emplace_back(parts[k].text);
-                continue;
-            }
-            for (char c : parts[k].text) rec_->items.emplace_back(1, c);
-        }
-        return true;
-    }
-    if (word == ".endm" || word == ".endr") {
+        return s;
+    };
+    const std::string_view a = take(true);
+    r = Trim(r);
+    if (!r.empty() && r.front() == ',') r.remove_prefix(1);
+    const std::string_view b = take(false);
+    OpenCondition((a == b) == (same != 0), st);
+}
+
+// .ifeqs and .ifnes: two strings in double quotes, with escapes.
+void Assembler::IfStrings(std::string_view, std::string_view rest, const Stmt& st, int same) {
+    std::string x, y;
+    std::string_view after;
+    bool ok = ReadString(rest, x, &after);
+    after = Trim(after);
+    ok = ok && !after.empty() && after.front() == ',' && ReadString(after.substr(1), y);
+    if (!ok && !Skipping()) Diag(Severity::kError, st.loc, msg::kGnuExpected, "two quoted strings");
+    OpenCondition(ok && (x == y) == (same != 0), st);
+}
+
+void Assembler::IfBlank(std::string_view, std::string_view rest, const Stmt& st, int blank) {
+    OpenCondition(Trim(rest).empty() == (blank != 0), st);
+}
+
+// .else (0), .elseif (1) and .endif (2).
+void Assembler::ElseDirective(std::string_view word, std::string_view rest, const Stmt& st, int which) {
+    if (conds_.empty()) {
         Diag(Severity::kError, st.loc, msg::kGnuUnbalanced, std::string(word).c_str());
-        return true;
+        return;
     }
-    if (word == ".exitm") {
-        if (source_.MacroDepth() == 0) {
-            Diag(Severity::kError, st.loc, msg::kGnuUnbalanced, ".exitm");
-            return true;
+    Cond& c = conds_.back();
+    if (which != 2 && c.sawElse && c.parentActive) Diag(Severity::kError, st.loc, "%s", msg::kGnuDuplicateElse);
+    if (which == 2) {
+        conds_.pop_back();
+    } else if (which == 0) {
+        c.active = c.parentActive && !c.taken;
+        c.taken = true;
+        c.sawElse = true;
+        c.elseAt = st.loc;
+    } else {
+        std::int64_t v = 0;
+        const bool test = c.parentActive && !c.taken;
+        c.active = test && Now(rest, st.loc, v) && v != 0;
+        c.taken = c.taken || c.active;
+    }
+}
+
+// .rept N, .irp S, V..., .irpc S, CHARS: the body is recorded up to .endr.
+void Assembler::RepeatDirective(std::string_view, std::string_view rest, const Stmt& st, int kind) {
+    rec_ = std::make_unique<Recording>();
+    rec_->loc = st.loc;
+    rec_->kind = static_cast<Recording::Kind>(kind);
+    if (kind == Recording::kRept) {
+        std::int64_t n = 0;
+        if (Now(rest, st.loc, n)) rec_->count = n > 0 ? static_cast<std::uint64_t>(n) : 0;
+        return;
+    }
+    // The symbol, then the values as a macro call's arguments are read.
+    const std::vector<Argument> parts = SplitArguments(rest);
+    rec_->name = parts.empty() ? std::string() : std::string(parts[0].text);
+    for (std::size_t k = 1; k < parts.size(); ++k) {
+        if (kind == Recording::kIrp) {
+            rec_->items.emplace_back(parts[k].text);
+            continue;
         }
-        const std::size_t depth = source_.ExitMacro();
-        if (depth != std::string::npos && depth < conds_.size()) conds_.resize(depth);
-        return true;
+        for (char c : parts[k].text) rec_->items.emplace_back(1, c);
     }
-    return false;
+}
+
+// .endm or .endr with nothing recorded.
+void Assembler::Unopened(std::string_view word, std::string_view, const Stmt& st, int) {
+    Diag(Severity::kError, st.loc, msg::kGnuUnbalanced, std::string(word).c_str());
+}
+
+void Assembler::ExitDirective(std::string_view, std::string_view, const Stmt& st, int) {
+    if (source_.MacroDepth() == 0) {
+        Diag(Severity::kError, st.loc, msg::kGnuUnbalanced, ".exitm");
+        return;
+    }
+    const std::size_t depth = source_.ExitMacro();
+    if (depth != std::string::npos && depth < conds_.size()) conds_.resize(depth);
+}
+
+void Assembler::MacroDirective(std::string_view, std::string_view rest, const Stmt& st, int) {
+    DefineMacro(rest, st);
 }
 
 void Assembler::DefineMacro(std::string_view rest, const Stmt& st) {
@@ -941,49 +942,58 @@ void Assembler::FileDirective(std::string_view, std::string_view rest, const Stm
 // Symbol attributes and the like: nothing to change in a flat image.
 void Assembler::NoEffect(std::string_view, std::string_view, const Stmt&, int) {}
 
-struct Assembler::DirectiveEntry {
-    std::string_view name;
-    void (Assembler::*handler)(std::string_view word, std::string_view rest, const Stmt& st, int arg);
-    int arg;
-};
-
 // GNU as' pseudo-ops of the V810 port that a flat image needs, sorted by name.
-void Assembler::Directive(const std::string& word, std::string_view rest, const Stmt& st) {
+const Assembler::DirectiveEntry* Assembler::FindDirective(std::string_view word) {
     using A = Assembler;
+    constexpr auto kCond = DirectiveEntry::kCondition;
+    constexpr auto kBlock = DirectiveEntry::kBlock;
     static constexpr DirectiveEntry kDirectives[] = {
-        {".2byte", &A::DataDirective, 2},      {".4byte", &A::DataDirective, 4},
-        {".8byte", &A::DataDirective, 8},      {".align", &A::AlignDirective, 0},
-        {".ascii", &A::StringDirective, 0},    {".asciz", &A::StringDirective, 1},
-        {".balign", &A::AlignDirective, 1},    {".bss", &A::NamedSection, 0},
-        {".byte", &A::DataDirective, 1},       {".comm", &A::CommonDirective, 0},
-        {".data", &A::NamedSection, 0},        {".double", &A::FloatDirective, 8},
-        {".end", &A::EndDirective, 0},         {".equ", &A::SetDirective, 0},
-        {".equiv", &A::SetDirective, 1},       {".err", &A::ErrDirective, 0},
-        {".error", &A::MessageDirective, 0},   {".extern", &A::NoEffect, 0},
-        {".file", &A::FileDirective, 0},       {".fill", &A::FillDirective, 0},
-        {".float", &A::FloatDirective, 4},     {".global", &A::NoEffect, 0},
-        {".globl", &A::NoEffect, 0},           {".hidden", &A::NoEffect, 0},
-        {".hword", &A::DataDirective, 2},      {".ident", &A::NoEffect, 0},
-        {".incbin", &A::Incbin, 0},            {".include", &A::Include, 0},
-        {".int", &A::DataDirective, 4},        {".lcomm", &A::CommonDirective, 0},
-        {".local", &A::NoEffect, 0},           {".long", &A::DataDirective, 4},
-        {".offset", &A::OrgDirective, 1},      {".org", &A::OrgDirective, 0},
-        {".p2align", &A::AlignDirective, 0},   {".popsection", &A::PopSection, 0},
-        {".previous", &A::Previous, 0},        {".print", &A::MessageDirective, 2},
-        {".purgem", &A::Purgem, 0},            {".pushsection", &A::SectionDirective, 1},
-        {".quad", &A::DataDirective, 8},       {".rosdata", &A::NamedSection, 0},
-        {".rozdata", &A::NamedSection, 0},     {".sbss", &A::NamedSection, 0},
-        {".scomm", &A::CommonDirective, 1},    {".sdata", &A::NamedSection, 0},
-        {".section", &A::SectionDirective, 0}, {".set", &A::SetDirective, 0},
-        {".short", &A::DataDirective, 2},      {".single", &A::FloatDirective, 4},
-        {".size", &A::NoEffect, 0},            {".skip", &A::SpaceDirective, 0},
-        {".space", &A::SpaceDirective, 0},     {".string", &A::StringDirective, 1},
-        {".tbss", &A::NamedSection, 0},        {".tcomm", &A::CommonDirective, 2},
-        {".tdata", &A::NamedSection, 0},       {".text", &A::NamedSection, 0},
-        {".type", &A::NoEffect, 0},            {".warning", &A::MessageDirective, 1},
-        {".weak", &A::NoEffect, 0},            {".word", &A::DataDirective, 4},
-        {".zbss", &A::NamedSection, 0},        {".zcomm", &A::CommonDirective, 3},
-        {".zdata", &A::NamedSection, 0},       {".zero", &A::SpaceDirective, 1},
+        {".2byte", &A::DataDirective, 2},       {".4byte", &A::DataDirective, 4},
+        {".8byte", &A::DataDirective, 8},       {".align", &A::AlignDirective, 0},
+        {".ascii", &A::StringDirective, 0},     {".asciz", &A::StringDirective, 1},
+        {".balign", &A::AlignDirective, 1},     {".bss", &A::NamedSection, 0},
+        {".byte", &A::DataDirective, 1},        {".comm", &A::CommonDirective, 0},
+        {".data", &A::NamedSection, 0},         {".double", &A::FloatDirective, 8},
+        {".else", &A::ElseDirective, 0, kCond}, {".elseif", &A::ElseDirective, 1, kCond},
+        {".end", &A::EndDirective, 0},          {".endif", &A::ElseDirective, 2, kCond},
+        {".endm", &A::Unopened, 0, kBlock},     {".endr", &A::Unopened, 0, kBlock},
+        {".equ", &A::SetDirective, 0},          {".equiv", &A::SetDirective, 1},
+        {".err", &A::ErrDirective, 0},          {".error", &A::MessageDirective, 0},
+        {".exitm", &A::ExitDirective, 0, kBlock}, {".extern", &A::NoEffect, 0},
+        {".file", &A::FileDirective, 0},        {".fill", &A::FillDirective, 0},
+        {".float", &A::FloatDirective, 4},      {".global", &A::NoEffect, 0},
+        {".globl", &A::NoEffect, 0},            {".hidden", &A::NoEffect, 0},
+        {".hword", &A::DataDirective, 2},       {".ident", &A::NoEffect, 0},
+        {".if", &A::IfValue, 0, kCond},         {".ifb", &A::IfBlank, 1, kCond},
+        {".ifc", &A::IfSame, 1, kCond},         {".ifdef", &A::IfDefined, 1, kCond},
+        {".ifeq", &A::IfValue, 1, kCond},       {".ifeqs", &A::IfStrings, 1, kCond},
+        {".ifge", &A::IfValue, 6, kCond},       {".ifgt", &A::IfValue, 5, kCond},
+        {".ifle", &A::IfValue, 4, kCond},       {".iflt", &A::IfValue, 3, kCond},
+        {".ifnb", &A::IfBlank, 0, kCond},       {".ifnc", &A::IfSame, 0, kCond},
+        {".ifndef", &A::IfDefined, 0, kCond},   {".ifne", &A::IfValue, 2, kCond},
+        {".ifnes", &A::IfStrings, 0, kCond},    {".ifnotdef", &A::IfDefined, 0, kCond},
+        {".incbin", &A::Incbin, 0},             {".include", &A::Include, 0},
+        {".int", &A::DataDirective, 4},         {".irp", &A::RepeatDirective, Recording::kIrp, kBlock},
+        {".irpc", &A::RepeatDirective, Recording::kIrpc, kBlock}, {".lcomm", &A::CommonDirective, 0},
+        {".local", &A::NoEffect, 0},            {".long", &A::DataDirective, 4},
+        {".macro", &A::MacroDirective, 0, kBlock}, {".offset", &A::OrgDirective, 1},
+        {".org", &A::OrgDirective, 0},          {".p2align", &A::AlignDirective, 0},
+        {".popsection", &A::PopSection, 0},     {".previous", &A::Previous, 0},
+        {".print", &A::MessageDirective, 2},    {".purgem", &A::Purgem, 0},
+        {".pushsection", &A::SectionDirective, 1}, {".quad", &A::DataDirective, 8},
+        {".rept", &A::RepeatDirective, Recording::kRept, kBlock}, {".rosdata", &A::NamedSection, 0},
+        {".rozdata", &A::NamedSection, 0},      {".sbss", &A::NamedSection, 0},
+        {".scomm", &A::CommonDirective, 1},     {".sdata", &A::NamedSection, 0},
+        {".section", &A::SectionDirective, 0},  {".set", &A::SetDirective, 0},
+        {".short", &A::DataDirective, 2},       {".single", &A::FloatDirective, 4},
+        {".size", &A::NoEffect, 0},             {".skip", &A::SpaceDirective, 0},
+        {".space", &A::SpaceDirective, 0},      {".string", &A::StringDirective, 1},
+        {".tbss", &A::NamedSection, 0},         {".tcomm", &A::CommonDirective, 2},
+        {".tdata", &A::NamedSection, 0},        {".text", &A::NamedSection, 0},
+        {".type", &A::NoEffect, 0},             {".warning", &A::MessageDirective, 1},
+        {".weak", &A::NoEffect, 0},             {".word", &A::DataDirective, 4},
+        {".zbss", &A::NamedSection, 0},         {".zcomm", &A::CommonDirective, 3},
+        {".zdata", &A::NamedSection, 0},        {".zero", &A::SpaceDirective, 1},
     };
     static_assert(std::is_sorted(std::begin(kDirectives), std::end(kDirectives),
                                  [](const DirectiveEntry& a, const DirectiveEntry& b) { return a.name < b.name; }));
@@ -1001,11 +1011,9 @@ void Assembler::Directive(const std::string& word, std::string_view rest, const 
     const unsigned c = word.size() > 1 ? static_cast<unsigned char>(word[1]) : 128u;
     for (std::size_t k = c < 128 ? kFirst[c] : 0, end = c < 128 ? kFirst[c + 1] : 0; k < end; ++k) {
         const DirectiveEntry& d = kDirectives[k];
-        if (d.name.size() == word.size() && d.name == word) return (this->*d.handler)(word, rest, st, d.arg);
+        if (d.name.size() == word.size() && d.name == word) return &d;
     }
-    auto m = macros_.find(word);
-    if (m != macros_.end()) return Call(*m->second, rest, st);
-    Diag(Severity::kError, st.loc, msg::kGnuUnknownDirective, word.c_str());
+    return nullptr;
 }
 
 }  // namespace tarvo::gnu
