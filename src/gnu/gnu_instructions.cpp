@@ -377,7 +377,7 @@ bool Assembler::Encode(std::string_view word, std::string_view operands, Mode mo
         const std::size_t open = text.rfind('[');
         if (text.empty() || text.back() != ']' || open == std::string_view::npos) return bad("disp[reg]"), false;
         disp = Trim(text.substr(0, open));
-        if (disp.empty()) return bad("a displacement before [reg]"), false;
+        if (disp.empty()) return bad("no displacement before [reg]"), false;
         return reg(text.substr(open + 1, text.size() - open - 2), base);
     };
     if (m->fp >= 0 || m->bs >= 0) {
