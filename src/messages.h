@@ -161,6 +161,7 @@ inline constexpr const char* kGnuNoBits = "attempt to store non-zero value in se
 inline constexpr const char* kGnuNoBitsFill = "ignoring fill value in section `%s'";
 inline constexpr const char* kGnuDuplicateElse = "duplicate \"else\"";
 inline constexpr const char* kGnuBadAlign = "alignment not a power of 2";
+inline constexpr const char* kGnuNegativeAlign = "negative alignment: none taken";
 inline constexpr const char* kGnuBadSize = "size %lld out of range";
 inline constexpr const char* kGnuNoSection = "no section to pop";
 inline constexpr const char* kGnuTooLarge = "the image would pass %s";

@@ -815,6 +815,8 @@ void Assembler::CommonDirective(std::string_view, std::string_view rest, const S
         return;
     }
     if (args.size() > 2 && !args[2].empty() && !Now(args[2], st.loc, align)) return;
+    if (align < 0 && area != 0) Diag(Severity::kWarning, st.loc, "%s", msg::kGnuNegativeAlign);
+    if (align <= 0 && area != 0) align = 1;
     if (align == 0) align = 1;
     const std::size_t back = readSection_;
     const std::size_t room = SectionNamed(kCommonSections[area]);

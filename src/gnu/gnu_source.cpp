@@ -16,7 +16,7 @@ struct Source::Frame {
     // numbered marker has given it a line; next is the place it names.
     Loc next;
     std::uint32_t physical = 0, logical = 0;
-    int shift = 0;  // the physical line less the line next names, less 1
+    int shift = 0;  // a line's physical number less the number next gives it
     bool numbered = false;
     bool inComment = false;   // inside /* */ at the end of the last line
     std::vector<Line> pending;
