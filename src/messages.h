@@ -156,6 +156,7 @@ inline constexpr const char* kGnuNoLineEnd = "the last line has no line end";
 inline constexpr const char* kGnuUnbalanced = "%s without a matching opener";
 inline constexpr const char* kGnuExpected = "expected %s";
 inline constexpr const char* kGnuJunk = "junk at end of line: `%s'";
+inline constexpr const char* kGnuSubsection = "subsections are not taken: `%s'";
 inline constexpr const char* kGnuTooMany = "macros and repeats produced more than 10000000 statements";
 inline constexpr const char* kGnuNoBits = "attempt to store non-zero value in section `%s'";
 inline constexpr const char* kGnuNoBitsFill = "ignoring fill value in section `%s'";

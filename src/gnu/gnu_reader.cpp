@@ -895,9 +895,12 @@ void Assembler::SetDirective(std::string_view, std::string_view rest, const Stmt
     Set(rest.substr(0, comma), rest.substr(comma + 1), st, equiv != 0);
 }
 
-// .text, .data, .bss and the port's data areas: the section of that name.
-void Assembler::NamedSection(std::string_view word, std::string_view rest, const Stmt& st, int) {
-    if (!rest.empty()) Diag(Severity::kError, st.loc, msg::kGnuJunk, std::string(rest).c_str());
+// .text, .data, .bss (subsection 1: GNU as takes a subsection number after
+// them) and the port's data areas (0: nothing after them): the section of
+// that name.
+void Assembler::NamedSection(std::string_view word, std::string_view rest, const Stmt& st, int subsection) {
+    if (!rest.empty())
+        Diag(Severity::kError, st.loc, subsection ? msg::kGnuSubsection : msg::kGnuJunk, std::string(rest).c_str());
     Switch(SectionNamed(word));
 }
 
@@ -953,9 +956,9 @@ const Assembler::DirectiveEntry* Assembler::FindDirective(std::string_view word)
         {".2byte", &A::DataDirective, 2},       {".4byte", &A::DataDirective, 4},
         {".8byte", &A::DataDirective, 8},       {".align", &A::AlignDirective, 0},
         {".ascii", &A::StringDirective, 0},     {".asciz", &A::StringDirective, 1},
-        {".balign", &A::AlignDirective, 1},     {".bss", &A::NamedSection, 0},
+        {".balign", &A::AlignDirective, 1},     {".bss", &A::NamedSection, 1},
         {".byte", &A::DataDirective, 1},        {".comm", &A::CommonDirective, 0},
-        {".data", &A::NamedSection, 0},         {".double", &A::FloatDirective, 8},
+        {".data", &A::NamedSection, 1},         {".double", &A::FloatDirective, 8},
         {".else", &A::ElseDirective, 0, kCond}, {".elseif", &A::ElseDirective, 1, kCond},
         {".end", &A::EndDirective, 0},          {".endif", &A::ElseDirective, 2, kCond},
         {".endm", &A::Unopened, 0, kBlock},     {".endr", &A::Unopened, 0, kBlock},
@@ -991,7 +994,7 @@ const Assembler::DirectiveEntry* Assembler::FindDirective(std::string_view word)
         {".size", &A::NoEffect, 0},             {".skip", &A::SpaceDirective, 0},
         {".space", &A::SpaceDirective, 0},      {".string", &A::StringDirective, 1},
         {".tbss", &A::NamedSection, 0},         {".tcomm", &A::CommonDirective, 2},
-        {".tdata", &A::NamedSection, 0},        {".text", &A::NamedSection, 0},
+        {".tdata", &A::NamedSection, 0},        {".text", &A::NamedSection, 1},
         {".type", &A::NoEffect, 0},             {".warning", &A::MessageDirective, 1},
         {".weak", &A::NoEffect, 0},             {".word", &A::DataDirective, 4},
         {".zbss", &A::NamedSection, 0},         {".zcomm", &A::CommonDirective, 3},
