@@ -171,7 +171,9 @@ bool Source::FromFile(Frame& f, Stmt& out) {
         const std::string_view line(text + f.pos, eol - f.pos);
         const Loc loc = f.next;
         ++f.next.line;
-        if (eol == size && !line.empty()) openEnds_.push_back(loc);
+        // GNU as finds the missing line end when it reads past the last
+        // whole line, and names that line (0: the file).
+        if (eol == size && !line.empty()) openEnds_.push_back({loc.file, loc.line - 1});
         f.pos = eol + 1;
         if (!f.inComment && !line.empty() && line[0] == '#') {
             int number = 0;

@@ -92,7 +92,8 @@ public:
     std::string CurrentPath() const;
     // .file "NAME": messages name it once a line marker has given a line.
     void SetFileName(std::string_view name);
-    // A file's last line without a line end, read since the last call.
+    // Where a file's last line has no line end (the place of the line
+    // before it), found since the last call.
     bool TakeOpenEnd(Loc& loc) { return !openEnds_.empty() && TakeOpenEndSlow(loc); }
 
 private:
