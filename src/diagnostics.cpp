@@ -67,7 +67,8 @@ void ConsoleOutput::Report(const Diagnostic& d) {
         // GNU as' form, on standard error only.
         const char* label = d.severity == Severity::kWarning ? "Warning" : d.severity == Severity::kNote ? "Info" : "Error";
         Line(err_, d.file, d.line, label, Body(d.text));
-        for (const CallNote& call : d.calls) Line(err_, call.file, call.line, "Info", call.name);
+        for (const CallNote& call : d.calls)
+            Line(err_, call.file, call.line, "Info", msg::kGnuCallNote + std::string(call.name));
         return;
     }
     const bool warning = d.severity != Severity::kError;
