@@ -29,14 +29,26 @@ inline constexpr std::array<std::uint8_t, 256> kTokenClass = [] {
     return t;
 }();
 
+// The closing quote of a character constant ('c', '\n', '\x2c') that opens
+// at j, or j when none does.
+constexpr std::size_t CharacterEnd(std::string_view rest, std::size_t j) {
+    if (j + 2 < rest.size() && rest[j + 1] != '\\' && rest[j + 2] == '\'') return j + 2;
+    if (j + 1 < rest.size() && rest[j + 1] == '\\')
+        for (std::size_t k = j + 3; k < rest.size() && k <= j + 6; ++k)
+            if (rest[k] == '\'') return k;
+    return j;
+}
+
 // The end of a token from an open parenthesis at j: blanks and tabs inside
-// the parentheses belong to it; other separators end it anyway.
+// the parentheses belong to it, and anything in a character constant;
+// other separators end it anyway.
 constexpr std::size_t SkipParens(std::string_view rest, std::size_t j) {
     int depth = 0;
     for (; j < rest.size(); ++j) {
         const char c = rest[j];
         if (IsSeparator(c) && (depth == 0 || (c != ' ' && c != '\t'))) break;
-        depth += c == '(' ? 1 : c == ')' && depth > 0 ? -1 : 0;
+        if (c == '\'' && depth > 0) j = CharacterEnd(rest, j);
+        else depth += c == '(' ? 1 : c == ')' && depth > 0 ? -1 : 0;
     }
     return j;
 }
