@@ -60,6 +60,14 @@ void Line(std::FILE* f, std::string_view file, int line, const char* label, std:
 
 }  // namespace
 
+std::size_t ClassicPrefix(const Diagnostic& d, char (&out)[48]) {
+    const bool warning = d.severity != Severity::kError;
+    if (d.kind == Where::kLine)
+        return Prefix(out, warning ? msg::kWarningLinePrefix : msg::kLinePrefix, static_cast<std::uint32_t>(d.line));
+    if (d.kind == Where::kLocation) return Prefix(out, warning ? msg::kWarningPrefix : msg::kErrorPrefix, d.location);
+    return 0;
+}
+
 void ConsoleOutput::Say(std::string_view text) { fwrite_unlocked(text.data(), 1, text.size(), out_); }
 
 void ConsoleOutput::Report(const Diagnostic& d) {
@@ -72,11 +80,7 @@ void ConsoleOutput::Report(const Diagnostic& d) {
     }
     const bool warning = d.severity != Severity::kError;
     char prefix[48];
-    std::size_t length = 0;
-    if (d.kind == Where::kLine)
-        length = Prefix(prefix, warning ? msg::kWarningLinePrefix : msg::kLinePrefix, static_cast<std::uint32_t>(d.line));
-    else if (d.kind == Where::kLocation)
-        length = Prefix(prefix, warning ? msg::kWarningPrefix : msg::kErrorPrefix, d.location);
+    const std::size_t length = ClassicPrefix(d, prefix);
     fwrite_unlocked(prefix, 1, length, out_);
     fwrite_unlocked(d.text.data(), 1, d.text.size(), out_);
     if (!gnuErrors_) return;

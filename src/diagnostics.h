@@ -74,6 +74,10 @@ struct Diagnostic {
     std::string_view text;        // as formatted, its line end included
 };
 
+// The classic prefix of d ("Error in line %d: ", "Warning at %08x: " or
+// none) in out; returns its length.
+std::size_t ClassicPrefix(const Diagnostic& d, char (&out)[48]);
+
 // Where everything a run says goes, in the order it is said.
 class RunOutput {
 public:

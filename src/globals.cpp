@@ -173,14 +173,8 @@ void Deliver(Context& ctx, Severity severity, const Where& where, std::string_vi
     if (severity != Severity::kWarning) ++ctx.nErrors;
     WithOutput(ctx, [&](RunOutput& o) { o.Report(d); });
     if (ctx.observer != nullptr) {
-        const bool warning = severity != Severity::kError;
-        char prefix[32] = "";
-        if (where.kind == Where::kLine)
-            std::snprintf(prefix, sizeof prefix, warning ? msg::kWarningLinePrefix : msg::kLinePrefix, where.line);
-        if (where.kind == Where::kLocation)
-            std::snprintf(prefix, sizeof prefix, warning ? msg::kWarningPrefix : msg::kErrorPrefix,
-                          LocationOf(ctx, where));
-        std::string line = prefix;
+        char prefix[48];
+        std::string line(prefix, ClassicPrefix(d, prefix));
         line += text;
         while (!line.empty() && line.back() == '\n') line.pop_back();
         ctx.observer->Message(line);

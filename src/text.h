@@ -93,7 +93,21 @@ enum class Scan {
 // digits, stopping at the first character that cannot continue the number.
 // The value wraps modulo 2^32 whatever its length. end, when given, receives
 // the offset of the first character not read.
-Scan ScanNumber(std::string_view text, std::int32_t& value, std::size_t* end = nullptr);
+Scan ScanNumberAny(std::string_view text, std::int32_t& value, std::size_t* end);
+inline Scan ScanNumber(std::string_view text, std::int32_t& value, std::size_t* end = nullptr) {
+    // One or two decimal digits and nothing else, as register numbers and
+    // small counts are written, read inline: every operand passes here.
+    if (text.size() - 1 < 2) {
+        const unsigned a = static_cast<unsigned char>(text[0]) - unsigned{'0'};
+        const unsigned b = text.size() == 2 ? static_cast<unsigned char>(text[1]) - unsigned{'0'} : 0;
+        if (a <= 9 && b <= 9 && (text.size() == 1 || a != 0)) {
+            value = static_cast<std::int32_t>(text.size() == 1 ? a : a * 10 + b);
+            if (end != nullptr) *end = text.size();
+            return Scan::kNumber;
+        }
+    }
+    return ScanNumberAny(text, value, end);
+}
 
 inline bool ReadNumber(std::string_view text, std::int32_t& value) {
     return ScanNumber(text, value) == Scan::kNumber;

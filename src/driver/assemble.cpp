@@ -23,7 +23,7 @@ void ReportLine(Context& ctx, int nLine, const Tokens& tokens, const LineResult&
     const std::string_view token = r.status == EncodeStatus::kBadOpcode || r.status == EncodeStatus::kUnknown
                                        ? tokens.szOpcode
                                    : r.status == EncodeStatus::kSyntaxError ? std::string_view()
-                                                                            : params[r.Written(r.slot)];
+                                                                            : params[r.slot];
     const std::string quoted(token);
     const Where where = InLine(ctx, nLine);
     switch (r.status) {
@@ -74,7 +74,7 @@ bool ReportStrict(Context& ctx, int nLine, const Tokens& tokens, const LineResul
         if (r.strict[slot] == 0) continue;
         for (const auto& [flag, text] : kTexts) {
             if (!(r.strict[slot] & flag)) continue;
-            ReportCheck(ctx, InLine(ctx, nLine), text, params[r.Written(slot)]);
+            ReportCheck(ctx, InLine(ctx, nLine), text, params[slot]);
             any = true;
         }
     }

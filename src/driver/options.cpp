@@ -117,100 +117,100 @@ bool Apply(std::string_view name, const std::string& value, Options& o, std::str
     return true;
 }
 
-// An argument that is not a long option; after "--" none is an option at all.
-struct Positional {
-    std::string text;
-    bool literal;
-};
+// The classic positions, fed one argument at a time: the source, the option
+// (its second character), the file of -o or the numbers of -d. Outside the
+// classic language the short options of other assemblers may stand
+// anywhere after the source (not as -o's file), and whatever else follows
+// the classic positions is an error.
+class Positions {
+public:
+    explicit Positions(Options& o) : o_(o) {}
 
-// -D NAME[=VALUE], -DNAME[=VALUE], -I DIR, -IDIR and -Z, the short options
-// of other assemblers; at returns past what they take. False when arg is
-// none of them; error is set when one lacks its value.
-bool ShortOption(const std::vector<Positional>& args, std::size_t& at, Options& o, std::string& error) {
-    const std::string& arg = args[at].text;
-    if (args[at].literal || arg.size() < 2 || arg[0] != '-') return false;
-    if (arg == "-Z") {
-        o.keepObject = true;
-        ++at;
-        return true;
-    }
-    if (arg[1] != 'D' && arg[1] != 'I') return false;
-    std::string value = arg.substr(2);
-    if (arg.size() == 2) {
-        if (at + 1 == args.size()) {
-            error = Format(msg::kNeedsValue, arg);
+    // next is the argument after arg (null: none), which a short option
+    // may take; taken tells whether it did. False on an error.
+    bool Take(const std::string& arg, bool literal, const char* next, bool& taken, std::string& error) {
+        taken = false;
+        if (count_++ == 0) {
+            o_.sourcePath = arg;
+            o_.mode = Options::Mode::kObjectFile;
+            o_.objectName = "output.obj";
             return true;
         }
-        value = args[++at].text;
-    }
-    ++at;
-    if (arg[1] == 'I') {
-        if (value.empty()) error = Format(msg::kNeedsValue, arg);
-        else o.settings.includeDirs.push_back(value);
-        return true;
-    }
-    AddDefine(value, arg, false, o, error);
-    return true;
-}
-
-// The classic positions: the source, the option (its second character),
-// the file of -o or the numbers of -d. Outside the classic language the
-// short options may stand anywhere after the source (not as -o's file),
-// and whatever else follows is an error.
-bool ReadPositions(const std::vector<Positional>& args, Options& o, std::string& error) {
-    if (args.empty()) return true;
-    const bool classic = o.settings.classic;
-    o.sourcePath = args[0].text;
-    o.mode = Options::Mode::kObjectFile;
-    o.objectName = "output.obj";
-    std::string option;
-    bool haveOption = false, fileTaken = false;
-    for (std::size_t at = 1; at < args.size();) {
-        const std::string& arg = args[at].text;
-        const bool fileNext = haveOption && option == "o" && !fileTaken;
-        if (!classic && !fileNext) {
-            if (ShortOption(args, at, o, error)) {
-                if (!error.empty()) return false;
-                continue;
-            }
-        }
-        ++at;
-        if (!haveOption) {
-            haveOption = true;
+        if (done_) return true;
+        const bool fileNext = option_ == 'o' && !fileTaken_;
+        if (!o_.settings.classic && !fileNext && !literal && Short(arg, next, taken, error)) return error.empty();
+        if (option_ == 0) {
             // Only the second character counts: -s, /s and xs alike.
-            option = arg.size() >= 2 ? arg.substr(1, 1) : "";
-            if (option == "s") o.mode = Options::Mode::kStdout;
-            else if (option == "d") o.mode = Options::Mode::kDisassemble;
-            else if (option != "o") o.mode = Options::Mode::kUsage;
-            if (o.mode == Options::Mode::kUsage) return true;  // the classic usage text, nothing more
-            continue;
+            option_ = arg.size() >= 2 ? arg[1] : '?';
+            if (option_ == 's') o_.mode = Options::Mode::kStdout;
+            else if (option_ == 'd') o_.mode = Options::Mode::kDisassemble;
+            else if (option_ != 'o') o_.mode = Options::Mode::kUsage;
+            done_ = o_.mode == Options::Mode::kUsage;  // the classic usage text, nothing more
+            return true;
         }
         if (fileNext) {
-            o.objectName = arg;
-            o.objectNamed = fileTaken = true;
-            continue;
+            o_.objectName = arg;
+            o_.objectNamed = fileTaken_ = true;
+            return true;
         }
-        if (option == "d" && o.numbers.size() < 2) {
-            o.numbers.push_back(arg);
-            continue;
+        if (option_ == 'd' && o_.numbers.size() < 2) {
+            o_.numbers.push_back(arg);
+            return true;
         }
-        if (classic) continue;  // the classic reading ignores the rest
+        if (o_.settings.classic) return true;  // the classic reading ignores the rest
         error = Format(!arg.empty() && arg[0] == '-' ? msg::kUnknownOption : msg::kUnknownArgument, arg);
         return false;
     }
-    if (haveOption && option == "o" && !fileTaken) o.mode = Options::Mode::kUsage;
-    return true;
-}
+
+    void Finish() {
+        if (option_ == 'o' && !fileTaken_) o_.mode = Options::Mode::kUsage;
+    }
+
+private:
+    // -D NAME[=VALUE], -DNAME[=VALUE], -I DIR, -IDIR and -Z; false when arg
+    // is none of them.
+    bool Short(const std::string& arg, const char* next, bool& taken, std::string& error) {
+        if (arg == "-Z") {
+            o_.keepObject = true;
+            return true;
+        }
+        if (arg.size() < 2 || arg[0] != '-' || (arg[1] != 'D' && arg[1] != 'I')) return false;
+        std::string value = arg.substr(2);
+        if (arg.size() == 2) {
+            if (next == nullptr) {
+                error = Format(msg::kNeedsValue, arg);
+                return true;
+            }
+            value = next;
+            taken = true;
+        }
+        if (arg[1] == 'D') AddDefine(value, arg, false, o_, error);
+        else if (value.empty()) error = Format(msg::kNeedsValue, arg);
+        else o_.settings.includeDirs.push_back(value);
+        return true;
+    }
+
+    Options& o_;
+    int count_ = 0;
+    char option_ = 0;  // the second character of the classic option; 0: none yet
+    bool fileTaken_ = false;
+    bool done_ = false;
+};
 
 }  // namespace
 
 bool ParseOptions(int argc, char** argv, Options& o, std::string& error) {
+    // --classic keeps the classic reading of every argument, wherever it stands.
+    for (int i = 1; i < argc && std::string_view(argv[i]) != "--"; ++i)
+        if (std::string_view(argv[i]) == "--classic") o.settings.classic = true;
     bool options = true;
-    std::vector<Positional> positional;
+    Positions positions(o);
     for (int i = 1; i < argc; ++i) {
         const std::string arg = argv[i];
         if (!options || arg.size() < 2 || arg.compare(0, 2, "--") != 0) {
-            positional.push_back({arg, !options});
+            bool taken = false;
+            if (!positions.Take(arg, !options, i + 1 < argc ? argv[i + 1] : nullptr, taken, error)) return false;
+            i += taken ? 1 : 0;
             continue;
         }
         if (arg == "--") {
@@ -239,7 +239,7 @@ bool ParseOptions(int argc, char** argv, Options& o, std::string& error) {
         }
         if (!Apply(name, value, o, error)) return false;
     }
-    if (!ReadPositions(positional, o, error)) return false;
+    positions.Finish();
     // The source is no target: a rule "src.s: src.s ..." would rebuild nothing.
     if (o.mode == Options::Mode::kStdout && !o.deps.empty() && o.depsTarget.empty()) {
         error = msg::kDepsNeedTarget;

@@ -302,16 +302,17 @@ LineResult Construct(Context& ctx, const Tokens& tokens) {
     // "ldsr $6, psw" as GNU writes it: the system register (by name or
     // number) may come second.
     std::int32_t number = 0;
+    bool swapped = false;
     if ((key == kLdsr || key == kStsr) && !ctx.set.classic && text[2].empty() && !text[1].empty() &&
         text[1].front() != '$' && !text[0].empty() && !ReadNumber(text[0], number) &&
         (SystemRegister(text[1]) >= 0 || ReadNumber(text[1], number))) {
         std::swap(text[0], text[1]);
         std::swap(written[0], written[1]);
-        result.swapped = true;
+        swapped = true;
     }
-    auto fail = [&result](EncodeStatus s, int slot = 0) {
+    auto fail = [&result, swapped](EncodeStatus s, int slot = 0) {
         result.status = s;
-        result.slot = static_cast<std::uint8_t>(slot);
+        result.slot = static_cast<std::uint8_t>(swapped && slot < 2 ? 1 - slot : slot);
         return result;
     };
     std::uint16_t mask = 0;
@@ -367,6 +368,7 @@ LineResult Construct(Context& ctx, const Tokens& tokens) {
     }
     // "jmp [r1], r2" reads r2 too: the register pair form encodes it.
     result.read = static_cast<std::uint8_t>(key == kNop ? 0 : slots);
+    if (swapped) std::swap(result.strict[0], result.strict[1]);
     const Encoded e = Encode(in, v, ctx.set.necEncoding);
     result.oddLocation = ctx.obj.Location() & 1;
     if (resolver.pendingSlot < 0) {
@@ -420,7 +422,8 @@ void AddForward(Context& ctx, std::string_view expr, std::string_view operand, c
     f.operand = operand;
     f.file = ctx.file;
     f.line = ctx.line;
-    f.trace = CurrentTrace(ctx);
+    if (ctx.bodyLine != 0 || !ctx.expansions.empty()) f.trace = ExpansionTrace(ctx);
+    else if (f.trace.calls || f.trace.bodyLine != 0) f.trace = {};  // a record is reused
     f.pass = ctx.passes.empty() ? -1 : ctx.passes.back().serial;
     f.ref = ref;
     f.use = use;

@@ -43,17 +43,15 @@ enum class Suspect : std::uint8_t {
     kLocal,  // "1b"/"2f" without "@": the digits become the displacement
 };
 
-// Eight bytes: it is returned for every line.
+// Eight bytes: it is returned for every line. Operands are counted as
+// written ("ldsr r6, 40" reads them the other way round).
 struct LineResult {
     EncodeStatus status = EncodeStatus::kOk;
     std::uint8_t slot = 0;         // the operand a failure is about
     std::uint8_t strict[3] = {};   // StrictFlag bits by operand
+    bool oddLocation = false;
     Suspect suspect = Suspect::kNone;  // about operand 0
     std::uint8_t read = 3;         // operands the instruction reads; later ones are dropped
-    bool oddLocation : 1 = false;
-    bool swapped : 1 = false;      // the first two operands were written the other way round
-    // The operand as written (0 to 2) that a slot holds.
-    int Written(int s) const { return swapped && s < 2 ? 1 - s : s; }
     bool Flagged() const { return oddLocation || (strict[0] | strict[1] | strict[2]) != 0; }
 };
 static_assert(sizeof(LineResult) == 8);
