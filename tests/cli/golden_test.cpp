@@ -1,8 +1,8 @@
 // Each folder under tests/cases is one run of tarvo:
 //   args          the arguments (default: in.s)
 //   expected.out  standard output, byte for byte
-//   expected.ext.out, expected.ext.status, expected.ext.absent
-//                 standard output, exit status and files that must not exist
+//   expected.ext.out, expected.ext.err, expected.ext.status, expected.ext.absent
+//                 standard output and error, exit status and files that must not exist
 //                 with extensions on, where they add a warning or a message
 //                 to a classic case, or remove its object file after errors
 //                 (expected.out, status and expected.hex then hold the
@@ -85,7 +85,7 @@ TEST_P(GoldenTest, MatchesExpectedFiles) {
     ToolResult r = RunTool(scratch.path(), args);
     EXPECT_EQ(r.out, ReadFile(pick("expected.out", "expected.ext.out")));
     EXPECT_EQ(r.status, status);
-    EXPECT_EQ(r.err, fs::exists(dir / "expected.err") ? ReadFile(dir / "expected.err") : "");
+    EXPECT_EQ(r.err, fs::exists(pick("expected.err", "expected.ext.err")) ? ReadFile(pick("expected.err", "expected.ext.err")) : "");
     // Files that must not exist; the expected bytes of one of them belong to the --classic run.
     std::vector<std::string> absent;
     for (const char* list : {"absent", "expected.ext.absent"}) {
