@@ -54,8 +54,13 @@ constexpr std::array<int, kKeywords.size()> kOperandCount{1, -2, -2, -1, -1, -1,
 std::string_view DroppedText(const Context& ctx, Keyword keyword, std::string_view rest);
 
 // Tokens a keyword line does not read are reported.
-void CheckDropped(Context& ctx, Keyword keyword, std::string_view rest) {
-    if (!Checking(ctx)) return;
+inline void CheckDropped(Context& ctx, Keyword keyword, std::string_view rest) {
+    if (!Checking(ctx) || kOperandCount[keyword] == -1) return;
+    // Most lines hold one operand and nothing else: no separator after it.
+    std::size_t i = 0;
+    while (i < rest.size() && IsSeparator(rest[i])) ++i;
+    while (i < rest.size() && !IsSeparator(rest[i])) ++i;
+    if (kOperandCount[keyword] >= 1 && i == rest.size()) return;
     if (const std::string_view dropped = DroppedText(ctx, keyword, rest); !dropped.empty())
         ReportCheck(ctx, AtLocation(ctx), msg::kAfterOperands, dropped);
 }
@@ -64,11 +69,6 @@ void CheckDropped(Context& ctx, Keyword keyword, std::string_view rest) {
 std::string_view DroppedText(const Context& ctx, Keyword keyword, std::string_view rest) {
     const int count = kOperandCount[keyword];
     if (count == -1) return {};
-    // Most lines hold one operand and nothing else: no separator after it.
-    std::size_t i = 0;
-    while (i < rest.size() && IsSeparator(rest[i])) ++i;
-    while (i < rest.size() && !IsSeparator(rest[i])) ++i;
-    if (count >= 1 && i == rest.size()) return {};
     if (count <= -2) {
         const std::size_t open = rest.find('"');
         const std::size_t close = open == std::string_view::npos ? open : rest.find('"', open + 1);
@@ -187,7 +187,8 @@ void Data(Context& ctx, std::string_view rest, unsigned width, const char* bad) 
         }
         if (status == ExprStatus::kOk && Checking(ctx)) {
             std::size_t end = 0;
-            if (ScanNumber(item, value, &end) == Scan::kNumber && end != item.size())
+            // What the classic reading took for a number ("(...)" is none).
+            if (item.front() != '(' && ScanNumber(item, value, &end) == Scan::kNumber && end != item.size())
                 ReportCheck(ctx, AtLocation(ctx), msg::kTrailing, item);
             if (!DataFits(width, value)) ReportCheck(ctx, AtLocation(ctx), msg::kValueRange, item);
         }

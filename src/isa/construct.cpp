@@ -252,8 +252,8 @@ void Fill(Context& ctx, const Forward& f) {
         MarkFailed(ctx, f.pass);
         v = 0;
     } else if (Checking(ctx) && !f.use.target) {
-        const bool low = entry && FieldBits(entry->format) == 16 && (f.use.half == 2 || IsLowHalf(f.operand));
-        const bool fits = low || (entry ? FieldFits(*entry, v) : DataFits(f.use.width, v));
+        const bool fits = (entry ? Fits(*entry, v) : DataFits(f.use.width, v)) ||
+                          (entry && FieldBits(entry->format) == 16 && (f.use.half == 2 || IsLowHalf(f.operand)));
         const char* text = !fits ? msg::kValueRange
                            : entry && IsDisplacement(entry->format) && (v & 1) ? msg::kOddDisplacement
                                                                                : nullptr;
