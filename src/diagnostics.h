@@ -75,8 +75,8 @@ struct Diagnostic {
 };
 
 // The classic prefix of d ("Error in line %d: ", "Warning at %08x: " or
-// none) in out; returns its length.
-std::size_t ClassicPrefix(const Diagnostic& d, char (&out)[48]);
+// none) in out, which has room for 48 characters; returns its length.
+std::size_t ClassicPrefix(const Diagnostic& d, char* out);
 
 // Where everything a run says goes, in the order it is said.
 class RunOutput {
