@@ -173,11 +173,13 @@ void Deliver(Context& ctx, Severity severity, const Where& where, std::string_vi
     if (severity != Severity::kWarning) ++ctx.nErrors;
     WithOutput(ctx, [&](RunOutput& o) { o.Report(d); });
     if (ctx.observer != nullptr) {
+        // The classic line without its line end, gathered on the stack when it fits.
+        Gathered line;
         char prefix[48];
-        std::string line(prefix, ClassicPrefix(d, prefix));
-        line += text;
-        while (!line.empty() && line.back() == '\n') line.pop_back();
-        ctx.observer->Message(line);
+        line.Put({prefix, ClassicPrefix(d, prefix)});
+        while (!text.empty() && text.back() == '\n') text.remove_suffix(1);
+        line.Put(text);
+        ctx.observer->Message(line.view());
     }
 }
 
