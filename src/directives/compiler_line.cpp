@@ -213,9 +213,13 @@ void CheckName(Context& ctx, std::string_view name, Origin origin, const Constan
     if (old != nullptr && !(origin == Origin::kSet && old->origin == Origin::kSet) && origin != Origin::kOption)
         ReportCheck(ctx, AtLocation(ctx), origin == Origin::kLabel && old->IsLabel() ? msg::kLabelTwice : msg::kNameTwice,
                     name);
+    // Only white space, a digit, a sign or '$' can begin a number or register.
+    const auto c = static_cast<unsigned char>(name.empty() ? 'a' : name.front());
     std::int32_t n = 0;
     unsigned r = 0;
-    if (ReadNumber(name, n) || ReadRegister(name, r)) ReportCheck(ctx, AtLocation(ctx), msg::kNameIsNumber, name);
+    if ((c <= ' ' || (c >= '0' && c <= '9') || c == '+' || c == '-' || c == '$') &&
+        (ReadNumber(name, n) || ReadRegister(name, r)))
+        ReportCheck(ctx, AtLocation(ctx), msg::kNameIsNumber, name);
 }
 
 // Adds a definition of name (as written), checks it, and fills the forward

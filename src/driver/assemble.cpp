@@ -126,8 +126,8 @@ bool AssembleLine(Context& ctx, LineSupply& supply, std::string_view first, std:
             ReportLine(ctx, nLine, tokens, r);
             return false;
         }
-        bool reported = ReportSuspect(ctx, nLine, tokens, r);
         if (!Checking(ctx)) return true;
+        bool reported = ReportSuspect(ctx, nLine, tokens, r);
         if (const std::string_view dropped = Dropped(tokens, r.read, rest); !dropped.empty()) {
             ReportCheck(ctx, InLine(ctx, nLine), msg::kAfterOperands, dropped);
             reported = true;
@@ -159,7 +159,7 @@ int GenerateObj(Context& ctx, std::FILE* src, const char* name) {
     std::string_view line, first, rest;
     while (supply.Next(line, first, rest)) {
         const int nLine = ctx.line;
-        const bool beyond = Checking(ctx) && static_cast<std::uint32_t>(ctx.obj.Location()) > kImageSize;
+        const bool beyond = static_cast<std::uint32_t>(ctx.obj.Location()) > kImageSize;
         // The line is split once: the first token decides what it is.
         while (IsLabelToken(first) && !ctx.set.classic) {
             DefineLabelToken(ctx, first);
