@@ -1,7 +1,6 @@
 #include "directives/compiler_line.h"
 
 #include <algorithm>
-#include <cctype>
 #include <array>
 #include <optional>
 #include <string>
