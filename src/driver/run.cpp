@@ -155,7 +155,7 @@ int AssembleGnu(Context& ctx, const Options& o, FilePtr src, const std::string& 
     bool failed[kOutputKinds] = {};
     // The one object writer takes the image, as it takes the default language's bytes.
     ctx.obj.Open(obj);
-    if (ctx.nErrors == 0) ctx.obj.Emit(image.bytes.data(), image.bytes.size());
+    if (ctx.nErrors == 0 || o.keepObject) ctx.obj.Emit(image.bytes.data(), image.bytes.size());
     failed[kObject] = WriteFailed(ctx, obj, objName.c_str());
     if (out.open[kListing]) failed[kListing] = WriteFailed(ctx, out.file[kListing].get(), o.listing.c_str());
     if (out.open[kSymbols]) {
