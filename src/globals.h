@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <deque>
 #include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <unordered_map>
@@ -48,14 +49,15 @@ struct Settings {
 };
 
 // Hears each source line and each message as the pass meets them (the
-// listing; the driver provides it).
+// listing; the driver provides it). emitted is the object writer's count
+// of the bytes written before the line (see ByteSink).
 class LineObserver {
 public:
     virtual ~LineObserver() = default;
-    virtual void Line(std::uint32_t location, int line, bool included, std::string_view text) = 0;
+    virtual void Line(std::uint32_t location, std::uint32_t emitted, int line, bool included, std::string_view text) = 0;
     virtual void Message(std::string_view text) = 0;
-    // The top file has ended at location; messages after it belong to no line.
-    virtual void End(std::uint32_t location) = 0;
+    // The top file has ended after emitted bytes; messages after it belong to no line.
+    virtual void End(std::uint32_t emitted) = 0;
 };
 
 // A line kept for later: a macro body's or a repeat block's, with the line
@@ -74,6 +76,19 @@ struct Macro {
     std::vector<std::pair<std::string, std::string>> params;  // name, default
     std::vector<StoredLine> body;
     std::uint32_t file = 0;  // where the body stands, for FILE:LINE messages
+};
+
+class TextTable;
+
+// An area. waiting for its endarea.
+struct OpenArea {
+    std::uint32_t start = 0;  // the location of area.
+    std::uint32_t size = 0;
+    int fill = -1;            // the byte for the rest; -1: none
+    int pass = 0;             // the serial of the pass (file) that opened it
+    std::uint32_t file = 0;   // where it stands, for a message at the end of the file
+    int line = 0;
+    Trace trace;
 };
 
 struct Context;
@@ -137,6 +152,11 @@ struct Context {
     // so that a macro that calls itself twice cannot run for ever.
     std::uint64_t producedLines = 0, producedBytes = 0;
     bool expansionCut = false;  // the bound was passed: nothing more is expanded
+
+    // Changing ROMs: the area. open now, and the table. that str., strz.
+    // and ds. write through (null: plain bytes).
+    std::optional<OpenArea> area;
+    std::shared_ptr<const TextTable> table;
 };
 
 // Hands one diagnostic to the run's output (whose console form is

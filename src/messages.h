@@ -113,6 +113,14 @@ inline constexpr const char* kAssertionFailed = "Assertion failed (%s)\n";
 inline constexpr const char* kInvalidEscape = "Invalid escape (%s)\n";
 inline constexpr const char* kUserText = "%s\n";  // error. and warning.
 
+// Changing ROMs; each follows "Error at %08x: " (an area. left open: "Error in line %d: ").
+inline constexpr const char* kInvalidArea = "Invalid area. value\n";
+inline constexpr const char* kUnbalancedArea = "Unbalanced area.\n";
+inline constexpr const char* kAreaOverflow = "Area overflow (%d bytes over)\n";
+inline constexpr const char* kMissingEndarea = "Missing endarea. (area.)\n";
+inline constexpr const char* kInvalidTableLine = "Invalid table line (%s:%d)\n";
+inline constexpr const char* kNoTableEntry = "No table entry (%s)\n";
+
 // Disassembly.
 inline constexpr const char* kDisasmInfo =
     "Dissasm Information\n\tInitial Address: 0x%08x\n\t# Bytes to dissasm: %d\n";
@@ -172,6 +180,7 @@ inline constexpr const char* kGnuTooLarge = "the image would pass %s";
 inline constexpr const char* kGnuIncbinRange = "invalid .incbin range";
 inline constexpr const char* kGnuBadOption = "bad --section-start or --defsym value: %s";
 inline constexpr const char* kGnuNeedsGnu = "Option %s needs --syntax=gnu.\n";
+inline constexpr const char* kNotForGnu = "Option %s does not work with --syntax=gnu.\n";
 
 // Linking (GNU projects): each follows the place it names, "FILE:LINE: " or
 // "FILE: ".

@@ -15,7 +15,7 @@ void ObjectWriter::EmitRepeat(std::uint32_t items, const std::uint8_t* item, std
     while (total > 0) {
         const auto n = static_cast<std::uint32_t>(std::min<std::uint64_t>(total, sizeof chunk));
         if (done_.empty()) {
-            fwrite_unlocked(chunk, 1, n, f_);
+            Out(pc_ + shift_, chunk, n);
             if (sink_ != nullptr) sink_->Final(pc_, chunk, n);
         } else {
             held_.insert(held_.end(), chunk, chunk + n);
@@ -30,6 +30,7 @@ ObjectWriter::RefId ObjectWriter::Reserve(const std::uint8_t* p, std::size_t n) 
         held_.clear();
         heldStart_ = 0;
         heldBase_ = pc_;
+        heldShift_ = shift_;
         firstRef_ = nextRef_;
     }
     const RefId id{nextRef_++, pc_, static_cast<std::uint8_t>(n)};
@@ -48,6 +49,25 @@ void ObjectWriter::Patch(const RefId& id, const std::uint8_t* p) {
 void ObjectWriter::Finish() {
     std::fill(done_.begin(), done_.end(), true);
     Release();
+    if (patch_) {
+        fwrite_unlocked(image_.data(), 1, image_.size(), f_);
+        image_ = {};
+        patch_ = false;
+    }
+}
+
+void ObjectWriter::Seek(std::uint32_t location) {
+    shift_ = location - pc_;
+    if (!done_.empty()) seeks_.emplace_back(pc_, shift_);
+}
+
+void ObjectWriter::Put(std::uint32_t location, const std::uint8_t* p, std::size_t n) {
+    const std::size_t end = std::size_t{location} + n;
+    if (end > image_.size()) {
+        image_.resize(std::max<std::size_t>(image_.size(), location), 0xFF);
+        image_.resize(end);
+    }
+    std::memcpy(image_.data() + location, p, n);
 }
 
 // Writes out what lies before the oldest field still open. The written part
@@ -59,10 +79,20 @@ void ObjectWriter::Release() {
         ++firstRef_;
     }
     const std::size_t upTo = done_.empty() ? held_.size() - heldStart_ : locations_.front() - heldBase_;
-    if (upTo > 0) {
-        fwrite_unlocked(held_.data() + heldStart_, 1, upTo, f_);
-        if (sink_ != nullptr) sink_->Final(heldBase_, held_.data() + heldStart_, upTo);
+    // Piece by piece between the places where a patch moved the location.
+    for (std::size_t done = 0;;) {
+        const std::uint32_t at = heldBase_ + static_cast<std::uint32_t>(done);
+        while (!seeks_.empty() && seeks_.front().first == at) {
+            heldShift_ = seeks_.front().second;
+            seeks_.pop_front();
+        }
+        if (done == upTo) break;
+        std::size_t piece = upTo - done;
+        if (!seeks_.empty()) piece = std::min<std::size_t>(piece, seeks_.front().first - at);
+        Out(at + heldShift_, held_.data() + heldStart_ + done, piece);
+        done += piece;
     }
+    if (upTo > 0 && sink_ != nullptr) sink_->Final(heldBase_, held_.data() + heldStart_, upTo);
     heldStart_ += upTo;
     heldBase_ += static_cast<std::uint32_t>(upTo);
     if (done_.empty()) {

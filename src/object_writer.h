@@ -2,10 +2,14 @@
 // room of fields whose values are not known yet: bytes from the first such
 // field on are held in memory until it is filled, so every output (a file,
 // a pipe, standard output between messages) receives final bytes in order.
+// A patch starts from an image's bytes instead of from nothing: the bytes
+// then go into that image, at locations that may jump, and the image is
+// written out at the end.
 #pragma once
 #include <cstdint>
 #include <cstdio>
 #include <deque>
+#include <utility>
 #include <vector>
 
 namespace tarvo {
@@ -19,11 +23,13 @@ constexpr std::uint32_t ImageLocation(std::uint32_t address) {
     return (address & 0xFF000000u) == kImageBase ? address - kImageBase : address;
 }
 
-// Hears every byte once it is final, in image order (the listing).
+// Hears every byte once it is final, in the order written (the listing).
+// emitted counts the bytes written before p: the location, unless a patch
+// moved it.
 class ByteSink {
 public:
     virtual ~ByteSink() = default;
-    virtual void Final(std::uint32_t location, const std::uint8_t* p, std::size_t n) = 0;
+    virtual void Final(std::uint32_t emitted, const std::uint8_t* p, std::size_t n) = 0;
 };
 
 class ObjectWriter {
@@ -32,7 +38,7 @@ public:
     // writer's but a flag, and its place in the order of reservation.
     struct RefId {
         std::uint64_t serial = 0;
-        std::uint32_t location = 0;  // image offset of the field
+        std::uint32_t location = 0;  // the field's place in the order written (see Emitted)
         std::uint8_t length = 0;
     };
 
@@ -41,24 +47,40 @@ public:
     void SetSink(ByteSink* sink) { sink_ = sink; }
 
     // The image offset of the next byte; it wraps rather than overflow.
-    std::int32_t Location() const { return static_cast<std::int32_t>(pc_); }
+    std::int32_t Location() const { return static_cast<std::int32_t>(pc_ + shift_); }
+    // The bytes written so far: the location, unless a patch moved it.
+    std::uint32_t Emitted() const { return pc_; }
 
     // The address of the next byte as the running code sees it: the image
     // base with the location, or, after SetBase, that address plus the
-    // bytes written since. Labels, '.', @ targets and link addresses use it.
-    std::uint32_t Address() const { return based_ ? baseAddress_ + (pc_ - baseLocation_) : pc_ | kImageBase; }
+    // distance from there. Labels, '.', @ targets and link addresses use it.
+    std::uint32_t Address() const {
+        const std::uint32_t location = pc_ + shift_;
+        return based_ ? baseAddress_ + (location - baseLocation_) : location | kImageBase;
+    }
     bool Based() const { return based_; }
     void SetBase(std::uint32_t address) {
         based_ = true;
         baseAddress_ = address;
-        baseLocation_ = pc_;
+        baseLocation_ = pc_ + shift_;
     }
+
+    // Patch mode: the object is image with the bytes written over it (a
+    // gap past its end is 0xFF), written out by Finish.
+    void StartFrom(std::vector<std::uint8_t> image) {
+        patch_ = true;
+        image_ = std::move(image);
+    }
+    bool Patching() const { return patch_; }
+    // Patch mode: the next byte goes to location; nothing is written.
+    void Seek(std::uint32_t location);
 
     void Emit(const std::uint8_t* p, std::size_t n) {
         if (done_.empty()) {
             // Byte by byte through stdio: with -s the bytes share standard
             // output with the messages and must keep their order.
-            for (std::size_t i = 0; i < n; ++i) putc_unlocked(p[i], f_);
+            if (patch_) Put(pc_ + shift_, p, n);
+            else for (std::size_t i = 0; i < n; ++i) putc_unlocked(p[i], f_);
             if (sink_ != nullptr) sink_->Final(pc_, p, n);
         } else {
             held_.insert(held_.end(), p, p + n);
@@ -74,7 +96,8 @@ public:
     RefId Reserve(const std::uint8_t* p, std::size_t n);
     void Patch(const RefId& id, const std::uint8_t* p);
 
-    // Writes out everything held, open fields as they stand.
+    // Writes out everything held, open fields as they stand (a patch: the
+    // whole image).
     void Finish();
 
     bool Holding() const { return !done_.empty(); }
@@ -83,10 +106,23 @@ public:
 
 private:
     void Release();
+    // Writes bytes out: to the file, or (a patch) into the image at location.
+    void Out(std::uint32_t location, const std::uint8_t* p, std::size_t n) {
+        if (patch_) Put(location, p, n);
+        else fwrite_unlocked(p, 1, n, f_);
+    }
+    void Put(std::uint32_t location, const std::uint8_t* p, std::size_t n);
 
     std::FILE* f_ = nullptr;
     ByteSink* sink_ = nullptr;
-    std::uint32_t pc_ = 0;
+    std::uint32_t pc_ = 0;             // bytes written: the order of the stream
+    std::uint32_t shift_ = 0;          // location less pc_; a patch's Seek moves it
+    bool patch_ = false;
+    std::vector<std::uint8_t> image_;  // a patch's object
+    // Held bytes go out at their own locations: the shift at the first held
+    // byte, and where it changes later (pc_ then, and the new shift).
+    std::uint32_t heldShift_ = 0;
+    std::deque<std::pair<std::uint32_t, std::uint32_t>> seeks_;
     bool based_ = false;
     std::uint32_t baseAddress_ = 0, baseLocation_ = 0;
     std::uint32_t heldBase_ = 0;       // image offset of held_[heldStart_]

@@ -10,19 +10,22 @@
 #include "isa/optable.h"
 #include "messages.h"
 #include "text.h"
+#include "text_table.h"
 
 namespace tarvo {
 namespace {
 
 enum Keyword {
     kOrg, kInc, kDs, kDw, kDh, kDb, kDf, kLb, kJump, kCall, kMov32,
-    kBase, kAlign, kFill, kIncbin, kAssert, kErrorKw, kWarningKw, kStr, kStrz, kSet, kNone
+    kBase, kAlign, kFill, kIncbin, kAssert, kErrorKw, kWarningKw, kStr, kStrz, kSet,
+    kArea, kEndArea, kTable, kNone
 };
 
 // Tested in this order; those after the first eleven are extensions.
-constexpr std::array<std::string_view, 21> kKeywords{
+constexpr std::array<std::string_view, 24> kKeywords{
     "org.", "inc.", "ds.", "dw.", "dh.", "db.", "df.", "lb.", ".jump", ".call", ".mov32",
-    "base.", "align.", "fill.", "incbin.", "assert.", "error.", "warning.", "str.", "strz.", "set."};
+    "base.", "align.", "fill.", "incbin.", "assert.", "error.", "warning.", "str.", "strz.", "set.",
+    "area.", "endarea.", "table."};
 constexpr std::size_t kClassicKeywords = 11;
 
 // The keywords packed as mnemonics are: one integer compare each.
@@ -48,7 +51,7 @@ std::string_view Operand(const Context& ctx, std::string_view& rest) { return Ne
 // How many operands each keyword reads (-1: all, or checked by the keyword
 // itself; -2: a quoted text; -3: a quoted text and two more).
 constexpr std::array<int, kKeywords.size()> kOperandCount{1, -2, -2, -1, -1, -1, 2, 1, 1, 1, 2, 1, 2, 3,
-                                                          -3, -1, -2, -2, -1, -1, 2};
+                                                          -3, -1, -2, -2, -1, -1, 2, 2, 0, -2};
 
 std::string_view DroppedText(const Context& ctx, Keyword keyword, std::string_view rest);
 
@@ -90,6 +93,11 @@ void Org(Context& ctx, std::string_view rest) {
     }
     // Only the low 24 bits count, so the image base may be written or not.
     std::uint32_t target = static_cast<std::uint32_t>(value) & 0xFFFFFF;
+    // A patch touches places in any order; what it skips keeps the image's bytes.
+    if (ctx.obj.Patching()) {
+        ctx.obj.Seek(target);
+        return;
+    }
     auto distance = static_cast<std::int32_t>(target - static_cast<std::uint32_t>(ctx.obj.Location()));
     if (distance < 0) {
         Report(ctx, Severity::kError, AtLocation(ctx), msg::kOrgBelowPC);
@@ -161,11 +169,30 @@ bool Quoted(Context& ctx, std::string_view rest, const char* noQuote, std::strin
     return true;
 }
 
+// Appends the bytes of a string: as they are, or through the table. False,
+// after a message, when a character has no entry; nothing is added then.
+bool AddString(Context& ctx, std::string_view text, std::string& bytes) {
+    if (ctx.table == nullptr) {
+        bytes += text;
+        return true;
+    }
+    const std::size_t size = bytes.size();
+    const std::size_t stop = ctx.table->Encode(text, bytes);
+    if (stop == text.size()) return true;
+    bytes.resize(size);
+    Report(ctx, Severity::kError, AtLocation(ctx), msg::kNoTableEntry, std::string(text.substr(stop)).c_str());
+    return false;
+}
+
 void Ds(Context& ctx, std::string_view rest) {
     std::string_view text;
     bool closed = false;
     if (!Quoted(ctx, rest, msg::kInvalidString, text, closed)) return;
-    ctx.obj.Emit(reinterpret_cast<const std::uint8_t*>(text.data()), text.size());
+    if (ctx.table == nullptr) {
+        ctx.obj.Emit(reinterpret_cast<const std::uint8_t*>(text.data()), text.size());
+    } else if (std::string bytes; AddString(ctx, text, bytes)) {
+        ctx.obj.Emit(reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size());
+    }
     if (!closed) Report(ctx, Severity::kCountedWarning, AtLocation(ctx), msg::kNoClosingQuote);
 }
 
@@ -619,9 +646,14 @@ void SayText(Context& ctx, std::string_view rest, Severity severity) {
 }
 
 // str. "TEXT"[, "TEXT"]...: the bytes of each text, escapes read; strz.
-// puts a zero byte after each. A bad escape writes nothing of the line.
+// puts a zero byte after each. A bad escape writes nothing of the line; a
+// text the table cannot write, nothing of that text.
 void Str(Context& ctx, std::string_view rest, bool zero) {
-    std::string bytes;
+    std::string bytes, text;
+    auto end = [&] {
+        if (AddString(ctx, text, bytes) && zero) bytes += '\0';
+        text.clear();
+    };
     bool open = false;
     for (std::size_t i = 0; i < rest.size();) {
         const char c = rest[i];
@@ -637,7 +669,7 @@ void Str(Context& ctx, std::string_view rest, bool zero) {
         open = true;
         for (++i; i < rest.size() && rest[i] != '"'; ++i) {
             if (rest[i] != '\\') {
-                bytes += rest[i];
+                text += rest[i];
                 continue;
             }
             const std::size_t at = i++;
@@ -649,22 +681,87 @@ void Str(Context& ctx, std::string_view rest, bool zero) {
                 return;
             }
             i += taken - 1;
-            bytes += static_cast<char>(value);
+            text += static_cast<char>(value);
         }
         if (i >= rest.size()) break;  // no closing quote
         ++i;
         open = false;
-        if (zero) bytes += '\0';
+        end();
     }
     if (!open && bytes.empty() && rest.find('"') == std::string_view::npos) {
         Report(ctx, Severity::kError, AtLocation(ctx), msg::kInvalidString);
         return;
     }
-    if (open && zero) bytes += '\0';
+    if (open) end();
     ctx.obj.Emit(reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size());
     if (open) Report(ctx, Severity::kCountedWarning, AtLocation(ctx), msg::kNoClosingQuote);
 }
+
+// area. SIZE[, FILL]: what follows up to endarea. must fit in SIZE bytes.
+void Area(Context& ctx, std::string_view rest) {
+    std::int32_t size = 0, fill = -1;
+    std::string_view fillText;
+    if (ReadValue(ctx, Operand(ctx, rest), size) != ExprStatus::kOk || size < 0 ||
+        static_cast<std::uint32_t>(size) > kImageSize ||
+        (!(fillText = Operand(ctx, rest)).empty() && ReadValue(ctx, fillText, fill) != ExprStatus::kOk)) {
+        Report(ctx, Severity::kError, AtLocation(ctx), msg::kInvalidArea);
+        return;
+    }
+    if (ctx.area) {
+        Report(ctx, Severity::kError, AtLocation(ctx), "%s", msg::kUnbalancedArea);
+        return;
+    }
+    ctx.area = OpenArea{static_cast<std::uint32_t>(ctx.obj.Location()), static_cast<std::uint32_t>(size),
+                        fillText.empty() ? -1 : fill & 0xFF, ctx.passes.back().serial, ctx.file, ctx.line,
+                        CurrentTrace(ctx)};
+}
+
+void EndArea(Context& ctx) {
+    if (!ctx.area) {
+        Report(ctx, Severity::kError, AtLocation(ctx), "%s", msg::kUnbalancedArea);
+        return;
+    }
+    const OpenArea area = std::move(*ctx.area);
+    ctx.area.reset();
+    // A patch's org. may have gone back before the area: nothing is over then.
+    const std::int64_t used = static_cast<std::int32_t>(static_cast<std::uint32_t>(ctx.obj.Location()) - area.start);
+    if (used > area.size)
+        Report(ctx, Severity::kError, AtLocation(ctx), msg::kAreaOverflow, static_cast<int>(used - area.size));
+    else if (area.fill >= 0 && used >= 0)
+        ctx.obj.EmitFill(area.size - static_cast<std::uint32_t>(used), static_cast<std::uint8_t>(area.fill));
+}
+
+// table. "FILE": str., strz. and ds. write through FILE; table. alone: plain bytes.
+void Table(Context& ctx, std::string_view rest) {
+    if (std::string_view r = rest; Operand(ctx, r).empty()) {
+        ctx.table.reset();
+        return;
+    }
+    std::string name, path;
+    FileId id;
+    FilePtr f = OpenQuoted(ctx, rest, name, path, id);
+    if (!f) return;
+    ctx.files.push_back(path);
+    auto table = std::make_shared<TextTable>();
+    const int bad = table->Read(f.get());
+    if (std::ferror(f.get())) {
+        Report(ctx, Severity::kError, Nowhere(), msg::kCannotRead, name.c_str());
+        return;
+    }
+    if (bad != 0) {
+        Report(ctx, Severity::kError, AtLocation(ctx), msg::kInvalidTableLine, name.c_str(), bad);
+        return;
+    }
+    ctx.table = std::move(table);
+}
 }  // namespace
+
+void FinishArea(Context& ctx) {
+    if (!ctx.area || ctx.area->pass != ctx.passes.back().serial) return;
+    const OpenArea& a = *ctx.area;
+    Report(ctx, Severity::kError, {Where::kLine, a.file, a.line, -1, &a.trace}, "%s", msg::kMissingEndarea);
+    ctx.area.reset();
+}
 
 std::optional<std::int32_t> ValueHere(Context& ctx, std::string_view expr) {
     std::int32_t v = 0;
@@ -733,6 +830,9 @@ int CompilerLine(Context& ctx, std::string_view first, std::string_view rest) {
         case kStr: Str(ctx, rest, false); break;
         case kStrz: Str(ctx, rest, true); break;
         case kSet: Set(ctx, rest); break;
+        case kArea: Area(ctx, rest); break;
+        case kEndArea: EndArea(ctx); break;
+        case kTable: Table(ctx, rest); break;
     }
     return 1;
 }

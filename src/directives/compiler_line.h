@@ -48,6 +48,9 @@ void DefineOption(Context& ctx, std::string_view name, std::string_view value);
 // that opened it.
 std::FILE* OpenInclude(const Context& ctx, const std::string& name, std::string& path);
 
+// At the end of a file: an area. it left open is reported at its line.
+void FinishArea(Context& ctx);
+
 // Names a macro may not take: keywords, mnemonics, register names.
 bool ReservedName(std::string_view name);
 

@@ -17,6 +17,7 @@
 #include "messages.h"
 #include "text.h"
 #include "text_out.h"
+#include "text_table.h"
 
 namespace tarvo {
 namespace {
@@ -60,7 +61,12 @@ constexpr std::uint8_t Code(std::string_view name) {
 }
 constexpr std::uint8_t kNop = Code("nop"), kJmp = Code("jmp"), kBr = Code("br"), kJr = Code("jr"),
                        kReti = Code("reti"), kMovhi = Code("movhi"), kMovea = Code("movea"), kAddi = Code("addi"),
-                       kLdsr = Code("ldsr"), kStsr = Code("stsr"), kSetf = Code("setf"), kTrap = Code("trap");
+                       kLdsr = Code("ldsr"), kStsr = Code("stsr"), kSetf = Code("setf"), kTrap = Code("trap"),
+                       kMovReg = Code("mov"), kCmp = Code("cmp"), kMul = Code("mul"), kDivu = Code("divu"),
+                       kCaxi = Code("caxi");
+// The immediate forms of mov and cmp: the table's second entries.
+constexpr std::uint8_t kMovImm = 0x10, kCmpImm = 0x13;
+static_assert(optable[16].code == kMovImm && optable[16].name == "mov" && optable[19].code == kCmpImm);
 
 // What the source line of a word writes, as the encoder reads it back.
 struct Word {
@@ -101,6 +107,39 @@ std::int32_t Displacement(const Decoded& d) {
     return d.format == FMT_BCOND ? SignExtend(d.hw1 & 0x1FFu, 9) : SignExtend((d.hw1 & 0x3FFu) << 16 | d.hw2, 26);
 }
 
+// How an instruction treats a register, as far as a movhi/movea pair cares:
+// whether it may read it, and whether it writes it. Unsure is a read.
+struct RegisterUse {
+    bool reads = false, writes = false;
+};
+RegisterUse UseOf(const Decoded& d, unsigned r) {
+    const std::uint8_t code = d.entry->code;
+    const bool r1 = d.r1 == r, r2 = d.r2 == r;
+    switch (d.format) {
+        case FMT_REGREG:
+            if (code == kMovReg || code == kStsr) return {r1 && code == kMovReg, r2};
+            // mul and div write $30 too.
+            if (code >= kMul && code <= kDivu && r == 30) return {true, true};
+            return {r1 || r2, r2 && code != kCmp && code != kLdsr};
+        case FMT_IMMREG:
+            if (code == kMovImm || code == kSetf) return {false, r2};
+            return {r2, r2 && code != kCmpImm};
+        case FMT_IMM16: return {r1, r2};
+        case FMT_LOAD: return {r1 || (r2 && code == kCaxi), r2};
+        case FMT_STORE: return {r1 || r2, false};
+        case FMT_FPP: return {r1 || r2, r2};
+        case FMT_BSTR: return {r >= 26 && r <= 30, r >= 26 && r <= 30};
+        default: return {true, false};
+    }
+}
+
+// The instructions that add a 16-bit value to a register, as the second
+// half of a 32-bit value: movea, addi, and the loads and stores.
+bool AddsLow(const Decoded& d) {
+    return d.format == FMT_LOAD || d.format == FMT_STORE ||
+           (d.format == FMT_IMM16 && (d.entry->code == kMovea || d.entry->code == kAddi));
+}
+
 // Room made before a line: no line but a label name comes near it, and
 // names go through Text(), which checks for itself.
 constexpr std::size_t kLine = 256;
@@ -120,7 +159,8 @@ std::string_view ConditionName(unsigned v) {
 class Lister {
 public:
     Lister(std::uint32_t start, const std::vector<std::uint8_t>& span, const SourceOptions& o, std::FILE* f)
-        : start_(start), base_(o.base), span_(span), out_(f), kind_(span.size(), kData) {
+        : start_(start), base_(o.base), span_(span), out_(f), kind_(span.size(), kData), table_(o.table),
+          tableName_(o.tableName), relocatable_(o.relocatable) {
         // By position in the span, as everything here is; names at one
         // place keep the file's order.
         for (const auto& [location, name] : o.names) {
@@ -135,11 +175,22 @@ public:
         if (o.entries.empty()) MarkLinear();
         else MarkReachable(o.entries);
         MarkTargets();
+        if (relocatable_) MarkReferences();
         Print();
     }
 
 private:
-    enum : std::uint8_t { kData = 0, kCode = 1, kLabel = 2 };
+    // A value listed as a label expression: the label's place, and how far
+    // past it the value lies.
+    struct Ref {
+        std::size_t at = 0;
+        std::uint32_t offset = 0;
+    };
+    // How many instructions after a movhi its low half is looked for.
+    static constexpr std::size_t kPairReach = 16;
+
+    // kWord: a data word that is listed as "dw." of a label.
+    enum : std::uint8_t { kData = 0, kCode = 1, kLabel = 2, kWord = 4 };
 
     std::uint32_t Address(std::size_t pos) const { return base_ + start_ + static_cast<std::uint32_t>(pos); }
 
@@ -152,24 +203,58 @@ private:
         return false;
     }
 
-    // Data bytes from pos on that are not code and carry no label after pos,
-    // while keep holds for each.
+    // Data bytes from pos on that are not code and carry no label or word
+    // after pos, while keep holds for each.
     template <typename Keep>
     std::size_t DataRun(std::size_t pos, std::size_t most, Keep keep) const {
         std::size_t end = pos;
-        while (end < span_.size() && end - pos < most && !(kind_[end] & kCode) && (end == pos || !(kind_[end] & kLabel)) &&
-               keep(span_[end]))
+        while (end < span_.size() && end - pos < most && !(kind_[end] & kCode) &&
+               (end == pos || !(kind_[end] & (kLabel | kWord))) && keep(span_[end]))
             ++end;
         return end - pos;
     }
-    static constexpr std::size_t kMinFill = 16, kMinText = 4, kTextLine = 48;
+    static constexpr std::size_t kMinFill = 16, kMinText = 4, kTextLine = 64;
     std::size_t FillRun(std::size_t pos, std::size_t most = kImageSize) const {
         return DataRun(pos, most, [b = span_[pos]](std::uint8_t c) { return c == b; });
     }
     std::size_t TextRun(std::size_t pos, std::size_t most = kTextLine) const {
-        return DataRun(pos, most, [](std::uint8_t c) { return c >= 0x20 && c < 0x7F && c != '"'; });
+        return DataRun(pos, most, [](std::uint8_t c) { return (c >= 0x20 && c < 0x7F) || c == '\t' || c == '\n'; });
     }
-    bool RunAt(std::size_t pos) const { return FillRun(pos, kMinFill) >= kMinFill || TextRun(pos, kMinText) >= kMinText; }
+    bool RunAt(std::size_t pos) const {
+        std::string text;
+        return FillRun(pos, kMinFill) >= kMinFill || TextRun(pos, kMinText) >= kMinText ||
+               (table_ != nullptr && TableRun(pos, text) > 0);
+    }
+
+    // Text through the table from pos: at least kMinText entries, at most
+    // kTextLine, that the table writes back to the same bytes. Its length
+    // in bytes (0: none) and the text.
+    std::size_t TableRun(std::size_t pos, std::string& text) const {
+        std::vector<std::size_t> bytes, chars;  // where each entry ends
+        std::size_t at = pos;
+        text.clear();
+        while (bytes.size() < kTextLine && at < span_.size() && (at == pos || !(kind_[at] & (kLabel | kWord)))) {
+            std::size_t length = 0;
+            const std::string* entry = table_->Decode(&span_[at], DataRun(at, 4, [](std::uint8_t) { return true; }), length);
+            if (entry == nullptr) break;
+            text += *entry;
+            at += length;
+            bytes.push_back(at - pos);
+            chars.push_back(text.size());
+        }
+        // Encoding takes the longest text at every place, which need not be
+        // how the bytes were made: the longest part that comes back counts.
+        std::string again;
+        for (std::size_t n = bytes.size(); n >= kMinText; --n) {
+            again.clear();
+            if (table_->Encode(std::string_view(text).substr(0, chars[n - 1]), again) != chars[n - 1] ||
+                again.size() != bytes[n - 1] || std::memcmp(again.data(), &span_[pos], again.size()) != 0)
+                continue;
+            text.resize(chars[n - 1]);
+            return bytes[n - 1];
+        }
+        return 0;
+    }
     bool Labelable(std::size_t pos) const { return start_ + pos < kLabelReach; }
 
     // Every word is code unless no source form gives it back.
@@ -267,6 +352,117 @@ private:
         }
     }
 
+    // Where a value that is an address in the span is listed: the item that
+    // holds it (an instruction holds its bytes; in data every byte can be
+    // one) and how far into it. False where no label can stand.
+    bool Anchor(std::uint32_t address, Ref& ref) const {
+        const std::uint32_t t = address - base_ - start_;
+        if (t >= span_.size()) return false;
+        std::size_t at = t;
+        for (std::size_t k = 1; k <= 3 && k <= t; ++k)
+            if ((kind_[t - k] & kCode) && DecodeAt(span_, t - k).length > k) at = t - k;
+        if (!Labelable(at)) return false;
+        ref = {at, static_cast<std::uint32_t>(t - at)};
+        return true;
+    }
+
+    // The register that a movhi at pos builds a high half in is read by one
+    // instruction that adds a low half, before anything else reads or
+    // writes it, on the straight path that follows: that one, else 0.
+    std::size_t LowPartner(std::size_t pos, unsigned r) const {
+        std::size_t partner = 0;
+        for (std::size_t q = pos + 4, steps = 0; q < span_.size() && (kind_[q] & kCode) && !(kind_[q] & kLabel) &&
+                                                 steps < kPairReach;
+             ++steps) {
+            const Decoded d = DecodeAt(span_, q);
+            if (IsTransfer(d) || d.format == FMT_SPECIAL || d.entry->code == kJmp) break;
+            const RegisterUse use = UseOf(d, r);
+            if (partner == 0 && AddsLow(d) && d.r1 == r) {
+                // A store of the register itself, or caxi's compare value, is a second use.
+                if (d.r2 == r && (d.format == FMT_STORE || d.entry->code == kCaxi)) return 0;
+                partner = q;
+                if (d.r2 == r) return partner;  // written over: the high half ends here
+            } else if (use.reads) {
+                return 0;  // a second use: one hi() cannot serve two values
+            } else if (use.writes) {
+                return partner;
+            }
+            q += d.length;
+        }
+        // Where the path ends (a branch, a label) the value is taken to end too.
+        return partner;
+    }
+
+    // --relocatable: values that are addresses of listed items (movhi and
+    // its low half, branch targets, data words) are written as label
+    // expressions, and those items get labels.
+    void MarkReferences() {
+        std::vector<std::size_t> anchors;
+        Ref ref;
+        for (std::size_t pos = 0; pos < span_.size();) {
+            if (!(kind_[pos] & kCode)) {
+                ++pos;
+                continue;
+            }
+            const Decoded d = DecodeAt(span_, pos);
+            if (d.format == FMT_IMM16 && d.entry->code == kMovhi && d.r1 == 0 && d.r2 != 0) {
+                if (const std::size_t low = LowPartner(pos, d.r2); low != 0) {
+                    const Decoded l = DecodeAt(span_, low);
+                    const std::uint32_t value = (std::uint32_t{d.hw2} << 16) + static_cast<std::uint32_t>(SignExtend(l.hw2, 16));
+                    if (Anchor(value, ref)) {
+                        refs_[pos] = refs_[low] = ref;
+                        anchors.push_back(ref.at);
+                    }
+                }
+            }
+            pos += d.length;
+        }
+        for (std::size_t pos : transfers_) {
+            const Decoded d = DecodeAt(span_, pos);
+            if ((Displacement(d) & 1) || !(kind_[pos] & kCode) || !Labelable(pos)) continue;
+            const std::int64_t t = static_cast<std::int64_t>(pos) + Displacement(d);
+            if (t >= 0 && static_cast<std::size_t>(t) < span_.size() && (kind_[t] & kLabel)) continue;
+            if (Anchor(Address(pos) + static_cast<std::uint32_t>(Displacement(d)), ref)) {
+                refs_[pos] = ref;
+                anchors.push_back(ref.at);
+            }
+        }
+        // Words of data, at locations a multiple of four.
+        for (std::size_t pos = (4 - (start_ & 3)) & 3; pos + 4 <= span_.size(); pos += 4) {
+            if ((kind_[pos] | kind_[pos + 1] | kind_[pos + 2] | kind_[pos + 3]) & kCode) continue;
+            std::uint32_t value = 0;
+            for (int k = 3; k >= 0; --k) value = value << 8 | span_[pos + static_cast<std::size_t>(k)];
+            if (!Anchor(value, ref)) continue;
+            kind_[pos] |= kWord;
+            refs_[pos] = ref;
+            anchors.push_back(ref.at);
+        }
+        for (std::size_t at : anchors) kind_[at] |= kLabel;
+        // A label inside a word splits it: it stays bytes.
+        for (std::size_t pos = (4 - (start_ & 3)) & 3; pos + 4 <= span_.size(); pos += 4) {
+            if ((kind_[pos] & kWord) && ((kind_[pos + 1] | kind_[pos + 2] | kind_[pos + 3]) & kLabel)) {
+                kind_[pos] &= static_cast<std::uint8_t>(~kWord);
+                refs_.erase(pos);
+            }
+        }
+    }
+
+    // A label expression: the item's name, and how far into it.
+    void RefText(TextOut& out, const Ref& ref, bool parens) const {
+        if (parens && ref.offset != 0) out << '(';
+        LabelName(out, ref.at);
+        if (ref.offset != 0) {
+            out << " + ";
+            out.Dec(ref.offset);
+            if (parens) out << ')';
+        }
+    }
+    const Ref* RefAt(std::size_t pos) const {
+        if (refs_.empty()) return nullptr;
+        const auto it = refs_.find(pos);
+        return it == refs_.end() ? nullptr : &it->second;
+    }
+
     // The first name at pos, or L_ and its address.
     void LabelName(TextOut& out, std::size_t pos) const {
         auto it = names_.find(pos);
@@ -337,12 +533,79 @@ private:
         out << '\n';
     }
 
+    // Text as str. reads it back, piece by piece: escapes for what a quoted
+    // text cannot hold.
+    template <typename Put>
+    static void Escape(std::string_view text, Put put) {
+        for (const char& c : text) {  // a reference: a view of it is put
+            const auto u = static_cast<unsigned char>(c);
+            if (c == '"') put("\\\"");
+            else if (c == '\\') put("\\\\");
+            else if (c == '\n') put("\\n");
+            else if (c == '\t') put("\\t");
+            else if (u < 0x20 || u == 0x7F) {
+                const char hex[] = {'\\', 'x', kHexPairs[2 * u], kHexPairs[2 * u + 1]};
+                put(std::string_view(hex, sizeof hex));
+            } else {
+                put(std::string_view(&c, 1));
+            }
+        }
+    }
+
     void TextLine(TextOut& out, std::size_t pos, std::size_t n) const {
-        out.Room(kLine + 4 * kTextLine);
-        out << "\tds.\t\"";
-        for (std::size_t k = 0; k < n; ++k) out << static_cast<char>(span_[pos + k]);
+        out.Room(kLine + 2 * kTextLine);
+        out << "\tstr.\t\"";
+        Escape({reinterpret_cast<const char*>(&span_[pos]), n}, [&out](std::string_view piece) { out << piece; });
         out << '"';
         Comment(out, pos, n);
+    }
+
+    // A str. line that the table writes back to n bytes.
+    void TableLine(TextOut& out, std::size_t pos, std::size_t n, std::string_view text) const {
+        std::string line = "\tstr.\t\"";
+        Escape(text, [&line](std::string_view piece) { line += piece; });
+        line += '"';
+        out.Text(line);
+        out.Room(kLine + 4 * n);
+        Comment(out, pos, n);
+    }
+
+    // Switches str. between the table and plain bytes.
+    void TableState(TextOut& out, bool& on, bool want) const {
+        if (on == want) return;
+        on = want;
+        out.Text(want ? "\ttable.\t\"" + tableName_ + "\"\n" : std::string("\ttable.\n"));
+    }
+
+    // A data word listed as the label it points to.
+    void WordLine(TextOut& out, std::size_t pos) const {
+        out.Room(kLine);
+        out << "\tdw.\t";
+        RefText(out, *RefAt(pos), true);
+        Comment(out, pos, 4);
+    }
+
+    // Padding before a fixed place: org. to it, so an insert that grows
+    // into it is an error instead of moving it.
+    void OrgLine(TextOut& out, std::size_t pos, std::size_t n) const {
+        out.Room(kLine);
+        out << "\torg.\t0x";
+        out.Hex(start_ + static_cast<std::uint32_t>(pos + n), 8);
+        out << "\t; 0x";
+        out.Hex(Address(pos), 8);
+        out << " ff x ";
+        out.Dec(static_cast<std::uint32_t>(n));
+        out << '\n';
+    }
+
+    // The displacement of a load or store: lo() of its label expression, or the number.
+    TextOut& LowHalf(TextOut& out, std::size_t pos, const Decoded& d) const {
+        if (const Ref* ref = RefAt(pos)) {
+            out << "lo(";
+            RefText(out, *ref, false);
+            return out << ')';
+        }
+        return out.Signed(SignExtend(d.hw2, 16));
     }
 
     void Instruction(TextOut& out, std::size_t pos, const Decoded& d) const {
@@ -380,10 +643,17 @@ private:
                 if (code == kNop) break;
                 out << '\t';
                 const std::int64_t t = static_cast<std::int64_t>(pos) + Displacement(d);
-                if (!(Displacement(d) & 1) && t >= 0 && static_cast<std::size_t>(t) < span_.size() &&
-                    (kind_[t] & kLabel)) {
+                const bool even = !(Displacement(d) & 1);
+                if (const Ref* ref = RefAt(pos)) {
+                    out << '@';
+                    RefText(out, *ref, true);
+                } else if (even && t >= 0 && static_cast<std::size_t>(t) < span_.size() && (kind_[t] & kLabel)) {
                     out << '@';
                     LabelName(out, static_cast<std::size_t>(t));
+                } else if (relocatable_ && even && Labelable(pos) && (t < 0 || static_cast<std::size_t>(t) >= span_.size())) {
+                    // Outside the span: a fixed place, wherever the branch moves.
+                    out << "@(0x";
+                    out.Hex(Address(pos) + static_cast<std::uint32_t>(Displacement(d)), 8) << ')';
                 } else {
                     out.Signed(Displacement(d));
                 }
@@ -391,21 +661,27 @@ private:
             }
             case FMT_IMM16:
                 out << '\t';
-                number(*d.entry, d.hw2, 16);
+                if (const Ref* ref = RefAt(pos)) {
+                    out << (code == kMovhi ? "hi(" : "lo(");
+                    RefText(out, *ref, false);
+                    out << ')';
+                } else {
+                    number(*d.entry, d.hw2, 16);
+                }
                 out << ", ";
                 out.Reg(d.r1) << ", ";
                 out.Reg(d.r2);
                 break;
             case FMT_LOAD:
                 out << '\t';
-                out.Signed(SignExtend(d.hw2, 16)) << '[';
+                LowHalf(out, pos, d) << '[';
                 out.Reg(d.r1) << "], ";
                 out.Reg(d.r2);
                 break;
             case FMT_STORE:
                 out << '\t';
                 out.Reg(d.r2) << ", ";
-                out.Signed(SignExtend(d.hw2, 16)) << '[';
+                LowHalf(out, pos, d) << '[';
                 out.Reg(d.r1) << ']';
                 break;
             case FMT_SPECIAL:
@@ -451,7 +727,7 @@ private:
         // order. Each starts at code, where the walk below lands whatever
         // came before, so the text is the same as in one piece.
         const unsigned threads = std::min(std::thread::hardware_concurrency(), 8u);
-        if (threads < 2 || span_.size() < 2 * kChunk) {
+        if (threads < 2 || span_.size() < 2 * kChunk || table_ != nullptr) {
             PrintRange(out_, 0, span_.size());
             return;
         }
@@ -491,6 +767,8 @@ private:
     }
 
     void PrintRange(TextOut& out, std::size_t pos, std::size_t stop) const {
+        bool tableOn = false;  // with a table, the text is one piece
+        std::string text;
         while (pos < stop) {
             if (kind_[pos] & kLabel) Labels(out, pos);
             if (kind_[pos] & kCode) {
@@ -499,21 +777,37 @@ private:
                 pos += d.length;
                 continue;
             }
-            // Data: a fill for a run of equal bytes, text for printable ones,
-            // else a halfword where instructions were tried, or bytes up to
-            // the next code, label or run, eight a line.
+            if (kind_[pos] & kWord) {
+                WordLine(out, pos);
+                pos += 4;
+                continue;
+            }
+            // Data: a fill for a run of equal bytes (org. past 0xFF padding
+            // when code can move), text for printable ones, else a halfword
+            // where instructions were tried, or bytes up to the next code,
+            // label or run, eight a line.
             if (const std::size_t n = FillRun(pos); n >= kMinFill) {
-                FillLine(out, pos, n);
+                if (relocatable_ && span_[pos] == 0xFF && pos + n < span_.size() && Labelable(pos + n)) OrgLine(out, pos, n);
+                else FillLine(out, pos, n);
                 pos += n;
                 continue;
             }
+            if (table_ != nullptr) {
+                if (const std::size_t n = TableRun(pos, text); n > 0) {
+                    TableState(out, tableOn, true);
+                    TableLine(out, pos, n, text);
+                    pos += n;
+                    continue;
+                }
+            }
             if (const std::size_t n = TextRun(pos); n >= kMinText) {
+                TableState(out, tableOn, false);
                 TextLine(out, pos, n);
                 pos += n;
                 continue;
             }
             std::size_t end = pos + 1;
-            while (end < span_.size() && !(kind_[end] & (kCode | kLabel)) && end - pos < 8 && !RunAt(end)) ++end;
+            while (end < span_.size() && !(kind_[end] & (kCode | kLabel | kWord)) && end - pos < 8 && !RunAt(end)) ++end;
             if (entries_ || end - pos < 2) {
                 Data(out, pos, end - pos, false);
                 pos = end;
@@ -536,6 +830,10 @@ private:
     std::unordered_map<std::size_t, std::vector<std::string>> names_;
     std::vector<bool> named_;  // by position, when there are names
     bool entries_ = false;
+    const TextTable* table_;
+    std::string tableName_;
+    bool relocatable_;
+    std::unordered_map<std::size_t, Ref> refs_;  // --relocatable: by the position of the instruction or word
 
 public:
     void SetEntries(bool on) { entries_ = on; }

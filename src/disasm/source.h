@@ -12,10 +12,18 @@
 
 namespace tarvo {
 
+class TextTable;
+
 struct SourceOptions {
     std::vector<std::uint32_t> entries;  // image locations where code begins; none: all is code
     std::vector<std::pair<std::uint32_t, std::string>> names;  // image location, label name, in file order
     std::uint32_t base = kImageBase;  // the address of the image's first byte
+    // Text that decodes through table is listed under "table. \"tableName\"".
+    const TextTable* table = nullptr;
+    std::string tableName;
+    // Code can move: values that are addresses of listed items become label
+    // expressions, and padding before a fixed place is org.
+    bool relocatable = false;
 };
 
 // An address written with the image base or without: its image location.

@@ -169,8 +169,9 @@ int GenerateObj(Context& ctx, std::FILE* src, const char* name) {
     }
     if (reader.Failed()) Report(ctx, Severity::kError, Nowhere(), msg::kCannotRead, name);
     supply.Finish();
+    FinishArea(ctx);
     if (top) {
-        if (ctx.observer != nullptr) ctx.observer->End(static_cast<std::uint32_t>(ctx.obj.Location()));
+        if (ctx.observer != nullptr) ctx.observer->End(ctx.obj.Emitted());
         FinishForwards(ctx);
     }
     if (ctx.passes.back().failed) bResult = 0;

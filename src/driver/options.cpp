@@ -31,6 +31,10 @@ const char* const kOptionHelp =
     "  --entry=ADDR           -d --source: code is what is reachable from ADDR (repeatable)\n"
     "  --symbols=FILE         -d: name the labels of the listing from this symbol file\n"
     "  --base=ADDR            -d: the address of the image's first byte (default 0x07000000)\n"
+    "  --patch=IMAGE          the object starts as a copy of IMAGE; the source writes over it\n"
+    "  --table=FILE           -d --source: list text that decodes through this table as str.\n"
+    "  --relocatable          -d --source: pointers and address pairs as label expressions,\n"
+    "                         padding before fixed places as org., so that code can move\n"
     "  --syntax=gnu           read GNU as syntax (the default is --syntax=tarvo)\n"
     "  --section-start=NAME=ADDR  GNU syntax: place section NAME at ADDR (repeatable)\n"
     "  --defsym=NAME=VALUE    as --define; GNU syntax: NAME is absolute\n";
@@ -52,6 +56,7 @@ constexpr LongOption kLongOptions[] = {
     {"deps-target", Takes::kValue},  {"output", Takes::kValue},       {"source", Takes::kNothing},
     {"entry", Takes::kValue},        {"syntax", Takes::kValue},       {"section-start", Takes::kValue},
     {"defsym", Takes::kValue},       {"keep-object", Takes::kNothing}, {"base", Takes::kValue},
+    {"patch", Takes::kValue},        {"table", Takes::kValue},        {"relocatable", Takes::kNothing},
 };
 
 std::string Format(const char* fmt, const std::string& arg) {
@@ -98,6 +103,9 @@ bool Apply(std::string_view name, const std::string& value, Options& o, std::str
     else if (name == "source") o.source = true;
     else if (name == "entry") o.entries.push_back(value);
     else if (name == "base") o.base = value;
+    else if (name == "patch") o.patch = value;
+    else if (name == "table") o.table = value;
+    else if (name == "relocatable") o.relocatable = true;
     else if (name == "syntax") {
         if (value != "gnu" && value != "tarvo") {
             error = Format(msg::kUnknownOption, written);

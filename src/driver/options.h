@@ -31,6 +31,9 @@ struct Options {
     bool source = false;                // -d: a source that assembles back
     std::vector<std::string> entries;   // -d --source: where code begins
     std::string base;                   // -d: the image base; empty: 0x07000000
+    std::string patch;                  // the image the object starts from; empty: none
+    std::string table;                  // -d --source: text through this table
+    bool relocatable = false;           // -d --source: references as label expressions
     bool help = false;
     bool version = false;
 };

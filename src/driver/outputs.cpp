@@ -82,9 +82,10 @@ void OutputFile::Remove() {
     std::remove(target_.c_str());
 }
 
-void Listing::Line(std::uint32_t location, int line, bool included, std::string_view text) {
-    Close(location);
-    current_.start = current_.end = location;
+void Listing::Line(std::uint32_t location, std::uint32_t emitted, int line, bool included, std::string_view text) {
+    Close(emitted);
+    current_.start = current_.end = emitted;
+    current_.location = location;
     current_.line = line;
     current_.included = included;
     current_.text.assign(text.data(), text.size());
@@ -93,11 +94,11 @@ void Listing::Line(std::uint32_t location, int line, bool included, std::string_
     open_ = true;
 }
 
-void Listing::Close(std::uint32_t location) {
+void Listing::Close(std::uint32_t emitted) {
     if (!open_) return;
     open_ = false;
-    current_.end = location;
-    if (waiting_.empty() && released_ >= location) Print(current_);
+    current_.end = emitted;
+    if (waiting_.empty() && released_ >= emitted) Print(current_);
     else waiting_.push_back(std::move(current_));
 }
 
@@ -111,12 +112,12 @@ void Listing::Give(Record& r, const std::uint8_t* p, std::size_t n) {
     r.count += n;
 }
 
-void Listing::Final(std::uint32_t location, const std::uint8_t* p, std::size_t n) {
-    // Lines are contiguous and in image order: each byte belongs to the last
-    // line that starts at or below it.
+void Listing::Final(std::uint32_t emitted, const std::uint8_t* p, std::size_t n) {
+    // Lines are contiguous in the order written: each byte belongs to the
+    // last line that starts at or before it.
     std::size_t i = 0;
     for (std::size_t w = 0; w < waiting_.size() && i < n; ++w) {
-        const std::uint32_t at = location + static_cast<std::uint32_t>(i);
+        const std::uint32_t at = emitted + static_cast<std::uint32_t>(i);
         Record& r = waiting_[w];
         if (at >= r.end) continue;
         const std::size_t take = std::min<std::size_t>(n - i, r.end - at);
@@ -124,12 +125,12 @@ void Listing::Final(std::uint32_t location, const std::uint8_t* p, std::size_t n
         i += take;
     }
     if (i < n && open_) Give(current_, p + i, n - i);
-    released_ = location + static_cast<std::uint32_t>(n);
+    released_ = emitted + static_cast<std::uint32_t>(n);
     PrintReady();
 }
 
-void Listing::End(std::uint32_t location) {
-    Close(location);
+void Listing::End(std::uint32_t emitted) {
+    Close(emitted);
     ended_ = true;
 }
 
@@ -151,7 +152,7 @@ void Listing::Print(const Record& r) {
         }
     };
     // "%08x  %-23s  %5d%c %s"
-    out_.Hex(r.start, 8) << "  ";
+    out_.Hex(r.location, 8) << "  ";
     const std::size_t first = std::min<std::size_t>(shown, 8);
     bytes(0, first);
     out_.Fill(' ', (first == 0 ? 23 : 23 - (first * 3 - 1)) + 2);
@@ -160,12 +161,12 @@ void Listing::Print(const Record& r) {
     out_.Room(1 + 40 * 8);  // the end of the line and the continuation lines
     out_ << '\n';
     for (std::size_t at = 8; at < shown; at += 8) {
-        out_.Hex(r.start + static_cast<std::uint32_t>(at), 8) << "  ";
+        out_.Hex(r.location + static_cast<std::uint32_t>(at), 8) << "  ";
         bytes(at, std::min(shown, at + 8));
         out_ << '\n';
     }
     if (r.count > kShown) {
-        out_.Hex(r.start + static_cast<std::uint32_t>(kShown), 8);
+        out_.Hex(r.location + static_cast<std::uint32_t>(kShown), 8);
         out_.Text("  ... " + std::to_string(r.count - kShown) + " more bytes\n");
     }
     for (const std::string& m : r.messages) Note(m);

@@ -58,22 +58,25 @@ private:
 
 // One line per source line with the final bytes it put in the image, the
 // line's messages, and at the end the symbol table. Lines wait only while
-// bytes before their end are still held for forward references.
+// bytes before their end are still held for forward references. Bytes are
+// matched to lines by the order written, which a patch's org. does not
+// turn back, and shown at the line's location.
 class Listing final : public ByteSink, public LineObserver {
 public:
     explicit Listing(std::FILE* f) : out_(f) {}
 
-    void Line(std::uint32_t location, int line, bool included, std::string_view text) override;
+    void Line(std::uint32_t location, std::uint32_t emitted, int line, bool included, std::string_view text) override;
     void Message(std::string_view text) override;
-    void Final(std::uint32_t location, const std::uint8_t* p, std::size_t n) override;
-    void End(std::uint32_t location) override;
+    void Final(std::uint32_t emitted, const std::uint8_t* p, std::size_t n) override;
+    void End(std::uint32_t emitted) override;
     // Prints what is left (all bytes are final by now) and the symbol table.
     void Finish(const SymbolList& names);
 
 private:
     static constexpr std::size_t kShown = 64;
     struct Record {
-        std::uint32_t start = 0, end = 0;
+        std::uint32_t start = 0, end = 0;  // in the order written
+        std::uint32_t location = 0;        // shown
         int line = 0;
         bool included = false;
         std::string text;
@@ -81,7 +84,7 @@ private:
         std::uint64_t count = 0;  // bytes of the line, shown or not
         std::vector<std::string> messages;
     };
-    void Close(std::uint32_t location);
+    void Close(std::uint32_t emitted);
     void Give(Record& r, const std::uint8_t* p, std::size_t n);
     void PrintReady();
     void Print(const Record& r);
@@ -92,7 +95,7 @@ private:
     bool open_ = false;              // current_ holds a line
     bool ended_ = false;
     std::deque<Record> waiting_;     // closed lines whose bytes are still held
-    std::uint32_t released_ = 0;     // every byte below this is final
+    std::uint32_t released_ = 0;     // every byte written before this is final
     std::vector<std::string> trailing_;  // messages after the last line
 };
 

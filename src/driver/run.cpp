@@ -15,6 +15,7 @@
 #include "gnu/gnu_assembler.h"
 #include "messages.h"
 #include "text.h"
+#include "text_table.h"
 
 #ifndef TARVO_VERSION
 #error "the build defines TARVO_VERSION"
@@ -83,7 +84,15 @@ void OpenOutputs(Context& ctx, const std::string (&names)[kOutputKinds], Outputs
     }
 }
 
-int Assemble(Context& ctx, const Options& o, FilePtr src, const std::string& srcPath, Outputs& out) {
+// The bytes of a file, whole.
+std::vector<std::uint8_t> ReadAll(std::FILE* f) {
+    std::vector<std::uint8_t> bytes;
+    std::uint8_t block[1 << 16];
+    for (std::size_t got; (got = std::fread(block, 1, sizeof block, f)) > 0;) bytes.insert(bytes.end(), block, block + got);
+    return bytes;
+}
+
+int Assemble(Context& ctx, const Options& o, FilePtr src, const std::string& srcPath, Outputs& out, FilePtr image) {
     std::FILE* obj = out.file[kObject].get();
     const std::string& objName = out.file[kObject].name();
     std::vector<char> objBuffer;
@@ -98,6 +107,12 @@ int Assemble(Context& ctx, const Options& o, FilePtr src, const std::string& src
     ctx.runPass = GenerateObj;
     ctx.obj.Open(obj);
     ctx.files.push_back(srcPath);
+    if (image) {
+        // A patch: the object is the image with the source's bytes over it.
+        ctx.files.push_back(o.patch);
+        ctx.obj.StartFrom(ReadAll(image.get()));
+        if (std::ferror(image.get())) Report(ctx, Severity::kError, Nowhere(), msg::kCannotRead, o.patch.c_str());
+    }
     const std::string names[kOutputKinds] = {objName, o.listing, o.symbols, o.deps};
     OpenOutputs(ctx, names, out);
     std::unique_ptr<Listing> listing;
@@ -232,6 +247,27 @@ int Disassemble(Context& ctx, const Options& o, FilePtr src) {
         if (refused) Report(ctx, Severity::kError, Nowhere(), msg::kOverSource, listingPath.c_str());
         if (o.source) ReadSymbolNames(names.get(), source.base, source.names);
     }
+    // So is a text table.
+    TextTable table;
+    if (o.source && !o.table.empty()) {
+        FilePtr f(std::fopen(o.table.c_str(), "r"));
+        if (!f) {
+            Report(ctx, Severity::kError, Nowhere(), msg::kCannotOpenRead, o.table.c_str());
+            return kExitError;
+        }
+        FileId id;
+        if (GetFileId(f.get(), id) && listing.SameAs(id)) {
+            Report(ctx, Severity::kError, Nowhere(), msg::kOverSource, listingPath.c_str());
+            refused = true;
+        }
+        if (const int bad = table.Read(f.get()); bad != 0) {
+            Report(ctx, Severity::kError, Nowhere(), msg::kInvalidTableLine, o.table.c_str(), bad);
+            return kExitError;
+        }
+        source.table = &table;
+        source.tableName = o.table;
+    }
+    source.relocatable = o.relocatable;
     ctx.nPC = 0;
     ctx.nBytes = 8192;
     if (o.numbers.size() > 0 && !NumberArgument(o.numbers[0], ctx.nPC)) {
@@ -305,6 +341,10 @@ int RunMain(int argc, char** argv) {
         PrintUsage(ctx);
         return kExitUsage;
     }
+    if (gnu && !o.patch.empty()) {
+        Report(ctx, Severity::kError, Nowhere(), msg::kNotForGnu, "--patch");
+        return kExitUsage;
+    }
     const std::string& srcPath = o.sourcePath;
     FilePtr src(std::fopen(srcPath.c_str(), "r"));
     if (!src) {
@@ -320,6 +360,16 @@ int RunMain(int argc, char** argv) {
     const std::string objName = toStdout ? "stdout" : o.objectName;
     const std::string names[kOutputKinds] = {toStdout ? "" : objName, o.listing, o.symbols, o.deps};
     if (OverSource(ctx, src.get(), names)) return kExitError;
+    // The image a patch starts from is an input as the source is.
+    FilePtr image;
+    if (!o.patch.empty()) {
+        image.reset(std::fopen(o.patch.c_str(), "rb"));
+        if (!image) {
+            Report(ctx, Severity::kError, Nowhere(), msg::kCannotOpenRead, o.patch.c_str());
+            return kExitError;
+        }
+        if (OverSource(ctx, image.get(), names)) return kExitError;
+    }
     Outputs out;
     if (!out.file[kObject].Open(objName, toStdout ? stdout : nullptr)) {
         if (!o.objectNamed) Report(ctx, Severity::kError, Nowhere(), msg::kCannotOpenObj);
@@ -328,7 +378,7 @@ int RunMain(int argc, char** argv) {
     }
     out.open[kObject] = true;
     if (o.settings.gnuSyntax) return AssembleGnu(ctx, o, std::move(src), srcPath, out);
-    return Assemble(ctx, o, std::move(src), srcPath, out);
+    return Assemble(ctx, o, std::move(src), srcPath, out, std::move(image));
 }
 
 }  // namespace tarvo

@@ -2,7 +2,7 @@ lb. L_07000000
 	movea	5, $0, $6	; 0x07000000 c0 a0 05 00
 	jr	@L_07000000	; 0x07000004 ff ab fc ff
 lb. msg
-	ds.	"Hello, wor"	; 0x07000008 48 65 6c 6c 6f 2c 20 77 6f 72
+	str.	"Hello, wor"	; 0x07000008 48 65 6c 6c 6f 2c 20 77 6f 72
 lb. mid
 	db.	0x6c, 0x64, 0x00, 0xff, 0xff, 0xff	; 0x07000012 6c 64 00 ff ff ff
 lb. tbl
