@@ -400,7 +400,7 @@ TEST(CliTest, HelpListsEveryLongOption) {
     EXPECT_EQ(r.out.rfind(kBanner + kUsage, 0), 0u);
     for (const char* option : {"--help", "--version", "--classic", "--strict", "--quiet", "--gnu-errors",
                                "--include-dir=DIR", "--define=NAME[=VALUE]", "--keep-object", "--nec-encoding",
-                               "--base=ADDR"})
+                               "--base=ADDR", "--patch=IMAGE", "--table=FILE", "--relocatable"})
         EXPECT_NE(r.out.find(std::string("\n  ") + option + " "), std::string::npos) << option;
 }
 
@@ -493,6 +493,74 @@ TEST(CliTest, OutputsThatCannotBeWrittenAreErrors) {
     EXPECT_EQ(r.out, kBanner + "Cannot write no/such/dir.lst.\nLabel: x = 0x07000000\nCannot write /dev/full.\n" +
                          "Cannot write /dev/full.\nPass: 1 (OBJ file created)\n" + Report("prog.s", 3, 2));
     EXPECT_EQ(dir.Read("output.obj"), HexToBytes("00 9A"));
+}
+
+// The image of a patch is an input: it must exist, and no output replaces it.
+TEST(CliTest, PatchImageIsAnInput) {
+    ScratchDir dir;
+    dir.Write("fix.s", "org. 1\ndb. 0x55\n");
+    dir.Write("game.vb", HexToBytes("00 01 02"));
+    ToolResult r = RunTool(dir.path(), {"fix.s", "--patch=none.vb", "-o", "out.vb"});
+    EXPECT_EQ(r.out, kBanner + "Cannot open none.vb for read.\n");
+    EXPECT_EQ(r.status, 1);
+    for (const std::vector<std::string>& args : {std::vector<std::string>{"fix.s", "--patch=game.vb", "-o", "./game.vb"},
+                                                  {"fix.s", "--patch=game.vb", "--listing=game.vb"}}) {
+        r = RunTool(dir.path(), args);
+        EXPECT_EQ(r.out, kBanner + "Cannot write " + (args[2] == "-o" ? "./game.vb" : "game.vb") +
+                             " over the source file.\n");
+        EXPECT_EQ(r.status, 1);
+    }
+    EXPECT_FALSE(dir.Exists("out.vb"));
+    EXPECT_EQ(dir.Read("game.vb"), HexToBytes("00 01 02"));
+    EXPECT_EQ(RunTool(dir.path(), {"--syntax=gnu", "fix.s", "--patch=game.vb"}).status, 2);
+    EXPECT_EQ(RunTool(dir.path(), {"fix.s", "--patch=game.vb", "-o", "out.vb"}).status, 0);
+    EXPECT_EQ(dir.Read("out.vb"), HexToBytes("00 55 02"));
+}
+
+// The listings of the disassembly cases assemble back to their images.
+TEST(CliTest, ChangingRomListingsAssembleBack) {
+    for (const char* name : {"dis_table", "dis_relocatable"}) {
+        const std::filesystem::path cases(TARVO_CASES);
+        ScratchDir dir;
+        dir.Write("rom.s", ReadFile(cases / name / "expected.asm"));
+        dir.Write("game.tbl", ReadFile(cases / "dis_table" / "game.tbl"));
+        EXPECT_EQ(RunTool(dir.path(), {"rom.s", "-o", "again.bin"}).status, 0) << name;
+        EXPECT_EQ(dir.Read("again.bin"), HexToBytes(ReadFile(cases / name / "rom.bin.hex"))) << name;
+    }
+}
+
+// Code inserted into a relocatable listing: every label expression, @
+// target and dw. follows its label, the jr outside the span keeps its
+// address, padding before the fixed place shrinks, and what stands after
+// it stays. The bytes are worked out by hand from the listing.
+TEST(CliTest, RelocatableListingFollowsAnInsert) {
+    ScratchDir dir;
+    const std::filesystem::path cases(TARVO_CASES);
+    dir.Write("rom.bin", HexToBytes(ReadFile(cases / "dis_relocatable" / "rom.bin.hex")));
+    ASSERT_EQ(RunTool(dir.path(), {"rom.bin", "-d", "0", "116", "--source", "--relocatable", "--entry=0",
+                                   "--entry=0x0700006c", "--output=rom.s"})
+                  .status,
+              0);
+    std::string source = dir.Read("rom.s");
+    const std::size_t sub = source.find("lb. L_07000022\n");
+    ASSERT_NE(sub, std::string::npos);
+    dir.Write("rom.s", source.insert(sub, "\tnop\n"));
+    ASSERT_EQ(RunTool(dir.path(), {"rom.s", "-o", "moved.bin"}).status, 0);
+    EXPECT_EQ(dir.Read("moved.bin"), HexToBytes(
+        "C0 BC 00 07 C6 A0 2E 00 E0 BC 00 07 07 CD 42 00 "   // hi/lo of msg and table + 4, moved
+        "20 BD 00 07 49 05 29 A1 2C 00 "                     // a high half read twice: numbers, as they were
+        "00 AC 0A 00 0F A8 E2 FF "                           // jal to the moved sub; jr to 0x07100000
+        "00 9A 60 BD 00 07 6B A1 26 00 1F 18 "               // the nop; sub + 2 into itself
+        "48 69 20 22 79 6F 75 22 0A 09 6F 6B 00 FF FF FF "
+        "00 00 00 07 24 00 00 07 2E 00 00 07 78 56 34 12 "   // the pointers follow
+        "FF FF FF FF FF FF FF FF FF FF FF FF FF FF FF FF "
+        "FF FF FF FF FF FF FF FF FF FF FF FF FF FF "         // two bytes less padding
+        "FF AB 94 FF 6C 00 00 07 "));                        // the fixed place stays
+    // Growing into the fixed place is an error, not a move.
+    dir.Write("rom.s", source.insert(sub, "\tfill.\t31\n"));
+    ToolResult r = RunTool(dir.path(), {"rom.s", "-o", "moved.bin"});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_NE(r.out.find("Error at 0000006d: org. exceds PC\n"), std::string::npos) << r.out;
 }
 
 }  // namespace

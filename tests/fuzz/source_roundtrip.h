@@ -1,7 +1,7 @@
 // The promise of "-d --source": for any image, start and count, the listing
 // assembled by tarvo's own assembler gives the bytes of the listed span at
-// the same offsets, with no error. Shared by the fuzz target and a test over
-// its seed corpus.
+// the same offsets, with no error. Shared by the fuzz targets and tests over
+// their seed corpora.
 #pragma once
 #include <cstdint>
 #include <cstdio>
@@ -20,12 +20,15 @@ inline std::FILE* ReadStream(const std::string& text) {
     return fmemopen(const_cast<char*>(text.data()), text.size(), "r");
 }
 
-// The bytes text assembles to (a file named in.s), and its error count.
-inline std::string AssembleText(const std::string& text, int& errors) {
+// The bytes text assembles to (a file named in.s), its error count and,
+// when asked, its messages.
+inline std::string AssembleText(const std::string& text, int& errors, std::string* messages = nullptr) {
     char* object = nullptr;
     std::size_t objectSize = 0;
+    char* said = nullptr;
+    std::size_t saidSize = 0;
     Context ctx;
-    ctx.out = std::fopen("/dev/null", "w");
+    ctx.out = messages != nullptr ? open_memstream(&said, &saidSize) : std::fopen("/dev/null", "w");
     ctx.runPass = GenerateObj;
     ctx.files.push_back("in.s");
     std::FILE* obj = open_memstream(&object, &objectSize);
@@ -36,37 +39,41 @@ inline std::string AssembleText(const std::string& text, int& errors) {
     std::fclose(obj);
     std::fclose(ctx.out);
     errors = ctx.nErrors;
+    if (messages != nullptr) {
+        messages->assign(said, saidSize);
+        std::free(said);
+    }
     std::string bytes(object, objectSize);
     std::free(object);
     return bytes;
 }
 
-// Empty when the promise holds, else what broke it.
-inline std::string SourceRoundTrip(const std::string& image, std::int32_t start, std::int32_t count,
-                                   const std::vector<std::uint32_t>& entries,
-                                   const std::vector<std::pair<std::uint32_t, std::string>>& names = {},
-                                   std::uint32_t base = kImageBase) {
+// The listing of the span.
+inline std::string ListText(const std::string& image, std::int32_t start, std::int32_t count,
+                            const SourceOptions& options) {
     char* listing = nullptr;
     std::size_t listingSize = 0;
-    {
-        Context ctx;
-        ctx.out = std::fopen("/dev/null", "w");
-        ctx.nPC = start;
-        ctx.nBytes = count;
-        SourceOptions options;
-        options.entries = entries;
-        options.names = names;
-        options.base = base;
-        std::FILE* in = ReadStream(image);
-        std::FILE* out = open_memstream(&listing, &listingSize);
-        ListSource(ctx, in, out, options);
-        std::fclose(out);
-        std::fclose(in);
-        std::fclose(ctx.out);
-    }
-    const std::string source(listing, listingSize);
+    Context ctx;
+    ctx.out = std::fopen("/dev/null", "w");
+    ctx.nPC = start;
+    ctx.nBytes = count;
+    std::FILE* in = ReadStream(image);
+    std::FILE* out = open_memstream(&listing, &listingSize);
+    ListSource(ctx, in, out, options);
+    std::fclose(out);
+    std::fclose(in);
+    std::fclose(ctx.out);
+    std::string text(listing, listingSize);
     std::free(listing);
+    return text;
+}
 
+// Empty when the promise holds, else what broke it. listing, when given,
+// receives the listing.
+inline std::string SourceRoundTrip(const std::string& image, std::int32_t start, std::int32_t count,
+                                   const SourceOptions& options, std::string* listing = nullptr) {
+    const std::string source = ListText(image, start, count, options);
+    if (listing != nullptr) *listing = source;
     int errors = 0;
     const std::string bytes = AssembleText(source, errors);
     if (errors != 0) return "the listing does not assemble cleanly:\n" + source;
@@ -76,6 +83,17 @@ inline std::string SourceRoundTrip(const std::string& image, std::int32_t start,
         bytes.compare(static_cast<std::size_t>(start), length, image, static_cast<std::size_t>(start), length) != 0)
         return "the listing assembles to other bytes:\n" + source;
     return {};
+}
+
+inline std::string SourceRoundTrip(const std::string& image, std::int32_t start, std::int32_t count,
+                                   const std::vector<std::uint32_t>& entries,
+                                   const std::vector<std::pair<std::uint32_t, std::string>>& names = {},
+                                   std::uint32_t base = kImageBase) {
+    SourceOptions options;
+    options.entries = entries;
+    options.names = names;
+    options.base = base;
+    return SourceRoundTrip(image, start, count, options);
 }
 
 }  // namespace tarvo::fuzz

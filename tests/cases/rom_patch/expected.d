@@ -1,0 +1,2 @@
+patched.vb: in.s rom.bin
+rom.bin:

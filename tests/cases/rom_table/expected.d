@@ -1,0 +1,3 @@
+tbl.bin: in.s game.tbl bad.tbl
+game.tbl:
+bad.tbl:
