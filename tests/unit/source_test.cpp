@@ -12,13 +12,17 @@
 namespace tarvo {
 namespace {
 
+std::string ReadSeed(const std::filesystem::path& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::stringstream buffer;
+    buffer << in.rdbuf();
+    return buffer.str();
+}
+
 TEST(SourceListingTest, SeedCorpusAssemblesBackToTheSpan) {
     int seeds = 0;
     for (const auto& entry : std::filesystem::directory_iterator(TARVO_SOURCE_CORPUS)) {
-        std::ifstream in(entry.path(), std::ios::binary);
-        std::stringstream buffer;
-        buffer << in.rdbuf();
-        const std::string data = buffer.str();
+        const std::string data = ReadSeed(entry.path());
         if (data.size() < 7) continue;
         auto byte = [&data](std::size_t i) { return static_cast<std::uint8_t>(data[i]); };
         std::vector<std::uint32_t> entries;
@@ -34,10 +38,7 @@ TEST(SourceListingTest, SeedCorpusAssemblesBackToTheSpan) {
 TEST(SourceListingTest, RelocatableSeedsFollowEveryInsert) {
     int seeds = 0;
     for (const auto& entry : std::filesystem::directory_iterator(TARVO_RELOCATE_CORPUS)) {
-        std::ifstream in(entry.path(), std::ios::binary);
-        std::stringstream buffer;
-        buffer << in.rdbuf();
-        std::string data = buffer.str();
+        std::string data = ReadSeed(entry.path());
         if (data.size() < 8) continue;
         for (int pick = 0; pick < 64; ++pick) {
             data[7] = static_cast<char>(pick);
