@@ -22,6 +22,7 @@ inline constexpr const char* kBadCount = "Cannot dissasm this number of bytes.\n
 inline constexpr const char* kUnknownOption = "Unknown option %s.\n";
 inline constexpr const char* kNeedsValue = "Option %s needs a value.\n";
 inline constexpr const char* kVersion = "tarvo %s\n";
+inline constexpr const char* kNoServer = "This tarvo was built without its language server (--lsp).\n";
 
 // Assembly pass.
 inline constexpr const char* kPassFail = "Pass: 0 (Too many errors)\n";

@@ -29,7 +29,8 @@ const char* const kOptionHelp =
     "  --symbols=FILE         -d: name the labels of the listing from this symbol file\n"
     "  --syntax=gnu           read GNU as syntax (the default is --syntax=tarvo)\n"
     "  --section-start=NAME=ADDR  GNU syntax: place section NAME at ADDR (repeatable)\n"
-    "  --defsym=NAME=VALUE    as --define; GNU syntax: NAME is absolute\n";
+    "  --defsym=NAME=VALUE    as --define; GNU syntax: NAME is absolute\n"
+    "  --lsp                  a language server for editors on standard input and output\n";
 
 namespace {
 
@@ -47,7 +48,7 @@ constexpr LongOption kLongOptions[] = {
     {"listing", Takes::kValue},      {"symbols", Takes::kValue},      {"deps", Takes::kValue},
     {"deps-target", Takes::kValue},  {"output", Takes::kValue},       {"source", Takes::kNothing},
     {"entry", Takes::kValue},        {"syntax", Takes::kValue},       {"section-start", Takes::kValue},
-    {"defsym", Takes::kValue},
+    {"defsym", Takes::kValue},       {"lsp", Takes::kNothing},
 };
 
 std::string Format(const char* fmt, const std::string& arg) {
@@ -64,6 +65,7 @@ bool Apply(std::string_view name, const std::string& value, Options& o, std::str
     Settings& s = o.settings;
     if (name == "help") o.help = true;
     else if (name == "version") o.version = true;
+    else if (name == "lsp") o.lsp = true;
     else if (name == "classic") s.classic = true;
     else if (name == "strict") s.strict = true;
     else if (name == "quiet") s.quiet = true;

@@ -18,6 +18,7 @@ struct Options {
     std::vector<std::string> entries;   // -d --source: where code begins
     bool help = false;
     bool version = false;
+    bool lsp = false;                   // speak the Language Server Protocol on stdin/stdout
 };
 
 // Takes the long options out of argv and leaves the rest in args. False
