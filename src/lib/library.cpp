@@ -1,6 +1,7 @@
 // The public library over the core: a run with its output kept as data.
 #include <algorithm>
 #include <cstdlib>
+#include <map>
 #include <string>
 
 #include "tarvo/tarvo.h"
@@ -13,7 +14,9 @@
 #include "directives/compiler_line.h"
 #include "disasm/decode.h"
 #include "disasm/dissasm.h"
+#include "disasm/gnu_print.h"
 #include "isa/optable.h"
+#include "lib/places.h"
 #include "messages.h"
 #include "text.h"
 
@@ -81,7 +84,9 @@ public:
         m.printed = Trimmed(said.empty() ? err.str() : said);
         result_.output += said;
         result_.messages.push_back(std::move(m));
+        tokens.emplace_back(d.token);
     }
+    std::vector<std::string> tokens;  // by message: the token it is about, when the pass said
     void Say(std::string_view text) override { result_.output.append(text); }
 
 private:
@@ -112,6 +117,66 @@ std::span<const std::string_view> GnuDirectives() {
 std::FILE* OpenText(const std::string& text) {
     if (text.empty()) return std::fopen("/dev/null", "r");
     return fmemopen(const_cast<char*>(text.data()), text.size(), "r");
+}
+
+// The text of each file a run read, read again for the places of names.
+class Texts {
+public:
+    Texts(const std::string& top, std::string_view text, const FileReader& read) : read_(read) {
+        texts_.emplace(top, std::string(text));
+    }
+    std::string_view Of(const std::string& path) {
+        auto found = texts_.find(path);
+        if (found != texts_.end()) return found->second;
+        std::string text;
+        if (read_) {
+            if (auto got = read_(path)) text = std::move(*got);
+        } else if (FilePtr f{std::fopen(path.c_str(), "rb")}) {
+            char block[65536];
+            for (std::size_t n; (n = std::fread(block, 1, sizeof block, f.get())) > 0;) text.append(block, n);
+        }
+        return texts_.emplace(path, std::move(text)).first->second;
+    }
+
+private:
+    const FileReader& read_;
+    std::map<std::string, std::string> texts_;
+};
+
+// Columns of messages, their places in the top source, and the places
+// where each name is defined and used.
+void Locate(AssembleResult& result, const std::vector<std::string>& tokens, const std::string& top, Syntax syntax,
+            Texts& texts) {
+    std::vector<std::string> files;
+    for (const std::string& f : result.files)
+        if (std::find(files.begin(), files.end(), f) == files.end()) files.push_back(f);
+    for (const std::string& f : files) lib::IndexFile(f, texts.Of(f), syntax, files, result.names);
+    // The line that includes a file, for a message in it.
+    auto includedAt = [&](const std::string& file) -> const Place* {
+        for (const Name& n : result.names)
+            if (n.kind == Name::Kind::kFile && n.name == file && !n.uses.empty()) return &n.uses.front();
+        return nullptr;
+    };
+    for (std::size_t i = 0; i < result.messages.size(); ++i) {
+        Message& m = result.messages[i];
+        auto place = [&](Place& p, std::string_view token) {
+            if (p.file.empty() || p.line <= 0) return;
+            lib::FindColumns(lib::LineOf(texts.Of(p.file), p.line), token, m.text, p);
+        };
+        place(m.place, i < tokens.size() ? tokens[i] : std::string());
+        m.top = m.place;
+        for (auto note = m.notes.rbegin(); note != m.notes.rend(); ++note)
+            if (note->place.file == top) {
+                m.top = note->place;
+                break;
+            }
+        // Up the chain of includes to the top source.
+        for (int depth = 0; depth < 1000 && !m.top.file.empty() && m.top.file != top; ++depth) {
+            const Place* at = includedAt(m.top.file);
+            if (at == nullptr) break;
+            m.top = *at;
+        }
+    }
 }
 
 }  // namespace
@@ -168,9 +233,18 @@ AssembleResult Assemble(std::string_view text, const std::string& path, const As
             if (ReadNumber(c.szValue, v)) n.value = v;
             result.names.push_back(std::move(n));
         }
+        for (const auto& [key, macro] : ctx.macros) {
+            Name n;
+            n.name = macro->name;
+            n.kind = Name::Kind::kMacro;
+            for (const auto& [param, value] : macro->params) n.text += (n.text.empty() ? "" : " ") + param;
+            result.names.push_back(std::move(n));
+        }
     }
     result.errors = ctx.nErrors;
     result.files.assign(ctx.files.begin(), ctx.files.end());
+    Texts texts(path, text, read);
+    Locate(result, collector.tokens, path, options.syntax, texts);
     return result;
 }
 
@@ -200,7 +274,6 @@ Words Vocabulary(Syntax syntax) {
 }
 
 std::vector<Instruction> Disassemble(std::span<const std::uint8_t> data, std::uint32_t address, Form form) {
-    (void)form;
     std::vector<Instruction> out;
     for (std::size_t at = 0; at < data.size();) {
         std::uint8_t word[4] = {};
@@ -211,25 +284,42 @@ std::vector<Instruction> Disassemble(std::span<const std::uint8_t> data, std::ui
         in.size = static_cast<std::uint8_t>(std::min<std::size_t>(d.length, data.size() - at));
         in.bytes.assign(data.begin() + static_cast<std::ptrdiff_t>(at),
                         data.begin() + static_cast<std::ptrdiff_t>(at + in.size));
-        std::string text;
-        {
-            TextOut t(&text);
-            ListInstruction(t, in.address, d);
-        }
-        // "\n0xADDRESS\tMNEMONIC\tOPERANDS"
-        const std::size_t tab = text.find('\t');
-        std::string_view rest = tab == std::string::npos ? std::string_view() : std::string_view(text).substr(tab + 1);
-        const std::size_t tab2 = rest.find('\t');
-        in.mnemonic = std::string(rest.substr(0, tab2));
-        in.text = in.mnemonic;
-        if (tab2 != std::string_view::npos) {
-            std::string_view ops = rest.substr(tab2 + 1);
-            in.text += ' ';
-            in.text += ops;
-            while (!ops.empty()) {
+        if (in.size < d.length) {
+            // A cut-off tail: its bytes, as data.
+        } else if (form == Form::kGnu) {
+            SpellGnu(d, in.address, in.mnemonic, in.operands);
+        } else {
+            std::string text;
+            {
+                TextOut t(&text);
+                ListInstruction(t, in.address, d);
+            }
+            // "\n0xADDRESS\tMNEMONIC[\tOPERAND, OPERAND]"
+            std::string_view rest = text;
+            const std::size_t tab = rest.find('\t');
+            rest = tab == std::string_view::npos ? std::string_view() : rest.substr(tab + 1);
+            const std::size_t tab2 = rest.find('\t');
+            in.mnemonic = std::string(rest.substr(0, tab2));
+            for (std::string_view ops = tab2 == std::string_view::npos ? std::string_view() : rest.substr(tab2 + 1);
+                 !ops.empty();) {
                 const std::size_t comma = ops.find(", ");
                 in.operands.emplace_back(ops.substr(0, comma));
                 ops = comma == std::string_view::npos ? std::string_view() : ops.substr(comma + 2);
+            }
+        }
+        if (in.mnemonic.empty()) {
+            in.operands.clear();
+            std::string data;
+            for (std::uint8_t b : in.bytes) {
+                if (!data.empty()) data += ", ";
+                data += std::to_string(b);
+            }
+            in.text = (form == Form::kGnu ? ".byte " : "db. ") + data;
+        } else {
+            in.text = in.mnemonic;
+            for (std::size_t k = 0; k < in.operands.size(); ++k) {
+                in.text += k == 0 ? " " : ", ";
+                in.text += in.operands[k];
             }
         }
         out.push_back(std::move(in));
