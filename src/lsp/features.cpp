@@ -191,7 +191,10 @@ std::string ValueText(const Name& n) {
             return Hex(static_cast<std::uint32_t>(n.value), 8);
         case Name::Kind::kName: {
             std::string v = std::to_string(n.value) + " (" + Hex(static_cast<std::uint32_t>(n.value), 8) + ")";
-            if (!n.text.empty() && n.text != std::to_string(n.value)) v += ", written " + n.text;
+            // An expression, not a number: as written too.
+            const bool number = !n.text.empty() && std::isdigit(static_cast<unsigned char>(n.text[0])) &&
+                                std::all_of(n.text.begin(), n.text.end(), [](char c) { return std::isalnum(static_cast<unsigned char>(c)); });
+            if (!n.text.empty() && !number) v += ", " + n.text;
             return v;
         }
         case Name::Kind::kMacro:
