@@ -10,6 +10,8 @@
              tables and .call (label) forward calls
   gnu.s      labels.s written in GNU syntax (--syntax=gnu), with a macro
              called every 1,000 lines and a .rodata table every 50,000
+  lsp.s      10,000 lines as labels.s, with 1,000 labels: the document
+             the language server workload edits
   macros.s   10,000 calls of three macros that produce about 1,000,000
              lines: \@ labels, rept. blocks inside the bodies, a macro that
              calls one; the count of produced lines goes to standard output
@@ -109,9 +111,9 @@ def symbols(out, r, names=100_000):
             out.write("be %s\n" % r.choice(labels))
 
 
-def labels(out, r, names=100_000):
-    every = LINES // names
-    for i in range(LINES):
+def labels(out, r, names=100_000, lines=LINES):
+    every = lines // names
+    for i in range(lines):
         cur = i // every
         if i % every == 0:
             out.write("lb. L%d\n" % cur)
@@ -234,6 +236,8 @@ def main():
             labels(out, r)
         elif which == "gnu":
             gnu(out, r)
+        elif which == "lsp":
+            labels(out, r, 1_000, 10_000)
         elif which == "macros":
             print(macros(out, r))
         else:
