@@ -282,12 +282,17 @@ std::map<std::string, std::vector<Json>> Diagnostics(const Analysis& a, Encoding
     Places places(a, encoding);
     std::map<std::string, std::vector<Json>> out;
     out[a.uri];  // the document's own list, empty or not
+    // A macro's body line is the place of a message once per call: shown once.
+    std::set<std::string> shown;
     for (const Message& m : a.result.messages) {
         Json related = Json::array();
         for (const Message& note : m.notes)
-            if (note.place.line > 0)
+            if (note.place.line > 0 && !note.place.file.empty())
                 related.push_back({{"location", places.Location(note.place)}, {"message", note.text}});
         auto add = [&](const std::string& uri, const Place& where, const std::string& text) {
+            const std::string key = uri + '\n' + std::to_string(where.line) + ':' + std::to_string(where.column) + ':' +
+                                    std::to_string(where.columnEnd) + ':' + std::to_string(SeverityOf(m.severity)) + text;
+            if (!shown.insert(key).second) return;
             Json d{{"range", places.Range(where)}, {"severity", SeverityOf(m.severity)}, {"source", "tarvo"},
                    {"message", text}};
             if (!related.empty()) d["relatedInformation"] = related;
