@@ -10,6 +10,8 @@
              tables and .call (label) forward calls
   gnu.s      labels.s written in GNU syntax (--syntax=gnu), with a macro
              called every 1,000 lines and a .rodata table every 50,000
+  gnu-link/  gnu.s cut into 8 files (every label global, a branch to another
+             file a jr) and a linker script that joins them
   lsp.s      10,000 lines as labels.s, with 1,000 labels: the document
              the language server workload edits
   macros.s   10,000 calls of three macros that produce about 1,000,000
@@ -226,9 +228,44 @@ def gnu(out, r):
         out.write(line + "\n")
 
 
+def gnu_link(folder, r, parts=8):
+    """The gnu workload cut into parts that a linker script joins: every
+    label global, and a branch to a label of another part a jr (GNU as keeps
+    a branch to another file short, and these would not reach)."""
+    import io
+    import os
+    import re
+    text = io.StringIO()
+    gnu(text, r)
+    lines = text.getvalue().splitlines()
+    header = lines[:GNU_HEADER.count("\n")]
+    body = lines[len(header):]
+    size = (len(body) + parts - 1) // parts
+    label = re.compile(r"^(L\d+):$")
+    branch = re.compile(r"^(b\w+|br) (L\d+)$")
+    os.makedirs(folder, exist_ok=True)
+    for k in range(parts):
+        chunk = body[k * size:(k + 1) * size]
+        own = {m.group(1) for m in map(label.match, chunk) if m}
+        with open(os.path.join(folder, "part%d.s" % k), "w") as out:
+            out.write("\n".join(header) + "\n")
+            for name in sorted(own):
+                out.write("\t.global %s\n" % name)
+            for line in chunk:
+                m = branch.match(line)
+                if m and m.group(2) not in own:
+                    line = "jr " + m.group(2)
+                out.write(line + "\n")
+    with open(os.path.join(folder, "link.ld"), "w") as out:
+        out.write("SECTIONS\n{\n  .text 0x07000000 : { *(.text) }\n  .rodata : { *(.rodata) }\n}\n")
+
+
 def main():
     which, path = sys.argv[1], sys.argv[2]
     r = random.Random(810)
+    if which == "gnu-link":
+        gnu_link(path, r)
+        return
     with open(path, "w") as out:
         if which == "plain":
             plain(out, r)
