@@ -159,4 +159,43 @@ inline constexpr const char* kGnuIncbinRange = "invalid .incbin range";
 inline constexpr const char* kGnuBadOption = "bad --section-start or --defsym value: %s";
 inline constexpr const char* kGnuNeedsGnu = "Option %s needs --syntax=gnu.\n";
 
+// Linking (GNU projects): each follows the place it names, "FILE:LINE: " or
+// "FILE: ".
+inline constexpr const char* kLinkCannotRead = "cannot read linker script %s";
+inline constexpr const char* kLinkIncludeDepth = "INCLUDE nested too deeply (%s)";
+inline constexpr const char* kLinkIncludeCount = "more than 1000 INCLUDEs (%s)";
+inline constexpr const char* kLinkNotTaken = "`%s' is not a linker script command tarvo takes";
+inline constexpr const char* kLinkExpected = "expected %s before `%s'";
+inline constexpr const char* kLinkUnknownFunction = "unknown function `%s' in an expression";
+inline constexpr const char* kLinkFunctionNotTaken = "`%s' is not a linker script function tarvo takes";
+inline constexpr const char* kLinkBadNumber = "bad number `%s'";
+inline constexpr const char* kLinkOpenComment = "comment without an end";
+inline constexpr const char* kLinkOpenString = "string without an end";
+inline constexpr const char* kLinkBadAttribute = "invalid memory region attribute `%c'";
+inline constexpr const char* kLinkRegionTwice = "memory region `%s' is defined twice";
+inline constexpr const char* kLinkNoRegion = "memory region `%s' is not defined";
+inline constexpr const char* kLinkRegionUndeclared = "memory region `%s' is not declared; it takes every address";
+inline constexpr const char* kLinkBothLma = "section `%s' has both a load address and a load region";
+inline constexpr const char* kLinkNotConstant = "the %s is not a constant";
+inline constexpr const char* kLinkProvideDot = "PROVIDE cannot set the location counter";
+inline constexpr const char* kLinkUndefinedRef = "undefined reference to `%s'";
+inline constexpr const char* kLinkMultipleDef = "multiple definition of `%s'; first defined at %s";
+inline constexpr const char* kLinkUndefinedInExpr = "undefined symbol `%s' referenced in expression";
+inline constexpr const char* kLinkUndefinedSection = "undefined section `%s' referenced in expression";
+inline constexpr const char* kLinkDivZero = "division by zero";
+inline constexpr const char* kLinkModZero = "%% by zero";
+inline constexpr const char* kLinkBackwards = "cannot move location counter backwards (from 0x%llx to 0x%llx)";
+inline constexpr const char* kLinkNotPowerOf2 = "alignment %llu is not a power of 2";
+inline constexpr const char* kLinkWillNotFit = "section `%s' will not fit in region `%s'";
+inline constexpr const char* kLinkOverflow = "region `%s' overflowed by %llu bytes";
+inline constexpr const char* kLinkNotWithin = "address 0x%llx of section `%s' is not within region `%s'";
+inline constexpr const char* kLinkNoMemory = "no memory region given for loadable section `%s'";
+inline constexpr const char* kLinkOverlap = "section `%s' %s [0x%llx,0x%llx] overlaps section `%s' %s [0x%llx,0x%llx]";
+inline constexpr const char* kLinkDiscarded = "`%s' is used, but defined in section `%s' of %s, which /DISCARD/ drops";
+inline constexpr const char* kLinkNotSettled = "addresses do not settle after %d passes";
+inline constexpr const char* kLinkNoEntry = "cannot find entry symbol %s";
+inline constexpr const char* kLinkBadSectionStart = "bad --section-start value: %s";
+inline constexpr const char* kLinkTooLarge = "the image would be %llu bytes, from 0x%llx to 0x%llx";
+inline constexpr const char* kLinkAssert = "%s";
+
 }  // namespace tarvo::msg
