@@ -225,6 +225,11 @@ def gnu(out, r):
         m = re.match(r"(b\w+|jr|jal) (-?\d+)$", line)
         if m:
             line = "%s .%+d" % (m.group(1), int(m.group(2)))
+        # GNU as' spellings: cli and sei, setf conditions 0-15.
+        line = {"ei": "cli", "di": "sei"}.get(line, line)
+        m = re.match(r"setf (-\d+), (r\d+)$", line)
+        if m:
+            line = "setf %d, %s" % (int(m.group(1)) & 15, m.group(2))
         out.write(line + "\n")
 
 

@@ -63,6 +63,9 @@ public:
 struct StoredLine {
     std::string text;
     int line = 0;
+    // Recorded from a macro body: where it stands there (else 0).
+    int bodyLine = 0;
+    std::uint32_t bodyFile = 0;
 };
 
 // "macro. NAME PARAM[=DEFAULT]..." ... "endm.": stored once, expanded on demand.
@@ -124,13 +127,10 @@ struct Context {
     std::unordered_map<std::string, std::shared_ptr<const Macro>> macros;
     std::uint64_t macroCalls = 0;
     // The macro calls the current line comes from, outermost first, and
-    // where the line stands in its body: --gnu-errors names them.
-    struct Expansion {
-        std::string name;
-        std::uint32_t file;
-        int line;
-    };
-    std::vector<Expansion> expansions;
+    // where the line stands in its body: --gnu-errors names them. The
+    // calls are shared with every trace taken while they stand.
+    std::vector<MacroCall> expansions;
+    std::shared_ptr<const std::vector<MacroCall>> sharedCalls;  // a copy of expansions, or null
     int bodyLine = 0;
     std::uint32_t bodyFile = 0;
     // What macro calls and repeat blocks have produced in the run: bounded,
@@ -145,6 +145,21 @@ struct Context {
 // --gnu-errors) and counts it; the listing hears it too.
 [[gnu::format(printf, 4, 5)]] void Report(Context& ctx, Severity severity, const Where& where,
                                           const char* fmt, ...);
+// The same about a token of the current line (a view into it), which an
+// editor finds the column by.
+[[gnu::format(printf, 5, 6)]] void ReportToken(Context& ctx, Severity severity, const Where& where,
+                                               std::string_view token, const char* fmt, ...);
+
+// The reports that --strict makes: counted errors under --strict, uncounted
+// warnings in the default language, nothing under --classic.
+inline bool Checking(const Context& ctx) { return ctx.set.strict || !ctx.set.classic; }
+inline Severity CheckSeverity(const Context& ctx) { return ctx.set.strict ? Severity::kError : Severity::kWarning; }
+// Such a report whose format's every "%s" is token; where the report has
+// no token of the line (a field filled later), token is empty and text
+// stands in the message. A warning can come by the hundred thousand, so
+// this one is made without printf.
+void ReportCheck(Context& ctx, const Where& where, const char* fmt, std::string_view token,
+                 std::string_view text = {});
 
 // GNU syntax mode's diagnostic ("FILE:LINE: Error: TEXT" or
 // "FILE:LINE: Warning: TEXT"; without a file, "tarvo: Error: TEXT"),
@@ -164,6 +179,21 @@ void SayText(Context& ctx, std::string_view text);
 // Say for a format whose only conversions are two "%s", without printf's
 // cost: the lines printed at every definition.
 void SayStrings(Context& ctx, std::string_view fmt, std::string_view a, std::string_view b);
+
+// The trace of the current line; empty outside macro bodies.
+Trace ExpansionTrace(Context& ctx);
+inline Trace CurrentTrace(Context& ctx) {
+    return ctx.bodyLine == 0 && ctx.expansions.empty() ? Trace{} : ExpansionTrace(ctx);
+}
+// A macro call begins or ends: the shared copy of the calls is stale.
+inline void PushCall(Context& ctx, MacroCall call) {
+    ctx.expansions.push_back(std::move(call));
+    ctx.sharedCalls.reset();
+}
+inline void PopCall(Context& ctx) {
+    ctx.expansions.pop_back();
+    ctx.sharedCalls.reset();
+}
 
 inline Where AtLocation(const Context& ctx) { return {Where::kLocation, ctx.file, ctx.line}; }
 inline Where InLine(const Context& ctx, int nLine) { return {Where::kLine, ctx.file, nLine}; }

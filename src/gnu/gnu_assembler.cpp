@@ -136,7 +136,25 @@ void Assembler::Diag(Severity s, const Loc& loc, const char* fmt, ...) {
     va_start(args, fmt);
     std::vsnprintf(text, sizeof text, fmt, args);
     va_end(args);
-    ReportGnu(ctx_, s, FileName(loc), loc.line, "%s", text);
+    Report(s, loc, text);
+}
+
+// The message with a note for each macro call or repeat its line came
+// from, innermost first.
+void Assembler::Report(Severity s, const Loc& loc, std::string_view text) {
+    CallNote notes[8];
+    std::vector<CallNote> more;
+    std::size_t n = 0;
+    for (std::uint32_t id = loc.calls; id != 0;) {
+        const Source::Call& c = source_.CallOf(id);
+        const CallNote note{names_[c.at.file], c.at.line, names_[c.name]};
+        if (n < std::size(notes)) notes[n++] = note;
+        else more.push_back(note);
+        id = c.at.calls;
+    }
+    if (more.empty()) return ReportGnu(ctx_, s, FileName(loc), loc.line, text, std::span(notes, n));
+    more.insert(more.begin(), notes, notes + n);
+    ReportGnu(ctx_, s, FileName(loc), loc.line, text, more);
 }
 
 void Assembler::Late(int phase, Severity s, const Loc& loc, const char* fmt, ...) {
@@ -170,7 +188,14 @@ int Assembler::SymIndex(std::string_view name) {
 bool Assembler::Lookup(std::string_view name, Value& out) {
     const int found = symIndex_.Find(name, syms_);
     if (found < 0) return false;
-    const Sym& s = syms_[static_cast<std::size_t>(found)];
+    const Sym* p = &syms_[static_cast<std::size_t>(found)];
+    // An alias has the value of the name it stands for (a register's name
+    // has none).
+    for (int depth = 0; p->alias >= 0; ++depth) {
+        if (depth == 8) return false;
+        p = &syms_[static_cast<std::size_t>(p->alias)];
+    }
+    const Sym& s = *p;
     moved = moved || s.moves;
     if (s.defined) {
         out = s.val;
@@ -179,6 +204,7 @@ bool Assembler::Lookup(std::string_view name, Value& out) {
     if (s.lastDefined) {
         out = s.last;
         usedLast_ = true;
+        lastRegion_ = s.region;
         return true;
     }
     return false;
@@ -324,16 +350,24 @@ void Assembler::Step(std::size_t index) {
         case IK::kBranch: {
             struct Branch& br = branches_[it.a];
             // Conditions (codes 0x40-0x4F) grow; jr and jal stay 4 bytes.
-            if (walk_ > 0 && br.code >= 0x40) {
+            if (walk_ > 0 && br.code >= 0x40 && br.size == 2) {
                 usedLast_ = false;
                 Value t;
                 if (ItemValue(it, t, nullptr) == ExprStatus::kOk &&
                     (t.sec == static_cast<int>(cur_) || t.sec == kAbsolute)) {
                     // A target not reached yet in this walk moves as far as
-                    // everything before the branch has moved, as GNU as estimates it.
-                    if (usedLast_ && t.sec == static_cast<int>(cur_)) t.v = Plus(t.v, off_[cur_] - br.prevOff);
+                    // everything before the branch has moved (the stretch),
+                    // as GNU as' relax_frag estimates it: unless an alignment
+                    // or .org lies between, which may absorb a growth; then
+                    // a target seeming behind the branch waits a walk.
+                    const std::int64_t stretch = off_[cur_] - br.prevOff;
+                    bool wait = false;
+                    if (usedLast_ && t.sec == static_cast<int>(cur_) && stretch != 0) {
+                        if (stretch < 0 || lastRegion_ == region_[cur_]) t.v = Plus(t.v, stretch);
+                        else wait = t.v < off_[cur_];
+                    }
                     const std::int64_t aim = Minus(t.v, off_[cur_]);
-                    if ((aim < -256 || aim > 254) && br.size == 2) {
+                    if (!wait && (aim < -256 || aim > 254)) {
                         br.size = br.code == 0x45 ? 4 : 6;
                         grew_ = true;
                     }
@@ -357,9 +391,12 @@ void Assembler::Step(std::size_t index) {
                     Late(2, Severity::kError, it.loc, msg::kGnuBadExpression, std::string(Text(it)).c_str());
                 } else {
                     std::int64_t x = Address(v.sec, v.v);
-                    ApplyFn(static_cast<Fn>(it.b), x, Mode::kFinal, it.loc);
+                    const Fn fn = static_cast<Fn>(it.b);
+                    ApplyFn(fn, x, Mode::kFinal, it.loc);
                     const int bits = it.width * 8;
-                    if (bits < 64) {
+                    if (AreaFunction(fn) && (x < -32768 || x > 32767)) {
+                        Late(3, Severity::kError, it.loc, msg::kGnuAreaRange, FunctionName(fn), static_cast<long long>(x));
+                    } else if (bits < 64) {
                         const std::int64_t low = -(std::int64_t{1} << (bits - 1)), high = (std::int64_t{1} << bits) - 1;
                         if (x < low || x > high)
                             Late(2, ctx_.set.strict ? Severity::kError : Severity::kWarning, it.loc, msg::kGnuCut,
@@ -376,9 +413,20 @@ void Assembler::Step(std::size_t index) {
             Sym& s = syms_[it.a];
             s.val = {off_[cur_], static_cast<int>(cur_)};
             s.defined = true;
+            s.region = region_[cur_];
             break;
         }
         case IK::kSet: {
+            if (it.width == 1) {
+                // An alias: the name stands for the name of symbol n.
+                Sym& s = syms_[it.a];
+                s.alias = static_cast<int>(it.n);
+                s.val = {};
+                s.defined = true;
+                s.moves = false;
+                break;
+            }
+            syms_[it.a].alias = -1;
             Value v;
             dot = {off_[cur_], static_cast<int>(cur_)};
             if (Evaluate(Text(it), *this, v) == ExprStatus::kOk) {
@@ -386,6 +434,7 @@ void Assembler::Step(std::size_t index) {
                 s.val = v;
                 s.defined = true;
                 s.moves = moved;
+                s.region = region_[cur_];
             }
             break;
         }
@@ -393,6 +442,7 @@ void Assembler::Step(std::size_t index) {
             const std::int64_t pad = (it.n - off_[cur_] % it.n) % it.n;
             const std::uint8_t fill = static_cast<std::uint8_t>(it.a);
             if (it.b == 0 || pad <= it.b) EmitFill(pad, &fill, 1);
+            ++region_[cur_];
             break;
         }
         case IK::kOrg: {
@@ -407,12 +457,14 @@ void Assembler::Step(std::size_t index) {
                 }
                 break;
             }
+            ++region_[cur_];
             if (v.v < off_[cur_]) {
                 if (final_) Late(1, Severity::kError, it.loc, msg::kGnuOrgBackwards);
                 break;
             }
+            // GNU as' first estimate of sizes takes an .org for nothing.
             const std::uint8_t fill = static_cast<std::uint8_t>(it.a);
-            EmitFill(v.v - off_[cur_], &fill, 1);
+            if (!estimate_) EmitFill(v.v - off_[cur_], &fill, 1);
             break;
         }
         case IK::kSection: cur_ = it.a; break;
@@ -427,6 +479,7 @@ void Assembler::Step(std::size_t index) {
 void Assembler::BeginWalk() {
     for (Sym& s : syms_) s.defined = false;
     off_.assign(sections_.size(), 0);
+    region_.assign(sections_.size(), 0);
     cur_ = 0;
     grew_ = false;
     tooLarge_ = false;
@@ -487,6 +540,7 @@ void Assembler::Run(std::FILE* src, const std::string& path,
         s.start = v;
     }
     off_.assign(sections_.size(), 0);
+    region_.assign(sections_.size(), 0);
     for (const auto& [name, value] : defines) {
         std::int64_t v = 0;
         if (!Now(value, Loc{}, v, true)) {
@@ -516,6 +570,7 @@ void Assembler::Run(std::FILE* src, const std::string& path,
     source_.PushFile(std::move(text), path);
     Stmt st;
     while (source_.Next(st)) {
+        for (Loc open; source_.TakeOpenEnd(open);) Diag(Severity::kWarning, open, "%s", msg::kGnuNoLineEnd);
         // Bounded, so that a runaway macro cannot take all memory, and text
         // offsets fit 32 bits.
         if ((st.produced && ++statements_ > kMaxStatements) || texts_.size() > kMaxText) {
@@ -526,9 +581,25 @@ void Assembler::Run(std::FILE* src, const std::string& path,
         Statement(st);
     }
     if (rec_) Diag(Severity::kError, rec_->loc, msg::kGnuNoEnd, rec_->kind == Recording::kMacro ? ".endm" : ".endr");
-    if (!conds_.empty()) Diag(Severity::kError, st.loc, msg::kGnuNoEnd, ".endif");
+    for (Loc open; source_.TakeOpenEnd(open);) Diag(Severity::kWarning, open, "%s", msg::kGnuNoLineEnd);
+    if (!conds_.empty()) {
+        // For the file, then where the innermost one opened (and its .else).
+        const Cond& c = conds_.back();
+        Diag(Severity::kError, Loc{0, 0}, "%s", msg::kGnuCondAtEnd);
+        Diag(Severity::kError, c.at, "%s", msg::kGnuCondOpener);
+        if (c.sawElse) Diag(Severity::kError, c.elseAt, "%s", msg::kGnuCondElse);
+    }
     EndWalk();
     Place();
+    // GNU as relaxes from its first estimate of sizes, in which an .org
+    // takes no room; where the program has one, a walk gives those values.
+    if (hasOrg_) {
+        BeginWalk();
+        estimate_ = true;
+        for (std::size_t i = 0; i < items_.size(); ++i) Step(i);
+        estimate_ = false;
+        EndWalk();
+    }
 
     // Relax: branch sizes only grow, until nothing moves. Every walk writes
     // the bytes; those of the walk that changed nothing stand, for it read
@@ -546,14 +617,22 @@ void Assembler::Run(std::FILE* src, const std::string& path,
         if (!grew_ && !moved && !changed) break;
     }
 
-    std::stable_sort(late_.begin(), late_.end(), [](const LateDiag& a, const LateDiag& b) {
-        return a.phase != b.phase ? a.phase < b.phase : a.phase == 3 ? false : a.section < b.section;
+    // GNU as writes its sections in the order it made them: .text, .data
+    // and .bss first, then as they appear.
+    std::vector<int> order(sections_.size());
+    for (std::size_t i = 0; i < sections_.size(); ++i) {
+        const std::string& name = sections_[i].name;
+        order[i] = name == ".text" ? 0 : name == ".data" ? 1 : name == ".bss" ? 2 : 3 + sections_[i].appeared;
+    }
+    std::stable_sort(late_.begin(), late_.end(), [&order](const LateDiag& a, const LateDiag& b) {
+        if (a.phase != b.phase) return a.phase < b.phase;
+        return a.phase != 3 && order[static_cast<std::size_t>(a.section)] < order[static_cast<std::size_t>(b.section)];
     });
     // A name never defined: one message, at its first use.
     std::unordered_set<std::string> undefinedSeen;
     for (const LateDiag& d : late_) {
         if (d.phase == 3 && !undefinedSeen.insert(d.text).second) continue;
-        ReportGnu(ctx_, d.severity, FileName(d.loc), d.loc.line, "%s", d.text.c_str());
+        Report(d.severity, d.loc, d.text);
     }
 
     // The image: from the lowest section with bytes to the highest end.

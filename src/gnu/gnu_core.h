@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "globals.h"
+#include "isa/optable.h"
 #include "symbols/symbols.h"
 #include "gnu/gnu_assembler.h"
 #include "gnu/gnu_expr.h"
@@ -59,10 +60,22 @@ std::vector<std::string_view> SplitCommas(std::string_view s);
 // rest, when more follows it).
 bool ReadString(std::string_view text, std::string& out, std::string_view* rest = nullptr);
 
+// GNU as' names of registers, system registers (eipc ... adtre, sr0-sr7,
+// sr24, sr25) and setf conditions; -1 for anything else.
+int GnuSystemRegister(std::string_view text);
+int GnuCondition(std::string_view text);
+// A name that a register alias may stand for: any of the three.
+bool RegisterLike(std::string_view text);
+
 // The operand functions: hi(E) and the rest apply to the whole operand.
 enum class Fn : std::uint8_t { kNone, kHi, kLo, kHi0, kSdaoff, kTdaoff, kZdaoff };
 // Takes a function's name off text, leaving "(...)..."; kNone when there is none.
 Fn TakeFunction(std::string_view& text);
+// An offset into one of the port's data areas: it must reach the area once linked.
+constexpr bool AreaFunction(Fn fn) { return fn == Fn::kSdaoff || fn == Fn::kTdaoff || fn == Fn::kZdaoff; }
+constexpr const char* FunctionName(Fn fn) {
+    return fn == Fn::kSdaoff ? "sdaoff" : fn == Fn::kTdaoff ? "tdaoff" : "zdaoff";
+}
 
 struct Section {
     explicit Section(std::string_view n) : name(n) {}
@@ -83,6 +96,11 @@ struct Sym {
     bool label = false;  // a label; else set by = .set .equ .equiv or --defsym
     bool moves = false;  // its value was made from addresses, which move while branches settle
     bool reported = false;
+    // The symbol whose name this one stands for (set to a register's name:
+    // an alias), or -1.
+    int alias = -1;
+    bool fixed = false;  // set by .equiv: never set again
+    int region = 0;      // alignments and .orgs before it in its section, as GNU as' frags count them
 };
 
 enum class IK : std::uint8_t { kBytes, kSpace, kInstr, kBranch, kData, kLabel, kSet, kAlign, kOrg, kSection };
@@ -107,6 +125,7 @@ struct Branch {
 
 struct Cond {
     bool active, taken, parentActive, sawElse;
+    Loc at, elseAt;  // the opener, and the .else once seen
 };
 
 struct Recording {
@@ -192,6 +211,7 @@ public:
         sections_.emplace_back(".text");
         sections_[0].appeared = 0;
         off_.assign(1, 0);
+        region_.assign(1, 0);
     }
 
     void Run(std::FILE* src, const std::string& path, const std::vector<std::pair<std::string, std::string>>& defines,
@@ -206,23 +226,65 @@ public:
 private:
     // Messages
     [[gnu::format(printf, 4, 5)]] void Diag(Severity s, const Loc& loc, const char* fmt, ...);
+    void Report(Severity s, const Loc& loc, std::string_view text);
     const char* FileName(const Loc& loc) const { return names_[loc.file].c_str(); }
 
     // Reading
     void Statement(const Stmt& st);
-    bool Block(std::string_view word, std::string_view rest, const Stmt& st);
-    void Directive(const std::string& word, std::string_view rest, const Stmt& st);
+    void Record(std::string_view word, const Stmt& st);
+    // A directive: its name, its handler and the handler's argument.
+    struct DirectiveEntry {
+        std::string_view name;
+        void (Assembler::*handler)(std::string_view word, std::string_view rest, const Stmt& st, int arg);
+        int arg;
+        // kCondition: read where lines are skipped too; kBlock: before the
+        // statement's labels, where lines are not skipped.
+        enum Kind : std::uint8_t { kPlain, kBlock, kCondition } kind = kPlain;
+    };
+    // The directive table's entry of word (lower case), or null.
+    static const DirectiveEntry* FindDirective(std::string_view word);
+    bool Skipping() const;
+    void OpenCondition(bool value, const Stmt& st);
+    // The directives' handlers, as the directive table names them: word is
+    // the directive as found (lower case), arg the table's argument.
+    void IfValue(std::string_view word, std::string_view rest, const Stmt& st, int test);
+    void IfDefined(std::string_view word, std::string_view rest, const Stmt& st, int defined);
+    void IfSame(std::string_view word, std::string_view rest, const Stmt& st, int same);
+    void IfStrings(std::string_view word, std::string_view rest, const Stmt& st, int same);
+    void IfBlank(std::string_view word, std::string_view rest, const Stmt& st, int blank);
+    void ElseDirective(std::string_view word, std::string_view rest, const Stmt& st, int which);
+    void RepeatDirective(std::string_view word, std::string_view rest, const Stmt& st, int kind);
+    void MacroDirective(std::string_view word, std::string_view rest, const Stmt& st, int);
+    void Unopened(std::string_view word, std::string_view rest, const Stmt& st, int);
+    void ExitDirective(std::string_view word, std::string_view rest, const Stmt& st, int);
+    void DataDirective(std::string_view word, std::string_view rest, const Stmt& st, int width);
+    void FloatDirective(std::string_view word, std::string_view rest, const Stmt& st, int width);
+    void StringDirective(std::string_view word, std::string_view rest, const Stmt& st, int zero);
+    void CommonDirective(std::string_view word, std::string_view rest, const Stmt& st, int area);
+    void SpaceDirective(std::string_view word, std::string_view rest, const Stmt& st, int noFill);
+    void FillDirective(std::string_view word, std::string_view rest, const Stmt& st, int);
+    void AlignDirective(std::string_view word, std::string_view rest, const Stmt& st, int bytes);
+    void OrgDirective(std::string_view word, std::string_view rest, const Stmt& st, int offset);
+    void SetDirective(std::string_view word, std::string_view rest, const Stmt& st, int equiv);
+    void NamedSection(std::string_view word, std::string_view rest, const Stmt& st, int);
+    void SectionDirective(std::string_view word, std::string_view rest, const Stmt& st, int push);
+    void PopSection(std::string_view word, std::string_view rest, const Stmt& st, int);
+    void Previous(std::string_view word, std::string_view rest, const Stmt& st, int);
+    void ErrDirective(std::string_view word, std::string_view rest, const Stmt& st, int);
+    void MessageDirective(std::string_view word, std::string_view rest, const Stmt& st, int kind);
+    void Purgem(std::string_view word, std::string_view rest, const Stmt& st, int);
+    void EndDirective(std::string_view word, std::string_view rest, const Stmt& st, int);
+    void FileDirective(std::string_view word, std::string_view rest, const Stmt& st, int);
+    void NoEffect(std::string_view word, std::string_view rest, const Stmt& st, int);
+    // Room of size bytes filled with value's low bytes.
+    void Space(std::int64_t count, std::int64_t value, std::int64_t size, const Stmt& st);
     void Call(const Macro& m, std::string_view rest, const Stmt& st);
     void DefineMacro(std::string_view rest, const Stmt& st);
-    void Include(std::string_view rest, const Stmt& st);
+    void Include(std::string_view word, std::string_view rest, const Stmt& st, int);
     FilePtr Open(const std::string& name, std::string& path, const Stmt& st);
-    void Incbin(std::string_view rest, const Stmt& st);
-    void SectionDirective(std::string_view rest, const Stmt& st, bool push);
+    void Incbin(std::string_view word, std::string_view rest, const Stmt& st, int);
     void Switch(std::size_t sec);
     std::size_t SectionNamed(std::string_view name);
-    void Data(std::string_view rest, unsigned width, const Stmt& st);
-    void Strings(std::string_view rest, bool zero, const Stmt& st);
-    void Floats(std::string_view rest, unsigned width, const Stmt& st);
     // max, when given: no padding at all where more would be needed.
     void Align(std::int64_t bytes, std::string_view fill, const Stmt& st, std::string_view max = {});
     void Set(std::string_view name, std::string_view expr, const Stmt& st, bool equiv);
@@ -258,19 +320,32 @@ private:
     // A name never defined, at a use: reported after everything else.
     void Undefined(const Loc& loc, std::string_view name);
 
+    // A general register by name or through an alias; -1 for anything else.
+    int Register(std::string_view text) const {
+        const int r = GnuRegister(text);
+        return r >= 0 ? r : AliasRegister(text);
+    }
+    int AliasRegister(std::string_view text) const;
+    // The name an alias stands for, or nothing.
+    std::string_view AliasTarget(std::string_view name) const;
     // Encoding; false (kNow only) when a value is not known yet.
     enum class Mode { kNow, kFinal };
     bool Encode(std::string_view word, std::string_view operands, Mode mode, const Loc& loc, std::uint8_t* out,
                 std::size_t& length);
     enum class Get { kOk, kLater, kError };
-    Get Operand(std::string_view text, Mode mode, const Loc& loc, std::int64_t& out, bool allowFn = true);
+    // used: the operand function it began with (hi() and the rest), if any.
+    Get Operand(std::string_view text, Mode mode, const Loc& loc, std::int64_t& out, bool allowFn = true,
+                Fn* used = nullptr);
+    bool Constant(std::string_view text, Mode mode, std::int64_t& out);
     Get Target(std::string_view text, Mode mode, const Loc& loc, Value& out);
     bool ApplyFn(Fn fn, std::int64_t& x, Mode mode, const Loc& loc);
     // The value of a branch target or data item: by its name's index when
     // it is a name alone (n > 0), which spares the walks a parse.
     ExprStatus ItemValue(const Item& it, Value& v, std::string* name);
     void Bind(Item& it);
-    std::int64_t Cut(std::int64_t v, int bits, const Loc& loc, Mode mode);
+    // v cut to a field whose largest value is high (all ones), with a
+    // warning when it is not in low..high.
+    std::int64_t Cut(std::int64_t v, std::int64_t low, std::int64_t high, const Loc& loc, Mode mode);
     void Branch(const Item& item, std::uint8_t* out);
     void Listing();
 
@@ -322,6 +397,10 @@ private:
     std::vector<LateDiag> late_;
     std::size_t stepIndex_ = 0;
     bool usedLast_ = false;  // a lookup took a value of the walk before
+    int lastRegion_ = 0;     // the region of the name it took
+    std::vector<int> region_;  // per section: alignments and .orgs passed in this walk
+    bool estimate_ = false;  // the walk of GNU as' first estimate
+    bool hasOrg_ = false;    // an .org or .offset was read
     bool tooLarge_ = false;  // a section would pass kMaxImage
     const Image* image_ = nullptr;
 };

@@ -1,5 +1,6 @@
 // Instructions: operands read as GNU as reads them, encoded by the shared
 // tables and encoder; branches and jumps as items that the walks size.
+#include <array>
 #include <cstring>
 
 #include "gnu/gnu_core.h"
@@ -9,8 +10,47 @@
 
 namespace tarvo::gnu {
 
-std::int64_t Assembler::Cut(std::int64_t v, int bits, const Loc& loc, Mode mode) {
-    const std::int64_t low = -(std::int64_t{1} << (bits - 1)), high = (std::int64_t{1} << bits) - 1;
+namespace {
+
+// The names of a table that GNU as' port knows too.
+template <std::size_t N>
+constexpr int FindGnuNamed(const std::array<NamedNumber, N>& table, std::string_view name, std::string_view missing) {
+    const int n = FindNamed(table, name);
+    return n >= 0 && PackName(name) == PackName(missing) ? -1 : n;
+}
+
+}  // namespace
+
+int GnuSystemRegister(std::string_view text) {
+    // sr0-sr7, sr24 and sr25, and every name but pir (sr6 has no other name).
+    const int sr = PrefixedNumber(text, "sr");
+    if (sr >= 0) return sr <= 7 || sr == 24 || sr == 25 ? sr : -1;
+    return FindGnuNamed(kSystemRegisters, text, "pir");
+}
+
+// Every condition name but f (setf's false has no name in GNU as).
+int GnuCondition(std::string_view text) { return FindGnuNamed(kConditions, text, "f"); }
+
+bool RegisterLike(std::string_view text) {
+    return GnuRegister(text) >= 0 || GnuSystemRegister(text) >= 0 || GnuCondition(text) >= 0;
+}
+
+std::string_view Assembler::AliasTarget(std::string_view name) const {
+    // Most operands that are no register are numbers: no name to look up.
+    if (name.empty() || (name.front() >= '0' && name.front() <= '9') || !IsNameChar(name.front())) return {};
+    const int i = symIndex_.Find(name, syms_);
+    if (i < 0) return {};
+    const Sym& s = syms_[static_cast<std::size_t>(i)];
+    if (s.alias < 0 || !s.defined) return {};
+    return syms_[static_cast<std::size_t>(s.alias)].name;
+}
+
+int Assembler::AliasRegister(std::string_view text) const {
+    const std::string_view target = AliasTarget(text);
+    return target.empty() ? -1 : GnuRegister(target);
+}
+
+std::int64_t Assembler::Cut(std::int64_t v, std::int64_t low, std::int64_t high, const Loc& loc, Mode mode) {
     const std::int64_t cut = v & high;
     if (v < low || v > high) {
         const Severity s = ctx_.set.strict ? Severity::kError : Severity::kWarning;
@@ -24,9 +64,11 @@ std::int64_t Assembler::Cut(std::int64_t v, int bits, const Loc& loc, Mode mode)
     return cut;
 }
 
-Assembler::Get Assembler::Operand(std::string_view text, Mode mode, const Loc& loc, std::int64_t& out, bool allowFn) {
+Assembler::Get Assembler::Operand(std::string_view text, Mode mode, const Loc& loc, std::int64_t& out, bool allowFn,
+                                  Fn* used) {
     text = Trim(text);
     const Fn fn = allowFn ? TakeFunction(text) : Fn::kNone;
+    if (used != nullptr) *used = fn;
     std::string buffer;
     const std::string_view local = mode == Mode::kNow ? LocalView(text, buffer) : text;
     Value v;
@@ -45,7 +87,23 @@ Assembler::Get Assembler::Operand(std::string_view text, Mode mode, const Loc& l
         return Get::kError;
     }
     std::int64_t x = Address(v.sec, v.v);
+    if (AreaFunction(fn) && mode == Mode::kNow && v.sec == kAbsolute) {
+        // Of a number known now: the low half for zdaoff(), as GNU as
+        // keeps it; an offset from __gp or __tp needs an address.
+        if (fn != Fn::kZdaoff) {
+            Diag(Severity::kError, loc, msg::kGnuAreaOfNumber, FunctionName(fn));
+            return Get::kError;
+        }
+        out = static_cast<std::int16_t>(x & 0xFFFF);
+        if (used != nullptr) *used = Fn::kNone;
+        return Get::kOk;
+    }
     if (!ApplyFn(fn, x, mode, loc)) return Get::kLater;
+    // An offset into a data area must reach it once linked.
+    if (AreaFunction(fn) && (x < -32768 || x > 32767)) {
+        Late(3, Severity::kError, loc, msg::kGnuAreaRange, FunctionName(fn), static_cast<long long>(x));
+        x &= 0xFFFF;
+    }
     out = x;
     return Get::kOk;
 }
@@ -54,11 +112,17 @@ ExprStatus Assembler::ItemValue(const Item& it, Value& v, std::string* name) {
     dot = {off_[cur_], static_cast<int>(cur_)};
     if (it.n <= 0) return Evaluate(Text(it), *this, v, name);
     const Sym& s = syms_[static_cast<std::size_t>(it.n - 1)];
+    if (s.alias >= 0) {
+        if (Lookup(s.name, v)) return ExprStatus::kOk;
+        if (name != nullptr) *name = s.name;
+        return ExprStatus::kUndefined;
+    }
     if (s.defined) {
         v = s.val;
     } else if (s.lastDefined) {
         v = s.last;
         usedLast_ = true;
+        lastRegion_ = s.region;
     } else {
         if (name != nullptr) *name = s.name;
         return ExprStatus::kUndefined;
@@ -167,12 +231,56 @@ struct Extra {
     std::string_view name;
     std::uint16_t halfword;
 };
-// GNU as' mnemonics beyond the shared tables, and its encodings of reti and halt.
-constexpr Extra kExtras[] = {
-    {"reti", 0x6400}, {"halt", 0x6800}, {"brkret", 0x6401}, {"stby", 0x6801}, {"breakpoint", 0x601F},
-};
+// GNU as' mnemonics beyond the shared tables.
+constexpr Extra kExtras[] = {{"brkret", 0x6401}, {"stby", 0x6801}, {"breakpoint", 0x601F}};
+
+// GNU as' mnemonics in the shared tables: their names but the default
+// language's own spellings, and the other spellings the port knows, hashed
+// as kMnemonics is, so that a statement costs one lookup.
+constexpr std::array<Mnemonic, kMnemonicSlots> kGnuMnemonics = [] {
+    std::array<Mnemonic, kMnemonicSlots> t{};
+    auto put = [&t](const Mnemonic& m) {
+        std::size_t i = MnemonicSlot(m.key);
+        while (t[i].key != 0) i = (i + 1) % kMnemonicSlots;
+        t[i] = m;
+    };
+    for (const Mnemonic& m : kMnemonics) {
+        const bool own = (m.op[0] >= 0 && (optable[m.op[0]].flags & kNotGnu)) ||
+                         (m.bs >= 0 && (bstable[m.bs].flags & kNotGnu));
+        const bool group = m.op[0] >= 0 && (optable[m.op[0]].format == FMT_BSTR || optable[m.op[0]].format == FMT_FPP);
+        if (m.key != 0 && !own && !group) put(m);
+    }
+    for (const Alias& a : kAliases) {
+        Mnemonic m = *FindMnemonic(PackName(a.canonical));
+        m.key = a.key;
+        put(m);
+    }
+    return t;
+}();
+
+constexpr const Mnemonic* GnuMnemonic(std::string_view word) {
+    const std::uint64_t key = PackName(word);
+    if (key == 0) return nullptr;
+    for (std::size_t i = MnemonicSlot(key);; i = (i + 1) % kMnemonicSlots) {
+        if (kGnuMnemonics[i].key == key) return &kGnuMnemonics[i];
+        if (kGnuMnemonics[i].key == 0) return nullptr;
+    }
+}
+static_assert(GnuMnemonic("di") == nullptr && GnuMnemonic("MOVNBSU") == nullptr && GnuMnemonic("BSTR") == nullptr);
+static_assert(GnuMnemonic("sei")->op[0] == FindMnemonic(PackName("di"))->op[0] && GnuMnemonic("notbsu")->bs == 11);
 
 }  // namespace
+
+// A value known now: absolute, and made of no address.
+bool Assembler::Constant(std::string_view text, Mode mode, std::int64_t& out) {
+    std::string buffer;
+    const std::string_view local = mode == Mode::kNow ? LocalView(text, buffer) : text;
+    Value v;
+    dot = {off_[cur_], static_cast<int>(cur_)};
+    if (Evaluate(local, *this, v) != ExprStatus::kOk || v.sec != kAbsolute || moved) return false;
+    out = v.v;
+    return true;
+}
 
 bool Assembler::Encode(std::string_view word, std::string_view operands, Mode mode, const Loc& loc, std::uint8_t* out,
                        std::size_t& length) {
@@ -188,18 +296,16 @@ bool Assembler::Encode(std::string_view word, std::string_view operands, Mode mo
         length = 0;
         return true;
     };
+    const Mnemonic* m = GnuMnemonic(word);
     for (const Extra& x : kExtras) {
-        if (word.size() != x.name.size() || !StartsFolded(word, x.name)) continue;
+        if (m != nullptr || word.size() != x.name.size() || !StartsFolded(word, x.name)) continue;
         if (!ops.empty()) return bad(std::string(Trim(operands)).c_str());
         out[0] = x.halfword & 0xFF;
         out[1] = x.halfword >> 8;
         length = 2;
         return true;
     }
-    const std::uint64_t key = PackName(word);
-    const Mnemonic* m = FindMnemonic(key);
-    if (m == nullptr) m = FindAlias(key);
-    if (m == nullptr || (m->op[0] >= 0 && (optable[m->op[0]].format == FMT_BSTR || optable[m->op[0]].format == FMT_FPP))) {
+    if (m == nullptr) {
         if (mode == Mode::kNow) Diag(Severity::kError, loc, msg::kGnuUnknownMnemonic, std::string(word).c_str());
         length = 0;
         return true;
@@ -207,7 +313,7 @@ bool Assembler::Encode(std::string_view word, std::string_view operands, Mode mo
     Instr in;
     std::uint32_t v[3] = {};
     auto reg = [&](std::string_view text, std::uint32_t& r) {
-        const int n = GnuRegister(Trim(text));
+        const int n = Register(Trim(text));
         if (n < 0) {
             if (mode == Mode::kNow) Diag(Severity::kError, loc, msg::kGnuBadRegister, std::string(Trim(text)).c_str());
             return false;
@@ -222,16 +328,57 @@ bool Assembler::Encode(std::string_view word, std::string_view operands, Mode mo
     };
     bool later = false;
     // A value for a field of bits bits: cut with a warning when it does not fit.
-    auto value = [&](std::string_view text, int bits, std::uint32_t& field, bool allowFn = true) {
+    // fixup: GNU as cuts the value when it writes the section, not at the
+    // statement (a displacement), which orders its message.
+    auto value = [&](std::string_view text, int bits, std::uint32_t& field, bool allowFn = true, bool fixup = false) {
         std::int64_t x = 0;
-        const Get g = Operand(text, mode, loc, x, allowFn);
+        Fn fn = Fn::kNone;
+        const Get g = Operand(text, mode, loc, x, allowFn, &fn);
         if (g == Get::kLater) later = true;
         if (g != Get::kOk) return g != Get::kError;
         const std::int64_t low = bits == 5 ? -16 : -32768;
         const std::int64_t high = (std::int64_t{1} << bits) - 1;
-        if (x < low || x > high) x = Cut(x, bits, loc, mode);
+        // An offset into a data area was checked as a link checks it.
+        if (!AreaFunction(fn) && (x < low || x > high)) {
+            if (fixup && mode == Mode::kNow) {
+                later = true;
+                return true;
+            }
+            x = Cut(x, low, high, loc, mode);
+        }
         field = static_cast<std::uint32_t>(x & high);
         return true;
+    };
+    // A named number (a system register, a condition): a name the table
+    // knows, an alias of one, or a number known now of 0 or more, cut with
+    // a warning above high.
+    auto named = [&](std::string_view text, int (*find)(std::string_view), std::int64_t high, const char* what,
+                     std::uint32_t& field) {
+        text = Trim(text);
+        int n = find(text);
+        if (n < 0 && !AliasTarget(text).empty()) n = find(AliasTarget(text));
+        if (n >= 0) {
+            field = static_cast<std::uint32_t>(n);
+            return true;
+        }
+        std::int64_t x = 0;
+        if (text.empty() || !Constant(text, mode, x) || x < 0) {
+            if (mode == Mode::kNow) Diag(Severity::kError, loc, msg::kGnuBadNamed, what, std::string(text).c_str());
+            return false;
+        }
+        field = static_cast<std::uint32_t>(Cut(x, 0, high, loc, mode));
+        return true;
+    };
+    // disp[reg], the displacement never left out; GNU as lets a second ']'
+    // pass in silence.
+    auto memory = [&](std::string_view text, std::string_view& disp, std::uint32_t& base) {
+        text = Trim(text);
+        if (text.ends_with("]]")) text.remove_suffix(1);
+        const std::size_t open = text.rfind('[');
+        if (text.empty() || text.back() != ']' || open == std::string_view::npos) return bad("disp[reg]"), false;
+        disp = Trim(text.substr(0, open));
+        if (disp.empty()) return bad("no displacement before [reg]"), false;
+        return reg(text.substr(open + 1, text.size() - open - 2), base);
     };
     if (m->fp >= 0 || m->bs >= 0) {
         in.entry = &optable[m->fp >= 0 ? 68 : 67];
@@ -244,31 +391,35 @@ bool Assembler::Encode(std::string_view word, std::string_view operands, Mode mo
         }
     } else {
         const OpEntry* e = &optable[static_cast<std::size_t>(m->op[0])];
-        if (m->op[1] >= 0 && !ops.empty() && GnuRegister(ops[0]) < 0) e = &optable[static_cast<std::size_t>(m->op[1])];
+        // mov, add, cmp, shl, shr and sar take a register or an immediate first.
+        if (m->op[1] >= 0 && !ops.empty() && Register(Trim(ops[0])) < 0) e = &optable[static_cast<std::size_t>(m->op[1])];
         in.entry = e;
         in.format = e->format;
         switch (e->format) {
             case FMT_REGREG:
                 if (e->name == "jmp") {
-                    if (!count(1) || ops[0].size() < 2 || ops[0].front() != '[' || ops[0].back() != ']')
+                    std::string_view target = ops.empty() ? std::string_view{} : Trim(ops[0]);
+                    if (target.ends_with("]]")) target.remove_suffix(1);
+                    if (!count(1) || target.size() < 2 || target.front() != '[' || target.back() != ']')
                         return bad("jmp [reg]");
-                    if (!reg(ops[0].substr(1, ops[0].size() - 2), v[0])) return failed();
+                    if (!reg(target.substr(1, target.size() - 2), v[0])) return failed();
                 } else if (e->name == "ldsr" || e->name == "stsr") {
                     if (!count(2)) return true;
-                    const std::string_view sr = e->name == "ldsr" ? ops[1] : ops[0];
-                    const int n = SystemRegister(Trim(sr));
-                    if (!reg(e->name == "ldsr" ? ops[0] : ops[1], v[1])) return failed();
-                    if (n >= 0) v[0] = static_cast<std::uint32_t>(n);
-                    else if (!value(sr, 5, v[0], false)) return true;
+                    const bool load = e->name == "ldsr";
+                    if (!reg(load ? ops[0] : ops[1], v[1]) ||
+                        !named(load ? ops[1] : ops[0], GnuSystemRegister, 31, "system register", v[0]))
+                        return failed();
                 } else if (!count(2) || !reg(ops[0], v[0]) || !reg(ops[1], v[1])) {
                     return failed();
                 }
                 break;
             case FMT_IMMREG:
                 if (!count(2)) return true;
-                if (e->name == "setf" && FindNamed(kConditions, Trim(ops[0])) >= 0)
-                    v[0] = static_cast<std::uint32_t>(FindNamed(kConditions, Trim(ops[0])));
-                else if (!value(ops[0], 5, v[0], false)) return true;
+                if (e->name == "setf") {
+                    if (!named(ops[0], GnuCondition, 15, "condition", v[0])) return failed();
+                } else if (!value(ops[0], 5, v[0], false)) {
+                    return true;
+                }
                 if (!reg(ops[1], v[1])) return failed();
                 break;
             case FMT_SPECIAL:
@@ -308,15 +459,12 @@ bool Assembler::Encode(std::string_view word, std::string_view operands, Mode mo
             case FMT_LOAD:
             case FMT_STORE: {
                 if (!count(2)) return true;
-                std::string_view mem = Trim(e->format == FMT_LOAD ? ops[0] : ops[1]);
-                const std::string_view r = e->format == FMT_LOAD ? ops[1] : ops[0];
-                if (mem.empty() || mem.back() != ']' || mem.rfind('[') == std::string_view::npos) return bad("disp[reg]");
-                const std::size_t open = mem.rfind('[');
-                const std::string_view disp = Trim(mem.substr(0, open));
+                const bool load = e->format == FMT_LOAD;
+                std::string_view disp;
                 std::uint32_t base = 0, data = 0, d = 0;
-                if (!reg(mem.substr(open + 1, mem.size() - open - 2), base) || !reg(r, data)) return failed();
-                if (!disp.empty() && !value(disp, 16, d)) return true;
-                if (e->format == FMT_LOAD) {
+                if (!memory(load ? ops[0] : ops[1], disp, base) || !reg(load ? ops[1] : ops[0], data)) return failed();
+                if (!value(disp, 16, d, true, true)) return true;
+                if (load) {
                     v[0] = d;
                     v[1] = base;
                     v[2] = data;
@@ -338,9 +486,7 @@ bool Assembler::Encode(std::string_view word, std::string_view operands, Mode mo
 }
 
 void Assembler::Instruction(std::string_view word, std::string_view operands, const Stmt& st) {
-    const std::uint64_t key = PackName(word);
-    const Mnemonic* m = FindMnemonic(key);
-    if (m == nullptr) m = FindAlias(key);
+    const Mnemonic* m = GnuMnemonic(word);
     // Conditional branches and br are relaxed: their size waits for the
     // walks. jr and jal to a name go the same way, by the name's index.
     const std::uint16_t format = m != nullptr && m->op[0] >= 0 ? optable[m->op[0]].format : 0;

@@ -77,6 +77,18 @@ std::vector<Argument> SplitArguments(std::string_view rest) {
 
 }  // namespace
 
+namespace {
+
+// A section whose name makes it one of no bytes.
+bool NoBitsByName(std::string_view name) {
+    for (std::string_view base : {".bss", ".sbss", ".tbss", ".zbss"})
+        if (name == base || (name.size() > base.size() && name.starts_with(base) && name[base.size()] == '.'))
+            return true;
+    return false;
+}
+
+}  // namespace
+
 std::size_t Assembler::SectionNamed(std::string_view name) {
     for (std::size_t i = 0; i < sections_.size(); ++i)
         if (sections_[i].name == name) return i;
@@ -85,15 +97,17 @@ std::size_t Assembler::SectionNamed(std::string_view name) {
     auto implied = [&](std::string_view base) {
         return name == base || (name.size() > base.size() && name.substr(0, base.size() + 1) == std::string(base) + ".");
     };
-    // The names ELF gives flags to, as GNU as knows them.
-    static constexpr std::string_view kLoaded[] = {".text", ".data",  ".rodata", ".bss",     ".sdata",      ".sbss",
-                                                   ".tdata", ".tbss", ".data1",  ".rodata1", ".init",       ".fini",
-                                                   ".ctors", ".dtors", ".init_array", ".fini_array", ".preinit_array"};
+    // The names ELF and the V810 port give flags to, as GNU as knows them.
+    static constexpr std::string_view kLoaded[] = {
+        ".text",  ".data",  ".rodata",  ".bss",   ".sdata",     ".sbss",       ".tdata",         ".tbss",
+        ".zdata", ".zbss",  ".rosdata", ".rozdata", ".data1",   ".rodata1",    ".init",          ".fini",
+        ".ctors", ".dtors", ".init_array", ".fini_array", ".preinit_array"};
     for (std::string_view base : kLoaded) s.alloc = s.alloc || implied(base);
     s.alloc = s.alloc && name != ".";
-    s.nobits = implied(".bss") || implied(".sbss") || implied(".tbss");
+    s.nobits = NoBitsByName(name);
     sections_.push_back(std::move(s));
     off_.push_back(0);
+    region_.push_back(0);
     return sections_.size() - 1;
 }
 
@@ -134,12 +148,32 @@ void Assembler::Set(std::string_view name, std::string_view expr, const Stmt& st
         return;
     }
     const int i = SymIndex(name);
+    // Only a name .set, .equ or = gave a value may take another.
     Sym& s = syms_[static_cast<std::size_t>(i)];
-    if ((equiv && s.defined) || s.label) {
+    if ((equiv && s.defined) || s.label || s.fixed) {
         Diag(Severity::kError, st.loc, msg::kGnuRedefined, std::string(name).c_str());
         return;
     }
-    const std::string text = Localize(Trim(expr));
+    s.fixed = equiv;
+    // A register's name (or a system register's, a condition's) that no
+    // symbol holds, or a name that itself stands for one: NAME stands for
+    // that name, as GNU as equates it.
+    const std::string_view target = Trim(expr);
+    if (PlainName(target)) {
+        const int t = symIndex_.Find(target, syms_);
+        const Sym* ts = t >= 0 ? &syms_[static_cast<std::size_t>(t)] : nullptr;
+        const bool alias = ts != nullptr && ts->defined && ts->alias >= 0;
+        if (alias || ((ts == nullptr || !ts->defined) && RegisterLike(target))) {
+            Item it{IK::kSet};
+            it.a = static_cast<std::uint32_t>(i);
+            it.n = SymIndex(target);
+            it.width = 1;
+            it.loc = st.loc;
+            Add(std::move(it));
+            return;
+        }
+    }
+    const std::string text = Localize(target);
     Value v;
     std::string bad;
     dot = {off_[cur_], static_cast<int>(cur_)};
@@ -193,11 +227,14 @@ void Assembler::Statement(const Stmt& st) {
         lower = longer;
     }
     const std::string_view rest = Trim(s.substr(first.size()));
-    if (rec_ || (!conds_.empty() && !conds_.back().active)) {
-        if (Block(lower, rest, st)) return;
-        return;
-    }
-    if (Block(lower, rest, st)) return;
+    if (rec_) return Record(lower, st);
+    // Conditions are read where lines are skipped too; the other block
+    // directives and the rest only where they are not.
+    const DirectiveEntry* d = !first.empty() && first.front() == '.' ? FindDirective(lower) : nullptr;
+    const bool skipping = Skipping();
+    if (d != nullptr && (d->kind == DirectiveEntry::kCondition || (d->kind == DirectiveEntry::kBlock && !skipping)))
+        return (this->*d->handler)(lower, rest, st, d->arg);
+    if (skipping) return;
     if (listing_ != nullptr) {
         const std::string_view shown = Trim(st.text);
         lines_.push_back({st.loc, static_cast<std::uint32_t>(items_.size()), lineTexts_.size(),
@@ -218,7 +255,10 @@ void Assembler::Statement(const Stmt& st) {
         }
     }
     if (first.front() == '.') {
-        Directive(std::string(lower), rest, st);
+        if (d != nullptr) return (this->*d->handler)(lower, rest, st, d->arg);
+        auto m = macros_.find(lower);
+        if (m != macros_.end()) return Call(*m->second, rest, st);
+        Diag(Severity::kError, st.loc, msg::kGnuUnknownDirective, std::string(lower).c_str());
         return;
     }
     if (!macros_.empty()) {
@@ -231,164 +271,166 @@ void Assembler::Statement(const Stmt& st) {
     Instruction(first, rest, st);
 }
 
-// Macro and repeat recording, and conditions. True when the statement was
-// one of theirs (or was recorded or skipped).
-bool Assembler::Block(std::string_view word, std::string_view rest, const Stmt& st) {
-    if (rec_) {
-        const bool macro = rec_->kind == Recording::kMacro;
-        if (macro ? word == ".macro" : (word == ".rept" || word == ".irp" || word == ".irpc")) ++rec_->depth;
-        if (word == (macro ? ".endm" : ".endr") && --rec_->depth == 0) {
-            std::unique_ptr<Recording> r = std::move(rec_);
-            if (r->kind == Recording::kMacro) {
-                if (r->macro) {
-                    r->macro->body = r->body;
-                    macros_[Folded(r->macro->name)] = r->macro;
-                }
-                return true;
-            }
-            Source::Expansion e;
-            e.body = r->body;
-            if (r->kind == Recording::kRept) {
-                e.rounds = r->count;
-            } else {
-                e.names.push_back(r->name);
-                for (const std::string& item : r->items) e.values.push_back({item});
-                if (e.values.empty()) e.values.push_back({""});
-                e.rounds = e.values.size();
-            }
-            source_.PushBody(std::move(e));
-            return true;
+// A statement while a macro or repeat body is recorded: nested openers and
+// closers are counted; the closer of the body ends the recording.
+void Assembler::Record(std::string_view word, const Stmt& st) {
+    const bool macro = rec_->kind == Recording::kMacro;
+    if (macro ? word == ".macro" : (word == ".rept" || word == ".irp" || word == ".irpc")) ++rec_->depth;
+    if (word != (macro ? ".endm" : ".endr") || --rec_->depth != 0) {
+        // A line of the file keeps the name in force there (a marker's or
+        // .file's) with its line, as GNU as marks a body.
+        Loc at = st.loc;
+        if (!st.produced) at.file = source_.NameInForce();
+        rec_->body->lines.push_back({std::string(st.text), at});
+        return;
+    }
+    std::unique_ptr<Recording> r = std::move(rec_);
+    if (r->kind == Recording::kMacro) {
+        if (r->macro) {
+            r->macro->body = r->body;
+            macros_[Folded(r->macro->name)] = r->macro;
         }
-        rec_->body->lines.push_back({std::string(st.text), st.loc});
-        return true;
+        return;
     }
-    const bool skipping = !conds_.empty() && !conds_.back().active;
-    // Every block word is a directive: instructions pass at once.
-    if (word.empty() || word.front() != '.') return skipping;
-    auto open = [&](bool value) {
-        if (conds_.size() >= kMaxConditions) {
-            Diag(Severity::kError, st.loc, msg::kGnuNoEnd, ".endif");
-            return;
-        }
-        conds_.push_back({!skipping && value, !skipping && value, !skipping, false});
-    };
-    static constexpr std::string_view kIfs[] = {".if", ".ifeq", ".ifne", ".iflt", ".ifle", ".ifgt", ".ifge"};
-    for (std::size_t k = 0; k < std::size(kIfs); ++k) {
-        if (word != kIfs[k]) continue;
-        std::int64_t v = 0;
-        if (!skipping && !Now(rest, st.loc, v)) v = 0;
-        const bool values[] = {v != 0, v == 0, v != 0, v < 0, v <= 0, v > 0, v >= 0};
-        open(values[k]);
-        return true;
+    Source::Expansion e;
+    e.body = r->body;
+    e.call = r->loc;
+    e.name = r->kind == Recording::kRept ? ".rept" : r->kind == Recording::kIrp ? ".irp" : ".irpc";
+    if (r->kind == Recording::kRept) {
+        e.rounds = r->count;
+    } else {
+        e.names.push_back(r->name);
+        for (const std::string& item : r->items) e.values.push_back({item});
+        if (e.values.empty()) e.values.push_back({""});
+        e.rounds = e.values.size();
     }
-    if (word == ".ifdef" || word == ".ifndef" || word == ".ifnotdef") {
-        const std::string name(Trim(rest));
-        const int found = symIndex_.Find(name, syms_);
-        const bool defined = found >= 0 && syms_[static_cast<std::size_t>(found)].defined;
-        open(word == ".ifdef" ? defined : !defined);
-        return true;
+    source_.PushBody(std::move(e));
+}
+
+bool Assembler::Skipping() const { return !conds_.empty() && !conds_.back().active; }
+
+void Assembler::OpenCondition(bool value, const Stmt& st) {
+    if (conds_.size() >= kMaxConditions) {
+        Diag(Severity::kError, st.loc, msg::kGnuNoEnd, ".endif");
+        return;
     }
-    if (word == ".ifc" || word == ".ifnc") {
-        // Two strings, each quoted with ' or up to the comma.
-        std::string_view r = rest;
-        auto take = [&r](bool first) {
-            r = Trim(r);
-            std::string_view s;
-            if (!r.empty() && r.front() == '\'') {
-                const std::size_t end = r.find('\'', 1);
-                s = r.substr(1, end == std::string_view::npos ? std::string_view::npos : end - 1);
-                r = end == std::string_view::npos ? std::string_view{} : r.substr(end + 1);
-            } else {
-                const std::size_t comma = first ? r.find(',') : std::string_view::npos;
-                s = Trim(r.substr(0, comma));
-                r = comma == std::string_view::npos ? std::string_view{} : r.substr(comma);
-            }
-            return s;
-        };
-        const std::string_view a = take(true);
+    const bool skipping = Skipping();
+    conds_.push_back({!skipping && value, !skipping && value, !skipping, false, st.loc, {}});
+}
+
+// .if, .ifeq, .ifne, .iflt, .ifle, .ifgt, .ifge (test 0-6) of a value.
+void Assembler::IfValue(std::string_view, std::string_view rest, const Stmt& st, int test) {
+    std::int64_t v = 0;
+    if (!Skipping() && !Now(rest, st.loc, v)) v = 0;
+    const bool values[] = {v != 0, v == 0, v != 0, v < 0, v <= 0, v > 0, v >= 0};
+    OpenCondition(values[test], st);
+}
+
+void Assembler::IfDefined(std::string_view, std::string_view rest, const Stmt& st, int defined) {
+    const int found = symIndex_.Find(Trim(rest), syms_);
+    OpenCondition((found >= 0 && syms_[static_cast<std::size_t>(found)].defined) == (defined != 0), st);
+}
+
+// .ifc and .ifnc: two strings, each quoted with ' or up to the comma.
+void Assembler::IfSame(std::string_view, std::string_view rest, const Stmt& st, int same) {
+    std::string_view r = rest;
+    auto take = [&r](bool first) {
         r = Trim(r);
-        if (!r.empty() && r.front() == ',') r.remove_prefix(1);
-        const std::string_view b = take(false);
-        open((a == b) == (word == ".ifc"));
-        return true;
-    }
-    if (word == ".ifeqs" || word == ".ifnes") {
-        // Two strings in double quotes, with escapes.
-        std::string x, y;
-        std::string_view after;
-        bool ok = ReadString(rest, x, &after);
-        after = Trim(after);
-        ok = ok && !after.empty() && after.front() == ',' && ReadString(after.substr(1), y);
-        if (!ok && !skipping) Diag(Severity::kError, st.loc, msg::kGnuExpected, "two quoted strings");
-        open(ok && (x == y) == (word == ".ifeqs"));
-        return true;
-    }
-    if (word == ".ifb" || word == ".ifnb") {
-        open(Trim(rest).empty() == (word == ".ifb"));
-        return true;
-    }
-    if (word == ".elseif" || word == ".else" || word == ".endif") {
-        if (conds_.empty()) {
-            if (!skipping) Diag(Severity::kError, st.loc, msg::kGnuUnbalanced, std::string(word).c_str());
-            return true;
-        }
-        Cond& c = conds_.back();
-        if (word != ".endif" && c.sawElse && c.parentActive) Diag(Severity::kError, st.loc, "%s", msg::kGnuDuplicateElse);
-        if (word == ".endif") {
-            conds_.pop_back();
-        } else if (word == ".else") {
-            c.active = c.parentActive && !c.taken;
-            c.taken = true;
-            c.sawElse = true;
+        std::string_view s;
+        if (!r.empty() && r.front() == '\'') {
+            const std::size_t end = r.find('\'', 1);
+            s = r.substr(1, end == std::string_view::npos ? std::string_view::npos : end - 1);
+            r = end == std::string_view::npos ? std::string_view{} : r.substr(end + 1);
         } else {
-            std::int64_t v = 0;
-            const bool test = c.parentActive && !c.taken;
-            c.active = test && Now(rest, st.loc, v) && v != 0;
-            c.taken = c.taken || c.active;
+            const std::size_t comma = first ? r.find(',') : std::string_view::npos;
+            s = Trim(r.substr(0, comma));
+            r = comma == std::string_view::npos ? std::string_view{} : r.substr(comma);
         }
-        return true;
-    }
-    if (skipping) return true;
-    if (word == ".macro") {
-        DefineMacro(rest, st);
-        return true;
-    }
-    if (word == ".rept" || word == ".irp" || word == ".irpc") {
-        rec_ = std::make_unique<Recording>();
-        rec_->loc = st.loc;
-        if (word == ".rept") {
-            rec_->kind = Recording::kRept;
-            std::int64_t n = 0;
-            if (Now(rest, st.loc, n)) rec_->count = n > 0 ? static_cast<std::uint64_t>(n) : 0;
-            return true;
-        }
-        rec_->kind = word == ".irp" ? Recording::kIrp : Recording::kIrpc;
-        // The symbol, then the values as a macro call's arguments are read.
-        const std::vector<Argument> parts = SplitArguments(rest);
-        rec_->name = parts.empty() ? std::string() : std::string(parts[0].text);
-        for (std::size_t k = 1; k < parts.size(); ++k) {
-            if (rec_->kind == Recording::kIrp) {
-                rec_->items.emplace_back(parts[k].text);
-                continue;
-            }
-            for (char c : parts[k].text) rec_->items.emplace_back(1, c);
-        }
-        return true;
-    }
-    if (word == ".endm" || word == ".endr") {
+        return s;
+    };
+    const std::string_view a = take(true);
+    r = Trim(r);
+    if (!r.empty() && r.front() == ',') r.remove_prefix(1);
+    const std::string_view b = take(false);
+    OpenCondition((a == b) == (same != 0), st);
+}
+
+// .ifeqs and .ifnes: two strings in double quotes, with escapes.
+void Assembler::IfStrings(std::string_view, std::string_view rest, const Stmt& st, int same) {
+    std::string x, y;
+    std::string_view after;
+    bool ok = ReadString(rest, x, &after);
+    after = Trim(after);
+    ok = ok && !after.empty() && after.front() == ',' && ReadString(after.substr(1), y);
+    if (!ok && !Skipping()) Diag(Severity::kError, st.loc, msg::kGnuExpected, "two quoted strings");
+    OpenCondition(ok && (x == y) == (same != 0), st);
+}
+
+void Assembler::IfBlank(std::string_view, std::string_view rest, const Stmt& st, int blank) {
+    OpenCondition(Trim(rest).empty() == (blank != 0), st);
+}
+
+// .else (0), .elseif (1) and .endif (2).
+void Assembler::ElseDirective(std::string_view word, std::string_view rest, const Stmt& st, int which) {
+    if (conds_.empty()) {
         Diag(Severity::kError, st.loc, msg::kGnuUnbalanced, std::string(word).c_str());
-        return true;
+        return;
     }
-    if (word == ".exitm") {
-        if (source_.MacroDepth() == 0) {
-            Diag(Severity::kError, st.loc, msg::kGnuUnbalanced, ".exitm");
-            return true;
+    Cond& c = conds_.back();
+    if (which != 2 && c.sawElse && c.parentActive) Diag(Severity::kError, st.loc, "%s", msg::kGnuDuplicateElse);
+    if (which == 2) {
+        conds_.pop_back();
+    } else if (which == 0) {
+        c.active = c.parentActive && !c.taken;
+        c.taken = true;
+        c.sawElse = true;
+        c.elseAt = st.loc;
+    } else {
+        std::int64_t v = 0;
+        const bool test = c.parentActive && !c.taken;
+        c.active = test && Now(rest, st.loc, v) && v != 0;
+        c.taken = c.taken || c.active;
+    }
+}
+
+// .rept N, .irp S, V..., .irpc S, CHARS: the body is recorded up to .endr.
+void Assembler::RepeatDirective(std::string_view, std::string_view rest, const Stmt& st, int kind) {
+    rec_ = std::make_unique<Recording>();
+    rec_->loc = st.loc;
+    rec_->kind = static_cast<Recording::Kind>(kind);
+    if (kind == Recording::kRept) {
+        std::int64_t n = 0;
+        if (Now(rest, st.loc, n)) rec_->count = n > 0 ? static_cast<std::uint64_t>(n) : 0;
+        return;
+    }
+    // The symbol, then the values as a macro call's arguments are read.
+    const std::vector<Argument> parts = SplitArguments(rest);
+    rec_->name = parts.empty() ? std::string() : std::string(parts[0].text);
+    for (std::size_t k = 1; k < parts.size(); ++k) {
+        if (kind == Recording::kIrp) {
+            rec_->items.emplace_back(parts[k].text);
+            continue;
         }
-        const std::size_t depth = source_.ExitMacro();
-        if (depth != std::string::npos && depth < conds_.size()) conds_.resize(depth);
-        return true;
+        for (char c : parts[k].text) rec_->items.emplace_back(1, c);
     }
-    return false;
+}
+
+// .endm or .endr with nothing recorded.
+void Assembler::Unopened(std::string_view word, std::string_view, const Stmt& st, int) {
+    Diag(Severity::kError, st.loc, msg::kGnuUnbalanced, std::string(word).c_str());
+}
+
+void Assembler::ExitDirective(std::string_view, std::string_view, const Stmt& st, int) {
+    if (source_.MacroDepth() == 0) {
+        Diag(Severity::kError, st.loc, msg::kGnuUnbalanced, ".exitm");
+        return;
+    }
+    const std::size_t depth = source_.ExitMacro();
+    if (depth != std::string::npos && depth < conds_.size()) conds_.resize(depth);
+}
+
+void Assembler::MacroDirective(std::string_view, std::string_view rest, const Stmt& st, int) {
+    DefineMacro(rest, st);
 }
 
 void Assembler::DefineMacro(std::string_view rest, const Stmt& st) {
@@ -510,6 +552,8 @@ void Assembler::Call(const Macro& m, std::string_view rest, const Stmt& st) {
     e.values.push_back(std::move(values));
     e.number = std::to_string(macroCount_++);
     e.conditions = conds_.size();
+    e.call = st.loc;
+    e.name = m.name;
     source_.PushBody(std::move(e));
 }
 
@@ -534,7 +578,7 @@ FilePtr Assembler::Open(const std::string& name, std::string& path, const Stmt& 
     return f;
 }
 
-void Assembler::Include(std::string_view rest, const Stmt& st) {
+void Assembler::Include(std::string_view, std::string_view rest, const Stmt& st, int) {
     std::string name;
     if (!ReadString(rest, name)) {
         Diag(Severity::kError, st.loc, msg::kGnuExpected, "a quoted file name");
@@ -553,7 +597,7 @@ void Assembler::Include(std::string_view rest, const Stmt& st) {
     source_.PushFile(std::move(text), path);
 }
 
-void Assembler::Incbin(std::string_view rest, const Stmt& st) {
+void Assembler::Incbin(std::string_view, std::string_view rest, const Stmt& st, int) {
     std::string name;
     std::string_view after;
     if (!ReadString(rest, name, &after)) {
@@ -591,7 +635,7 @@ void Assembler::Incbin(std::string_view rest, const Stmt& st) {
     Add(std::move(it));
 }
 
-void Assembler::SectionDirective(std::string_view rest, const Stmt& st, bool push) {
+void Assembler::SectionDirective(std::string_view, std::string_view rest, const Stmt& st, int push) {
     std::vector<std::string_view> parts = SplitCommas(rest);
     std::string name;
     if (parts.empty() || parts[0].empty()) {
@@ -606,14 +650,14 @@ void Assembler::SectionDirective(std::string_view rest, const Stmt& st, bool pus
         if (!ReadString(parts[1], flags)) flags = std::string(parts[1]);
         Section& s = sections_[sec];
         s.alloc = flags.find('a') != std::string::npos;
-        s.nobits = false;
+        // A type, when given, else the name's.
         if (parts.size() > 2) s.nobits = Folded(Trim(parts[2])) == "@nobits" || Folded(Trim(parts[2])) == "%nobits";
     }
     if (push) sectionStack_.push_back({readSection_, prevSection_});
     Switch(sec);
 }
 
-void Assembler::Data(std::string_view rest, unsigned width, const Stmt& st) {
+void Assembler::DataDirective(std::string_view, std::string_view rest, const Stmt& st, int width) {
     SplitCommas(rest, items_buf_);
     for (std::string_view item : items_buf_) {
         if (item.empty()) {
@@ -643,8 +687,10 @@ void Assembler::Data(std::string_view rest, unsigned width, const Stmt& st) {
             Diag(Severity::kError, st.loc, status == ExprStatus::kDivZero ? msg::kGnuDivZero : msg::kGnuBadExpression,
                  bad.c_str());
             text.assign(1, '0');
-        } else if (status == ExprStatus::kOk && !moved && ApplyFn(fn, v.v, Mode::kNow, st.loc)) {
-            // Known now: its bytes, and its message now, as GNU as gives it.
+        } else if (status == ExprStatus::kOk && !moved &&
+                   (fn == Fn::kSdaoff || fn == Fn::kTdaoff || ApplyFn(fn, v.v, Mode::kNow, st.loc))) {
+            // Known now: its bytes, and its message now, as GNU as gives it
+            // (sdaoff() and tdaoff() of a number write the number).
             const int bits = static_cast<int>(width) * 8;
             if (bits < 64) {
                 const std::int64_t low = -(std::int64_t{1} << (bits - 1)), high = (std::int64_t{1} << bits) - 1;
@@ -657,7 +703,7 @@ void Assembler::Data(std::string_view rest, unsigned width, const Stmt& st) {
             bytes.loc = st.loc;
             bytes.a = static_cast<std::uint32_t>(pool_.size());
             bytes.b = width;
-            for (unsigned k = 0; k < width; ++k)
+            for (int k = 0; k < width; ++k)
                 pool_.push_back(static_cast<std::uint8_t>(static_cast<std::uint64_t>(v.v) >> (8 * k)));
             Add(std::move(bytes));
             continue;
@@ -668,7 +714,7 @@ void Assembler::Data(std::string_view rest, unsigned width, const Stmt& st) {
     }
 }
 
-void Assembler::Floats(std::string_view rest, unsigned width, const Stmt& st) {
+void Assembler::FloatDirective(std::string_view, std::string_view rest, const Stmt& st, int width) {
     for (std::string_view item : SplitCommas(rest)) {
         // GNU as' 0f and 0d prefixes, or a plain decimal number.
         if (item.size() > 2 && item[0] == '0' && std::strchr("fFdDrR", item[1]) != nullptr) item.remove_prefix(2);
@@ -695,7 +741,7 @@ void Assembler::Floats(std::string_view rest, unsigned width, const Stmt& st) {
     }
 }
 
-void Assembler::Strings(std::string_view rest, bool zero, const Stmt& st) {
+void Assembler::StringDirective(std::string_view, std::string_view rest, const Stmt& st, int zero) {
     for (std::string_view item : SplitCommas(rest)) {
         std::string s;
         if (!ReadString(item, s)) {
@@ -730,150 +776,249 @@ void Assembler::Align(std::int64_t bytes, std::string_view fill, const Stmt& st,
     Add(std::move(it));
 }
 
-void Assembler::Directive(const std::string& word, std::string_view rest, const Stmt& st) {
-    // Split on first use: the data directives split their own items.
-    std::vector<std::string_view> args;
-    bool split = false;
-    auto arg = [&](std::size_t k) {
-        if (!split) SplitCommas(rest, args);
-        split = true;
-        return k < args.size() ? args[k] : std::string_view{};
+void Assembler::Space(std::int64_t count, std::int64_t value, std::int64_t size, const Stmt& st) {
+    if (count <= 0) return;
+    if (count > kMaxImage / std::max<std::int64_t>(size, 1)) {
+        Diag(Severity::kError, st.loc, msg::kGnuBadSize, static_cast<long long>(count));
+        return;
+    }
+    Item it{IK::kSpace};
+    it.loc = st.loc;
+    it.a = static_cast<std::uint32_t>(pool_.size());
+    it.b = static_cast<std::uint32_t>(size);
+    it.n = count;
+    // The value's low four bytes, the rest zero, as GNU as fills.
+    for (std::int64_t k = 0; k < size; ++k)
+        pool_.push_back(k < 4 ? static_cast<std::uint8_t>(static_cast<std::uint64_t>(value) >> (8 * k)) : 0);
+    Add(std::move(it));
+}
+
+namespace {
+
+// Where .comm and .lcomm (0) and the port's .scomm, .tcomm, .zcomm take room.
+constexpr std::string_view kCommonSections[] = {".bss", ".sbss", ".tbss", ".zbss"};
+
+}  // namespace
+
+// NAME, SIZE[, ALIGN]: room under a label in a section of no bytes; the
+// section being read stays, and .previous then names the room's section.
+void Assembler::CommonDirective(std::string_view, std::string_view rest, const Stmt& st, int area) {
+    std::vector<std::string_view> args = SplitCommas(rest);
+    std::int64_t size = 0, align = 1;
+    if (args.size() < 2 || args[0].empty()) {
+        Diag(Severity::kError, st.loc, msg::kGnuExpected, "a name and a size");
+        return;
+    }
+    if (!Now(args[1], st.loc, size)) return;
+    if (size < 0) {
+        Diag(Severity::kError, st.loc, msg::kGnuBadSize, static_cast<long long>(size));
+        return;
+    }
+    if (args.size() > 2 && !args[2].empty() && !Now(args[2], st.loc, align)) return;
+    if (align < 0 && area != 0) Diag(Severity::kWarning, st.loc, "%s", msg::kGnuNegativeAlign);
+    if (align <= 0 && area != 0) align = 1;
+    if (align == 0) align = 1;
+    const std::size_t back = readSection_;
+    const std::size_t room = SectionNamed(kCommonSections[area]);
+    Switch(room);
+    Align(align, {}, st);
+    DefineLabel(args[0], st);
+    Space(size, 0, 1, st);
+    Switch(back);
+    prevSection_ = area == 0 ? prevSection_ : room;
+}
+
+void Assembler::SpaceDirective(std::string_view, std::string_view rest, const Stmt& st, int noFill) {
+    SplitCommas(rest, items_buf_);
+    std::int64_t n = 0, v = 0;
+    const std::string_view count = items_buf_.empty() ? std::string_view{} : items_buf_[0];
+    const std::string_view fill = items_buf_.size() > 1 ? items_buf_[1] : std::string_view{};
+    if (!Now(count, st.loc, n)) return;
+    if (!noFill && !fill.empty() && !Now(fill, st.loc, v)) return;
+    Space(n, v, 1, st);
+}
+
+void Assembler::FillDirective(std::string_view, std::string_view rest, const Stmt& st, int) {
+    const std::vector<std::string_view> args = SplitCommas(rest);
+    std::int64_t r = 0, size = 1, v = 0;
+    if (!Now(args.empty() ? std::string_view{} : args[0], st.loc, r)) return;
+    if (args.size() > 1 && !args[1].empty() && !Now(args[1], st.loc, size)) return;
+    if (args.size() > 2 && !args[2].empty() && !Now(args[2], st.loc, v)) return;
+    if (size < 0 || size > 8) {
+        Diag(Severity::kError, st.loc, msg::kGnuBadSize, static_cast<long long>(size));
+        return;
+    }
+    Space(r, v, size, st);
+}
+
+// .align and .p2align take a power of 2 (as the V810 port reads .align),
+// .balign the bytes.
+void Assembler::AlignDirective(std::string_view, std::string_view rest, const Stmt& st, int bytes) {
+    const std::vector<std::string_view> args = SplitCommas(rest);
+    auto arg = [&](std::size_t k) { return k < args.size() ? args[k] : std::string_view{}; };
+    std::int64_t n = 0;
+    if (!Now(arg(0), st.loc, n)) return;
+    if (!bytes) {
+        if (n < 0 || n > 30) {
+            Diag(Severity::kError, st.loc, msg::kGnuBadAlign);
+            return;
+        }
+        n = std::int64_t{1} << n;
+    }
+    Align(n, arg(1), st, arg(2));
+}
+
+// .org E[, F], and the port's .offset N: .org to a number, zero fill.
+void Assembler::OrgDirective(std::string_view, std::string_view rest, const Stmt& st, int offset) {
+    const std::vector<std::string_view> args = SplitCommas(rest);
+    std::int64_t f = 0, to = 0;
+    Item it{IK::kOrg};
+    it.loc = st.loc;
+    if (offset) {
+        if (!Now(args.empty() ? std::string_view{} : args[0], st.loc, to)) return;
+        SetText(it, std::to_string(to));
+    } else {
+        if (args.size() > 1 && !args[1].empty() && !Now(args[1], st.loc, f)) return;
+        SetText(it, Localize(args.empty() ? std::string_view{} : args[0]));
+    }
+    it.a = static_cast<std::uint32_t>(f & 0xFF);
+    hasOrg_ = true;
+    Add(std::move(it));
+}
+
+void Assembler::SetDirective(std::string_view, std::string_view rest, const Stmt& st, int equiv) {
+    const std::size_t comma = rest.find(',');
+    if (comma == std::string_view::npos) {
+        Diag(Severity::kError, st.loc, msg::kGnuExpected, "a comma after the name");
+        return;
+    }
+    Set(rest.substr(0, comma), rest.substr(comma + 1), st, equiv != 0);
+}
+
+// .text, .data, .bss (subsection 1: GNU as takes a subsection number after
+// them) and the port's data areas (0: nothing after them): the section of
+// that name.
+void Assembler::NamedSection(std::string_view word, std::string_view rest, const Stmt& st, int subsection) {
+    if (!rest.empty())
+        Diag(Severity::kError, st.loc, subsection ? msg::kGnuSubsection : msg::kGnuJunk, std::string(rest).c_str());
+    Switch(SectionNamed(word));
+}
+
+void Assembler::PopSection(std::string_view, std::string_view, const Stmt& st, int) {
+    if (sectionStack_.empty()) {
+        Diag(Severity::kError, st.loc, msg::kGnuNoSection);
+        return;
+    }
+    const auto [sec, prev] = sectionStack_.back();
+    sectionStack_.pop_back();
+    Switch(sec);
+    prevSection_ = prev;
+}
+
+void Assembler::Previous(std::string_view, std::string_view, const Stmt&, int) { Switch(prevSection_); }
+
+void Assembler::ErrDirective(std::string_view, std::string_view, const Stmt& st, int) {
+    Diag(Severity::kError, st.loc, msg::kGnuErr);
+}
+
+// .error (0), .warning (1) and .print (2) "TEXT".
+void Assembler::MessageDirective(std::string_view, std::string_view rest, const Stmt& st, int kind) {
+    std::string text;
+    if (!ReadString(rest, text)) {
+        if (kind == 2) return Diag(Severity::kError, st.loc, msg::kGnuExpected, "a quoted string");
+        text = kind == 0 ? ".error directive invoked in source file" : ".warning directive invoked in source file";
+    }
+    if (kind == 2) return SayText(ctx_, text + "\n");
+    Diag(kind == 0 ? Severity::kError : Severity::kWarning, st.loc, "%s", text.c_str());
+}
+
+void Assembler::Purgem(std::string_view, std::string_view rest, const Stmt&, int) {
+    auto m = macros_.find(Folded(Trim(rest)));
+    if (m != macros_.end()) macros_.erase(m);
+}
+
+void Assembler::EndDirective(std::string_view, std::string_view, const Stmt&, int) { source_.Stop(); }
+
+void Assembler::FileDirective(std::string_view, std::string_view rest, const Stmt&, int) {
+    std::string name;
+    if (ReadString(rest, name)) source_.SetFileName(name);
+}
+
+// Symbol attributes and the like: nothing to change in a flat image.
+void Assembler::NoEffect(std::string_view, std::string_view, const Stmt&, int) {}
+
+// GNU as' pseudo-ops of the V810 port that a flat image needs, sorted by name.
+const Assembler::DirectiveEntry* Assembler::FindDirective(std::string_view word) {
+    using A = Assembler;
+    constexpr auto kCond = DirectiveEntry::kCondition;
+    constexpr auto kBlock = DirectiveEntry::kBlock;
+    static constexpr DirectiveEntry kDirectives[] = {
+        {".2byte", &A::DataDirective, 2},       {".4byte", &A::DataDirective, 4},
+        {".8byte", &A::DataDirective, 8},       {".align", &A::AlignDirective, 0},
+        {".ascii", &A::StringDirective, 0},     {".asciz", &A::StringDirective, 1},
+        {".balign", &A::AlignDirective, 1},     {".bss", &A::NamedSection, 1},
+        {".byte", &A::DataDirective, 1},        {".comm", &A::CommonDirective, 0},
+        {".data", &A::NamedSection, 1},         {".double", &A::FloatDirective, 8},
+        {".else", &A::ElseDirective, 0, kCond}, {".elseif", &A::ElseDirective, 1, kCond},
+        {".end", &A::EndDirective, 0},          {".endif", &A::ElseDirective, 2, kCond},
+        {".endm", &A::Unopened, 0, kBlock},     {".endr", &A::Unopened, 0, kBlock},
+        {".equ", &A::SetDirective, 0},          {".equiv", &A::SetDirective, 1},
+        {".err", &A::ErrDirective, 0},          {".error", &A::MessageDirective, 0},
+        {".exitm", &A::ExitDirective, 0, kBlock}, {".extern", &A::NoEffect, 0},
+        {".file", &A::FileDirective, 0},        {".fill", &A::FillDirective, 0},
+        {".float", &A::FloatDirective, 4},      {".global", &A::NoEffect, 0},
+        {".globl", &A::NoEffect, 0},            {".hidden", &A::NoEffect, 0},
+        {".hword", &A::DataDirective, 2},       {".ident", &A::NoEffect, 0},
+        {".if", &A::IfValue, 0, kCond},         {".ifb", &A::IfBlank, 1, kCond},
+        {".ifc", &A::IfSame, 1, kCond},         {".ifdef", &A::IfDefined, 1, kCond},
+        {".ifeq", &A::IfValue, 1, kCond},       {".ifeqs", &A::IfStrings, 1, kCond},
+        {".ifge", &A::IfValue, 6, kCond},       {".ifgt", &A::IfValue, 5, kCond},
+        {".ifle", &A::IfValue, 4, kCond},       {".iflt", &A::IfValue, 3, kCond},
+        {".ifnb", &A::IfBlank, 0, kCond},       {".ifnc", &A::IfSame, 0, kCond},
+        {".ifndef", &A::IfDefined, 0, kCond},   {".ifne", &A::IfValue, 2, kCond},
+        {".ifnes", &A::IfStrings, 0, kCond},    {".ifnotdef", &A::IfDefined, 0, kCond},
+        {".incbin", &A::Incbin, 0},             {".include", &A::Include, 0},
+        {".int", &A::DataDirective, 4},         {".irp", &A::RepeatDirective, Recording::kIrp, kBlock},
+        {".irpc", &A::RepeatDirective, Recording::kIrpc, kBlock}, {".lcomm", &A::CommonDirective, 0},
+        {".local", &A::NoEffect, 0},            {".long", &A::DataDirective, 4},
+        {".macro", &A::MacroDirective, 0, kBlock}, {".offset", &A::OrgDirective, 1},
+        {".org", &A::OrgDirective, 0},          {".p2align", &A::AlignDirective, 0},
+        {".popsection", &A::PopSection, 0},     {".previous", &A::Previous, 0},
+        {".print", &A::MessageDirective, 2},    {".purgem", &A::Purgem, 0},
+        {".pushsection", &A::SectionDirective, 1}, {".quad", &A::DataDirective, 8},
+        {".rept", &A::RepeatDirective, Recording::kRept, kBlock}, {".rosdata", &A::NamedSection, 0},
+        {".rozdata", &A::NamedSection, 0},      {".sbss", &A::NamedSection, 0},
+        {".scomm", &A::CommonDirective, 1},     {".sdata", &A::NamedSection, 0},
+        {".section", &A::SectionDirective, 0},  {".set", &A::SetDirective, 0},
+        {".short", &A::DataDirective, 2},       {".single", &A::FloatDirective, 4},
+        {".size", &A::NoEffect, 0},             {".skip", &A::SpaceDirective, 0},
+        {".space", &A::SpaceDirective, 0},      {".string", &A::StringDirective, 1},
+        {".tbss", &A::NamedSection, 0},         {".tcomm", &A::CommonDirective, 2},
+        {".tdata", &A::NamedSection, 0},        {".text", &A::NamedSection, 1},
+        {".type", &A::NoEffect, 0},             {".warning", &A::MessageDirective, 1},
+        {".weak", &A::NoEffect, 0},             {".word", &A::DataDirective, 4},
+        {".zbss", &A::NamedSection, 0},         {".zcomm", &A::CommonDirective, 3},
+        {".zdata", &A::NamedSection, 0},        {".zero", &A::SpaceDirective, 1},
     };
-    auto space = [&](std::int64_t count, std::int64_t value, std::int64_t size) {
-        if (count <= 0) return;
-        if (count > kMaxImage / std::max<std::int64_t>(size, 1)) {
-            Diag(Severity::kError, st.loc, msg::kGnuBadSize, static_cast<long long>(count));
-            return;
+    static_assert(std::is_sorted(std::begin(kDirectives), std::end(kDirectives),
+                                 [](const DirectiveEntry& a, const DirectiveEntry& b) { return a.name < b.name; }));
+    // Where the names of each character after the dot begin: a lookup
+    // compares a few names of the same letter, most of them by length alone.
+    static constexpr auto kFirst = [] {
+        std::array<std::uint8_t, 129> first{};
+        std::size_t k = 0;
+        for (std::size_t c = 0; c < first.size(); ++c) {
+            while (k < std::size(kDirectives) && static_cast<unsigned char>(kDirectives[k].name[1]) < c) ++k;
+            first[c] = static_cast<std::uint8_t>(k);
         }
-        Item it{IK::kSpace};
-        it.loc = st.loc;
-        it.a = static_cast<std::uint32_t>(pool_.size());
-        it.b = static_cast<std::uint32_t>(size);
-        it.n = count;
-        // The value's low four bytes, the rest zero, as GNU as fills.
-        for (std::int64_t k = 0; k < size; ++k)
-            pool_.push_back(k < 4 ? static_cast<std::uint8_t>(static_cast<std::uint64_t>(value) >> (8 * k)) : 0);
-        Add(std::move(it));
-    };
-    if (word == ".byte") return Data(rest, 1, st);
-    if (word == ".hword" || word == ".short") return Data(rest, 2, st);
-    if (word == ".word" || word == ".long" || word == ".int") return Data(rest, 4, st);
-    if (word == ".quad" || word == ".8byte") return Data(rest, 8, st);
-    if (word == ".2byte") return Data(rest, 2, st);
-    if (word == ".4byte") return Data(rest, 4, st);
-    if (word == ".float" || word == ".single" || word == ".double") return Floats(rest, word == ".double" ? 8 : 4, st);
-    if (word == ".lcomm" || word == ".comm") {
-        // Room in .bss under a label: a flat image has no common symbols.
-        std::int64_t size = 0, align = 1;
-        if (arg(0).empty() || !Now(arg(1), st.loc, size)) return;
-        if (!arg(2).empty() && !Now(arg(2), st.loc, align)) return;
-        const std::size_t back = readSection_, previous = prevSection_;
-        Switch(SectionNamed(".bss"));
-        Align(align, {}, st);
-        DefineLabel(arg(0), st);
-        space(size, 0, 1);
-        Switch(back);
-        prevSection_ = previous;
-        return;
+        return first;
+    }();
+    const unsigned c = word.size() > 1 ? static_cast<unsigned char>(word[1]) : 128u;
+    for (std::size_t k = c < 128 ? kFirst[c] : 0, end = c < 128 ? kFirst[c + 1] : 0; k < end; ++k) {
+        const DirectiveEntry& d = kDirectives[k];
+        if (d.name.size() == word.size() && d.name == word) return &d;
     }
-    if (word == ".ascii") return Strings(rest, false, st);
-    if (word == ".asciz" || word == ".string") return Strings(rest, true, st);
-    if (word == ".space" || word == ".skip" || word == ".zero") {
-        std::int64_t n = 0, v = 0;
-        if (!Now(arg(0), st.loc, n)) return;
-        if (word != ".zero" && !arg(1).empty() && !Now(arg(1), st.loc, v)) return;
-        return space(n, v, 1);
-    }
-    if (word == ".fill") {
-        std::int64_t r = 0, size = 1, v = 0;
-        if (!Now(arg(0), st.loc, r)) return;
-        if (!arg(1).empty() && !Now(arg(1), st.loc, size)) return;
-        if (!arg(2).empty() && !Now(arg(2), st.loc, v)) return;
-        if (size < 0 || size > 8) {
-            Diag(Severity::kError, st.loc, msg::kGnuBadSize, static_cast<long long>(size));
-            return;
-        }
-        return space(r, v, size);
-    }
-    if (word == ".align" || word == ".p2align" || word == ".balign") {
-        std::int64_t n = 0;
-        if (!Now(arg(0), st.loc, n)) return;
-        if (word != ".balign") {
-            if (n < 0 || n > 30) {
-                Diag(Severity::kError, st.loc, msg::kGnuBadAlign);
-                return;
-            }
-            n = std::int64_t{1} << n;
-        }
-        return Align(n, arg(1), st, arg(2));
-    }
-    if (word == ".org") {
-        std::int64_t f = 0;
-        if (!arg(1).empty() && !Now(arg(1), st.loc, f)) return;
-        Item it{IK::kOrg};
-        it.loc = st.loc;
-        SetText(it, Localize(arg(0)));
-        it.a = static_cast<std::uint32_t>(f & 0xFF);
-        return Add(std::move(it));
-    }
-    if (word == ".set" || word == ".equ" || word == ".equiv") {
-        const std::size_t comma = rest.find(',');
-        if (comma == std::string_view::npos) {
-            Diag(Severity::kError, st.loc, msg::kGnuExpected, "a comma after the name");
-            return;
-        }
-        return Set(rest.substr(0, comma), rest.substr(comma + 1), st, word == ".equiv");
-    }
-    if (word == ".text" || word == ".data" || word == ".bss") return Switch(SectionNamed(word));
-    if (word == ".section") return SectionDirective(rest, st, false);
-    if (word == ".pushsection") return SectionDirective(rest, st, true);
-    if (word == ".popsection") {
-        if (sectionStack_.empty()) {
-            Diag(Severity::kError, st.loc, msg::kGnuNoSection);
-            return;
-        }
-        const auto [sec, prev] = sectionStack_.back();
-        sectionStack_.pop_back();
-        Switch(sec);
-        prevSection_ = prev;
-        return;
-    }
-    if (word == ".previous") return Switch(prevSection_);
-    if (word == ".include") return Include(rest, st);
-    if (word == ".incbin") return Incbin(rest, st);
-    if (word == ".err") return Diag(Severity::kError, st.loc, msg::kGnuErr);
-    if (word == ".error" || word == ".warning" || word == ".print") {
-        std::string text;
-        if (!ReadString(rest, text)) {
-            if (word == ".print") return Diag(Severity::kError, st.loc, msg::kGnuExpected, "a quoted string");
-            text = word == ".error" ? ".error directive invoked in source file"
-                                    : ".warning directive invoked in source file";
-        }
-        if (word == ".print") {
-            SayText(ctx_, text + "\n");
-            return;
-        }
-        return Diag(word == ".error" ? Severity::kError : Severity::kWarning, st.loc, "%s", text.c_str());
-    }
-    if (word == ".purgem") {
-        auto m = macros_.find(Folded(Trim(rest)));
-        if (m != macros_.end()) macros_.erase(m);
-        return;
-    }
-    if (word == ".end") return source_.Stop();
-    if (word == ".file") {
-        std::string name;
-        if (ReadString(rest, name)) source_.SetFileName(name);
-        return;
-    }
-    // Symbol attributes: nothing to change in a flat image.
-    static constexpr std::string_view kNothing[] = {".global", ".globl", ".extern", ".local", ".weak",
-                                                    ".type",   ".size",  ".ident",  ".hidden"};
-    for (std::string_view w : kNothing)
-        if (word == w) return;
-    auto m = macros_.find(word);
-    if (m != macros_.end()) return Call(*m->second, rest, st);
-    Diag(Severity::kError, st.loc, msg::kGnuUnknownDirective, word.c_str());
+    return nullptr;
 }
 
 }  // namespace tarvo::gnu

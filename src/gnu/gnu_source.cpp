@@ -11,7 +11,13 @@ struct Source::Frame {
     bool file = false;
     std::string text, path;
     std::size_t pos = 0;
-    Loc next;                 // the place of the next physical line
+    // GNU as' two places: the physical line, and the logical one that line
+    // markers and .file set. A message names the logical place once a
+    // numbered marker has given it a line; next is the place it names.
+    Loc next;
+    std::uint32_t physical = 0, logical = 0;
+    int shift = 0;  // a line's physical number less the number next gives it
+    bool numbered = false;
     bool inComment = false;   // inside /* */ at the end of the last line
     std::vector<Line> pending;
     std::size_t taken = 0;
@@ -19,6 +25,7 @@ struct Source::Frame {
     Expansion e;
     std::uint64_t round = 0;
     std::size_t line = 0;
+    std::uint32_t call = 0;  // calls_ index of this expansion
 };
 
 Source::Source(std::vector<std::string>& names) : names_(names) {}
@@ -38,15 +45,24 @@ void Source::PushFile(std::string text, const std::string& path) {
     f->file = true;
     f->text = std::move(text);
     f->path = path;
-    f->next = {NameIndex(path), 1};
+    f->physical = f->logical = NameIndex(path);
+    f->next = {f->physical, 1};
     frames_.push_back(std::move(f));
 }
 
 void Source::PushBody(Expansion e) {
     if (e.rounds == 0 || e.body->lines.empty()) return;
     auto f = std::make_unique<Frame>();
+    f->call = static_cast<std::uint32_t>(calls_.size());
+    calls_.push_back({e.call, NameIndex(e.name)});
     f->e = std::move(e);
     frames_.push_back(std::move(f));
+}
+
+std::uint32_t Source::NameInForce() const {
+    for (auto f = frames_.rbegin(); f != frames_.rend(); ++f)
+        if ((*f)->file) return (*f)->logical;
+    return 0;
 }
 
 std::size_t Source::FileDepth() const {
@@ -70,9 +86,16 @@ std::string Source::CurrentPath() const {
 void Source::SetFileName(std::string_view name) {
     for (auto f = frames_.rbegin(); f != frames_.rend(); ++f) {
         if (!(*f)->file) continue;
-        (*f)->next.file = NameIndex(name);
+        (*f)->logical = NameIndex(name);
+        if ((*f)->numbered) (*f)->next.file = (*f)->logical;
         return;
     }
+}
+
+bool Source::TakeOpenEndSlow(Loc& loc) {
+    loc = openEnds_.front();
+    openEnds_.erase(openEnds_.begin());
+    return true;
 }
 
 std::size_t Source::ExitMacro() {
@@ -87,19 +110,33 @@ std::size_t Source::ExitMacro() {
 
 namespace {
 
-// A line marker of the C preprocessor: # LINE "FILE" [FLAGS].
-bool Marker(std::string_view line, int& number, std::string_view& file) {
+// A line marker of the C preprocessor: # LINE "FILE" [FLAGS]. returning:
+// flag 2 was given (back from an include).
+bool Marker(std::string_view line, int& number, std::string_view& file, bool& returning) {
     std::size_t i = 1;
-    while (i < line.size() && line[i] == ' ') ++i;
+    auto blanks = [&] {
+        while (i < line.size() && (line[i] == ' ' || line[i] == '\t')) ++i;
+    };
+    blanks();
     const std::size_t digits = i;
     number = 0;
-    while (i < line.size() && line[i] >= '0' && line[i] <= '9') number = number * 10 + (line[i++] - '0');
-    if (i == digits || i >= line.size() || line[i] != ' ') return false;
-    while (i < line.size() && line[i] == ' ') ++i;
+    while (i < line.size() && line[i] >= '0' && line[i] <= '9' && number < 100000000)
+        number = number * 10 + (line[i++] - '0');
+    if (i == digits || i >= line.size() || (line[i] != ' ' && line[i] != '\t')) return false;
+    blanks();
     if (i >= line.size() || line[i] != '"') return false;
     const std::size_t end = line.find('"', i + 1);
     if (end == std::string_view::npos) return false;
     file = line.substr(i + 1, end - i - 1);
+    returning = false;
+    for (i = end + 1; i < line.size();) {
+        blanks();
+        const std::size_t start = i;
+        int flag = 0;
+        while (i < line.size() && line[i] >= '0' && line[i] <= '9' && flag < 10) flag = flag * 10 + (line[i++] - '0');
+        if (i == start) break;
+        returning = returning || flag == 2;
+    }
     return true;
 }
 
@@ -132,13 +169,34 @@ bool Source::FromFile(Frame& f, Stmt& out) {
         std::size_t eol = stop < size && text[stop] != '\n' ? f.text.find('\n', stop) : stop;
         if (eol == std::string::npos) eol = size;
         const std::string_view line(text + f.pos, eol - f.pos);
-        f.pos = eol + 1;
         const Loc loc = f.next;
         ++f.next.line;
+        // GNU as finds the missing line end when it reads past the last
+        // whole line, and names that line (0: the file).
+        if (eol == size && !line.empty()) openEnds_.push_back({loc.file, loc.line - 1});
+        f.pos = eol + 1;
         if (!f.inComment && !line.empty() && line[0] == '#') {
             int number = 0;
             std::string_view file;
-            if (Marker(line, number, file)) f.next = {NameIndex(file), number};
+            bool returning = false;
+            if (!Marker(line, number, file, returning)) continue;
+            if (number > 0) {
+                // The next line is line number of file.
+                f.logical = NameIndex(file);
+                f.shift = loc.line + f.shift + 1 - number;
+                f.next = {f.logical, number};
+                f.numbered = true;
+            } else if (file.empty() && returning) {
+                // GCC's end of an inline-asm block: the file's own place again.
+                f.logical = f.physical;
+                f.next = {f.physical, loc.line + f.shift + 1};
+                f.shift = 0;
+                f.numbered = true;
+            } else {
+                // The name alone; the line counts on.
+                f.logical = NameIndex(file);
+                if (f.numbered) f.next.file = f.logical;
+            }
             continue;
         }
         if (plain) {
@@ -217,7 +275,7 @@ bool Source::Next(Stmt& out) {
             const auto& values = f.e.values.size() == 1 ? f.e.values[0] : f.e.values[f.round];
             Substitute(s.text, f.e.names, values, f.e.number, f.e.macro, buffer_);
         }
-        out = {buffer_, s.loc, true};
+        out = {buffer_, {s.loc.file, s.loc.line, f.call}, true};
         return true;
     }
     return false;

@@ -14,6 +14,7 @@ namespace tarvo::gnu {
 struct Loc {
     std::uint32_t file = 0;  // index into the names messages use
     int line = 0;
+    std::uint32_t calls = 0;  // the macro calls and repeats it came from (Source::Call), 0: none
 };
 
 // A statement as handed out: valid until the next one is asked for.
@@ -62,8 +63,21 @@ public:
         std::string number;                            // \@ of a macro call
         bool macro = false;
         std::size_t conditions = 0;                    // depth of the conditions at the call
+        Loc call;                                      // the statement that expands it
+        std::string_view name;                         // what it expands: a macro's name, .rept, .irp
     };
     void PushBody(Expansion e);
+
+    // An expansion under way or done, for the notes of a message: where it
+    // was called, what it expands, and the expansion the call came from.
+    struct Call {
+        Loc at;
+        std::uint32_t name;  // index into names
+    };
+    const Call& CallOf(std::uint32_t id) const { return calls_[id]; }
+    // The name messages give the file being read (a line marker's or
+    // .file's): lines recorded into a body keep it.
+    std::uint32_t NameInForce() const;
 
     // The next statement; false at the end of the input.
     bool Next(Stmt& out);
@@ -76,17 +90,23 @@ public:
     std::size_t MacroDepth() const;
     // The path of the file being read, for includes relative to it.
     std::string CurrentPath() const;
-    // .file "NAME": messages name it from here on.
+    // .file "NAME": messages name it once a line marker has given a line.
     void SetFileName(std::string_view name);
+    // Where a file's last line has no line end (the place of the line
+    // before it), found since the last call.
+    bool TakeOpenEnd(Loc& loc) { return !openEnds_.empty() && TakeOpenEndSlow(loc); }
 
 private:
     struct Frame;
     bool FromFile(Frame& f, Stmt& out);
     std::uint32_t NameIndex(std::string_view name);
+    bool TakeOpenEndSlow(Loc& loc);
 
     std::vector<std::string>& names_;
     std::vector<std::unique_ptr<Frame>> frames_;
     std::string buffer_;  // the statement handed out, when it is not in a file's text
+    std::vector<Loc> openEnds_;
+    std::vector<Call> calls_{Call{}};  // 0 stands for none
 };
 
 // Puts values in for \NAME, \@ and \() in text.

@@ -28,6 +28,7 @@ enum EntryFlag : std::uint8_t {
     kSetsBit0 = 4,    // written with bit 0 set (reti, halt), unless NEC's encoding is asked for
     kExtension = 8,   // not in the classic language, nor in the classic listing
     kOneReg = 16,     // one register operand, in reg2 (xb, xh)
+    kNotGnu = 32,     // a spelling GNU as' V810 port does not have (it says cli, sei, notbsu)
 };
 
 // In the sub-operation tables, format holds the sub-opcode and code is 0.
@@ -48,9 +49,9 @@ inline constexpr std::array<OpEntry, 69> optable{{
     {FMT_REGREG, 0x0C, "or"},     {FMT_REGREG, 0x0D, "and"},    {FMT_REGREG, 0x0E, "xor"},
     {FMT_REGREG, 0x0F, "not"},    {FMT_IMMREG, 0x10, "mov", kSigned}, {FMT_IMMREG, 0x11, "add", kSigned},
     {FMT_IMMREG, 0x12, "setf"},   {FMT_IMMREG, 0x13, "cmp", kSigned}, {FMT_IMMREG, 0x14, "shl"},
-    {FMT_IMMREG, 0x15, "shr"},    {FMT_SPECIAL, 0x16, "ei"},    {FMT_IMMREG, 0x17, "sar"},
+    {FMT_IMMREG, 0x15, "shr"},    {FMT_SPECIAL, 0x16, "ei", kNotGnu},    {FMT_IMMREG, 0x17, "sar"},
     {FMT_SPECIAL, 0x18, "trap"},  {FMT_REGREG, 0x1C, "ldsr"},   {FMT_REGREG, 0x1D, "stsr"},
-    {FMT_SPECIAL, 0x1E, "di"},    {FMT_BCOND, 0x40, "bv", kSigned},  {FMT_BCOND, 0x41, "bl", kSigned},
+    {FMT_SPECIAL, 0x1E, "di", kNotGnu},    {FMT_BCOND, 0x40, "bv", kSigned},  {FMT_BCOND, 0x41, "bl", kSigned},
     {FMT_BCOND, 0x42, "be", kSigned},  {FMT_BCOND, 0x43, "bnh", kSigned}, {FMT_BCOND, 0x44, "bn", kSigned},
     {FMT_BCOND, 0x45, "br", kSigned},  {FMT_BCOND, 0x46, "blt", kSigned}, {FMT_BCOND, 0x47, "ble", kSigned},
     {FMT_BCOND, 0x48, "bnv", kSigned}, {FMT_BCOND, 0x49, "bnl", kSigned}, {FMT_BCOND, 0x4A, "bne", kSigned},
@@ -81,7 +82,7 @@ inline constexpr std::array<OpEntry, 12> fptable{{
 inline constexpr std::array<OpEntry, 12> bstable{{
     {0x00, 0, "SCH0BSU"}, {0x01, 0, "SCH0BSD"}, {0x02, 0, "SCH1BSU"}, {0x03, 0, "SCH1BSD"},
     {0x08, 0, "ORBSU"},   {0x09, 0, "ANDBSU"},  {0x0A, 0, "XORBSU"},  {0x0B, 0, "MOVBSU"},
-    {0x0C, 0, "ORNBSU"},  {0x0D, 0, "ANDNBSU"}, {0x0E, 0, "XORNBSU"}, {0x0F, 0, "MOVNBSU"},
+    {0x0C, 0, "ORNBSU"},  {0x0D, 0, "ANDNBSU"}, {0x0E, 0, "XORNBSU"}, {0x0F, 0, "MOVNBSU", kNotGnu},
 }};
 
 // Bytes an instruction of a class takes.

@@ -227,7 +227,7 @@ AssembleResult Assemble(std::string_view text, const std::string& path, const As
             const Constant& c = ctx.lstHead[i];
             Name n;
             n.name = c.szName;
-            n.kind = c.bLabel ? Name::Kind::kLabel : Name::Kind::kName;
+            n.kind = c.IsLabel() ? Name::Kind::kLabel : Name::Kind::kName;
             n.text = c.szValue;
             std::int32_t v = 0;
             if (ReadNumber(c.szValue, v)) n.value = v;

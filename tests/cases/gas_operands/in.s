@@ -1,6 +1,6 @@
 	ld.w -4[sp], r10
 	st.h r10, 0x10[gp]
-	in.b [r5], r6
+	in.b 0[r5], r6
 	movhi hi(0x12348000), r0, r7
 	movea lo(0x12348000), r7, r7
 	jmp [lp]
