@@ -69,6 +69,7 @@ void ReadOption(AssembleOptions& o, const std::string& key, const py::handle& va
     else if (key == "classic") o.classic = value.cast<bool>();
     else if (key == "nec_encoding") o.necEncoding = value.cast<bool>();
     else if (key == "keep_object") o.keepObject = value.cast<bool>();
+    else if (key == "quiet") o.quiet = value.cast<bool>();
     else if (key == "include_dirs") o.includeDirs = ReadList(value);
     else if (key == "defines") o.defines = ReadPairs("defines", value);
     else if (key == "defsym") o.defsyms = ReadPairs("defsym", value);
@@ -257,8 +258,8 @@ PYBIND11_MODULE(tarvo, m) {
           "Assembles text (str or bytes) as the source named path. syntax: \"default\" or \"gnu\". files: a dict\n"
           "of name to bytes or str, or a callable taking a name and returning bytes or None; without it files\n"
           "are read from the disk. Options as keywords named as the long options: strict, classic, nec_encoding,\n"
-          "keep_object, include_dirs, defines, defsym, section_start, more_sources, script, link, gap_fill,\n"
-          "patch, listing, symbols, deps, deps_target.");
+          "keep_object, quiet, include_dirs, defines, defsym, section_start, more_sources, script, link,\n"
+          "gap_fill, patch, listing, symbols, deps, deps_target.");
     m.def("disassemble", &PyDisassemble, py::arg("data"), py::arg("address") = 0x07000000,
           py::arg("syntax") = "default",
           "Decodes data (bytes-like) as instructions, the first at address. syntax: \"default\" (assembles\n"

@@ -256,6 +256,7 @@ std::shared_ptr<const Analysis> Analyze(const Job& job) {
     options.classic = job.settings.classic;
     options.includeDirs = job.settings.includeDirs;
     options.defines = job.settings.defines;
+    options.quiet = true;  // no progress lines: nobody reads the output
     // Open documents stand in for files; what is read is kept for the
     // places of its messages and names.
     const FileReader read = [&](const std::string& path) -> std::optional<std::string> {
