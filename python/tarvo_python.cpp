@@ -152,20 +152,7 @@ std::vector<Instruction> PyDisassemble(const py::buffer& data, std::uint32_t add
     return Disassemble(bytes, address, form);
 }
 
-const char* SeverityWord(Message::Severity s) {
-    return s == Message::Severity::kError ? "error" : s == Message::Severity::kWarning ? "warning" : "note";
-}
 
-const char* KindWord(Name::Kind k) {
-    switch (k) {
-        case Name::Kind::kLabel: return "label";
-        case Name::Kind::kName: return "name";
-        case Name::Kind::kMacro: return "macro";
-        case Name::Kind::kSection: return "section";
-        case Name::Kind::kFile: return "file";
-    }
-    return "name";
-}
 
 py::object Column(int column) { return column < 0 ? py::none() : py::object(py::int_(column)); }
 
@@ -189,7 +176,7 @@ PYBIND11_MODULE(tarvo, m) {
         .def("__repr__", [](const Place& p) { return "<Place " + p.file + ":" + std::to_string(p.line) + ">"; });
 
     py::class_<Message>(m, "Message")
-        .def_property_readonly("severity", [](const Message& x) { return SeverityWord(x.severity); })
+        .def_property_readonly("severity", [](const Message& x) { return std::string(Word(x.severity)); })
         .def_readonly("text", &Message::text)
         .def_property_readonly("file", [](const Message& x) { return x.place.file; })
         .def_property_readonly("line", [](const Message& x) { return x.place.line; })
@@ -200,13 +187,13 @@ PYBIND11_MODULE(tarvo, m) {
         .def_readonly("notes", &Message::notes)
         .def_readonly("printed", &Message::printed)
         .def("__repr__", [](const Message& x) {
-            return "<Message " + x.place.file + ":" + std::to_string(x.place.line) + ": " + SeverityWord(x.severity) +
+            return "<Message " + x.place.file + ":" + std::to_string(x.place.line) + ": " + std::string(Word(x.severity)) +
                    ": " + x.text + ">";
         });
 
     py::class_<Name>(m, "Name")
         .def_readonly("name", &Name::name)
-        .def_property_readonly("kind", [](const Name& n) { return KindWord(n.kind); })
+        .def_property_readonly("kind", [](const Name& n) { return std::string(Word(n.kind)); })
         .def_readonly("value", &Name::value)
         .def_readonly("text", &Name::text)
         .def_property_readonly("file", [](const Name& n) { return n.defined.file; })
@@ -214,7 +201,7 @@ PYBIND11_MODULE(tarvo, m) {
         .def_readonly("defined", &Name::defined)
         .def_readonly("uses", &Name::uses)
         .def("__repr__", [](const Name& n) {
-            return "<Name " + std::string(KindWord(n.kind)) + " " + n.name + " = " + std::to_string(n.value) + ">";
+            return "<Name " + std::string(Word(n.kind)) + " " + n.name + " = " + std::to_string(n.value) + ">";
         });
 
     py::class_<LineBytes>(m, "Line", "What one source line put in the image.")

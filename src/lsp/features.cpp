@@ -173,16 +173,6 @@ Hit NameAt(const Analysis& a, int line0, int character, Encoding encoding) {
     return {same != nullptr ? same : folded, nullptr};
 }
 
-std::string_view KindWord(Name::Kind kind) {
-    switch (kind) {
-        case Name::Kind::kLabel: return "label";
-        case Name::Kind::kName: return "name";
-        case Name::Kind::kMacro: return "macro";
-        case Name::Kind::kSection: return "section";
-        case Name::Kind::kFile: return "file";
-    }
-    return "name";
-}
 
 std::string ValueText(const Name& n) {
     switch (n.kind) {
@@ -346,7 +336,7 @@ Json Hover(const Analysis& a, int line, int character, Encoding encoding) {
     std::string text;
     if (hit.name != nullptr) {
         const Name& n = *hit.name;
-        text = std::string(KindWord(n.kind)) + " `" + n.name + "`";
+        text = std::string(Word(n.kind)) + " `" + n.name + "`";
         const std::string value = ValueText(n);
         if (!value.empty()) text += n.kind == Name::Kind::kMacro ? " `" + value + "`" : " = `" + value + "`";
         if (n.defined.line > 0 && !n.defined.file.empty())
@@ -386,7 +376,7 @@ Json Completion(const Analysis* a, Syntax syntax) {
                              : n.kind == Name::Kind::kMacro ? kItemFunction
                              : n.kind == Name::Kind::kSection ? kItemModule
                                                               : kItemConstant;
-            std::string detail(KindWord(n.kind));
+            std::string detail(Word(n.kind));
             const std::string value = ValueText(n);
             if (!value.empty()) detail += (n.kind == Name::Kind::kMacro ? " " : " = ") + value;
             items.push_back({{"label", n.name}, {"kind", kind}, {"detail", detail}});
@@ -415,7 +405,7 @@ Json Symbols(const Analysis& a, Encoding encoding) {
         Json symbol{{"name", n->name}, {"kind", kind}, {"range", places.Range(line)},
                     {"selectionRange", places.Range(n->defined)}};
         const std::string value = ValueText(*n);
-        symbol["detail"] = value.empty() ? std::string(KindWord(n->kind)) : value;
+        symbol["detail"] = value.empty() ? std::string(Word(n->kind)) : value;
         out.push_back(std::move(symbol));
     }
     return out;
