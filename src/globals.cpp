@@ -98,6 +98,10 @@ Trace ExpansionTrace(Context& ctx) {
     return t;
 }
 
+std::FILE* OpenInput(const Context& ctx, const std::string& path) {
+    return ctx.inputs != nullptr ? ctx.inputs->Open(path) : std::fopen(path.c_str(), "r");
+}
+
 void CheckInput(Context& ctx, const FileId& input) {
     for (Context::Guarded& g : ctx.outputs) {
         if (g.refused || !(g.id == input)) continue;

@@ -91,6 +91,15 @@ struct OpenArea {
     Trace trace;
 };
 
+// Where a run reads the files it needs (includes, incbin, tables), when not
+// from the disk: the library serves an editor's unsaved buffers this way.
+class InputFiles {
+public:
+    virtual ~InputFiles() = default;
+    // The file at path, open for reading; null when there is none.
+    virtual std::FILE* Open(const std::string& path) = 0;
+};
+
 struct Context;
 // Runs one assembly pass over an open source; "inc." nests through it, so
 // the directives need not know the driver.
@@ -106,6 +115,7 @@ struct Context {
     // Where messages go, in production order: output when set (the
     // library's), else the program's console form on out and err.
     RunOutput* output = nullptr;
+    InputFiles* inputs = nullptr;  // null: files are read from the disk
     std::FILE* out = stdout;
     std::FILE* err = stderr;
     Settings set;
@@ -188,6 +198,9 @@ void ReportCheck(Context& ctx, const Where& where, const char* fmt, std::string_
                                              const char* fmt, ...);
 void ReportGnu(Context& ctx, Severity severity, std::string_view file, int line, std::string_view text,
                std::span<const CallNote> calls);
+
+// Opens an input file for reading, through ctx.inputs when it is set.
+std::FILE* OpenInput(const Context& ctx, const std::string& path);
 
 // An input is about to be read: any output that would replace it is
 // refused, once, with a counted message.

@@ -24,6 +24,7 @@ inline constexpr const char* kNeedsValue = "Option %s needs a value.\n";
 inline constexpr const char* kUnknownArgument = "Unknown argument %s.\n";
 inline constexpr const char* kDepsNeedTarget = "Option --deps needs --deps-target with -s.\n";
 inline constexpr const char* kVersion = "tarvo %s\n";
+inline constexpr const char* kNoServer = "This tarvo was built without its language server (--lsp).\n";
 
 // Assembly pass.
 inline constexpr const char* kPassFail = "Pass: 0 (Too many errors)\n";

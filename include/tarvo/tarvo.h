@@ -30,6 +30,7 @@ struct AssembleOptions {
     bool strict = false;       // --strict
     bool necEncoding = false;  // --nec-encoding
     bool keepObject = false;   // -Z, --keep-object: the image even after errors
+    bool quiet = false;        // --quiet: no Define:, Label: and include lines in output
     std::vector<std::string> includeDirs;                       // --include-dir, -I
     std::vector<std::pair<std::string, std::string>> defines;   // --define, -D (NAME, VALUE)
     // GNU syntax mode.
@@ -112,6 +113,11 @@ struct AssembleResult {
     std::string listing, symbolFile, depsFile;  // when asked
     bool ok() const { return errors == 0; }
 };
+
+// The lower-case word for a kind or a severity ("label", "name", "macro",
+// "section", "file"; "error", "warning", "note").
+std::string_view Word(Name::Kind kind);
+std::string_view Word(Message::Severity severity);
 
 // Assembles text as the source named path (which messages and includes
 // relative to it use).

@@ -346,7 +346,7 @@ void Label(Context& ctx, std::string_view rest) {
 
 std::FILE* OpenInclude(const Context& ctx, const std::string& name, std::string& path) {
     path = name;
-    if (std::FILE* f = std::fopen(name.c_str(), "r")) return f;
+    if (std::FILE* f = OpenInput(ctx, name)) return f;
     if (ctx.set.classic || name.empty() || name.front() == '/') return nullptr;
     std::vector<std::string> places;
     const std::string& including = ctx.files[ctx.file];
@@ -356,7 +356,7 @@ std::FILE* OpenInclude(const Context& ctx, const std::string& name, std::string&
         places.push_back(dir.empty() || dir.back() == '/' ? dir : dir + '/');
     for (const std::string& place : places) {
         path = place + name;
-        if (std::FILE* f = std::fopen(path.c_str(), "r")) return f;
+        if (std::FILE* f = OpenInput(ctx, path)) return f;
     }
     return nullptr;
 }

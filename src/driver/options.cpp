@@ -37,7 +37,8 @@ const char* const kOptionHelp =
     "                         padding before fixed places as org., so that code can move\n"
     "  --syntax=gnu           read GNU as syntax (the default is --syntax=tarvo)\n"
     "  --section-start=NAME=ADDR  GNU syntax: place section NAME at ADDR (repeatable)\n"
-    "  --defsym=NAME=VALUE    as --define; GNU syntax: NAME is absolute\n";
+    "  --defsym=NAME=VALUE    as --define; GNU syntax: NAME is absolute\n"
+    "  --lsp                  a language server for editors on standard input and output\n";
 
 namespace {
 
@@ -57,6 +58,7 @@ constexpr LongOption kLongOptions[] = {
     {"entry", Takes::kValue},        {"syntax", Takes::kValue},       {"section-start", Takes::kValue},
     {"defsym", Takes::kValue},       {"keep-object", Takes::kNothing}, {"base", Takes::kValue},
     {"patch", Takes::kValue},        {"table", Takes::kValue},        {"relocatable", Takes::kNothing},
+    {"lsp", Takes::kNothing},
 };
 
 std::string Format(const char* fmt, const std::string& arg) {
@@ -88,6 +90,7 @@ bool Apply(std::string_view name, const std::string& value, Options& o, std::str
     const std::string written = "--" + std::string(name) + "=" + value;
     if (name == "help") o.help = true;
     else if (name == "version") o.version = true;
+    else if (name == "lsp") o.lsp = true;
     else if (name == "classic") s.classic = true;
     else if (name == "strict") s.strict = true;
     else if (name == "quiet") s.quiet = true;

@@ -36,6 +36,7 @@ struct Options {
     bool relocatable = false;           // -d --source: references as label expressions
     bool help = false;
     bool version = false;
+    bool lsp = false;                   // speak the Language Server Protocol on stdin/stdout
 };
 
 // Reads argv into options. False when the command line is wrong (an

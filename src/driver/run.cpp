@@ -10,6 +10,7 @@
 #include "disasm/dissasm.h"
 #include "disasm/source.h"
 #include "driver/assemble.h"
+#include "driver/job.h"
 #include "driver/options.h"
 #include "driver/outputs.h"
 #include "gnu/gnu_assembler.h"
@@ -92,20 +93,31 @@ std::vector<std::uint8_t> ReadAll(std::FILE* f) {
     return bytes;
 }
 
+// The streams of the outputs that opened.
+Streams StreamsOf(const Outputs& out) {
+    Streams s;
+    s.object = out.file[kObject].get();
+    s.objectName = s.object != stdout ? out.file[kObject].name() : std::string();
+    if (out.open[kListing]) s.listing = out.file[kListing].get();
+    if (out.open[kSymbols]) s.symbols = out.file[kSymbols].get();
+    if (out.open[kDeps]) s.deps = out.file[kDeps].get();
+    return s;
+}
+
+// Either language: the default language's pass lines and report, or GNU
+// as' silence on success; no object file after errors (an older one is
+// removed) unless -Z or, in the default language, --classic keeps it.
 int Assemble(Context& ctx, const Options& o, FilePtr src, const std::string& srcPath, Outputs& out, FilePtr image) {
+    const bool gnu = o.settings.gnuSyntax;
     std::FILE* obj = out.file[kObject].get();
     const std::string& objName = out.file[kObject].name();
     std::vector<char> objBuffer;
-    if (obj != stdout) {
+    if (obj != stdout && !gnu) {
         objBuffer.resize(1 << 20);
         std::setvbuf(obj, objBuffer.data(), _IOFBF, objBuffer.size());
     }
     // An include must never read standard output while it is being written.
     ctx.hasObjId = obj == stdout && GetFileId(obj, ctx.objId) && ctx.objId.regular;
-    FileId srcId;
-    if (GetFileId(src.get(), srcId)) ctx.includeChain.push_back(srcId);
-    ctx.runPass = GenerateObj;
-    ctx.obj.Open(obj);
     ctx.files.push_back(srcPath);
     if (image) {
         // A patch: the object is the image with the source's bytes over it.
@@ -115,80 +127,25 @@ int Assemble(Context& ctx, const Options& o, FilePtr src, const std::string& src
     }
     const std::string names[kOutputKinds] = {objName, o.listing, o.symbols, o.deps};
     OpenOutputs(ctx, names, out);
-    std::unique_ptr<Listing> listing;
-    if (out.open[kListing]) {
-        listing = std::make_unique<Listing>(out.file[kListing].get());
-        ctx.observer = listing.get();
-        ctx.obj.SetSink(listing.get());
-    }
-    for (const auto& [name, value] : o.defines) DefineOption(ctx, name, value);
-
-    int result = GenerateObj(ctx, src.get(), srcPath.c_str());
+    Streams streams = StreamsOf(out);
+    if (streams.objectName.empty()) streams.objectName = srcPath;
+    Job job(ctx, o, streams);
+    const int result = job.Pass(src.get(), srcPath);
     bool failed[kOutputKinds] = {};
     failed[kObject] = WriteFailed(ctx, obj, objName.c_str());
-    if (listing) {
-        listing->Finish(ctx.lstHead);
-        ctx.observer = nullptr;
-        failed[kListing] = WriteFailed(ctx, out.file[kListing].get(), o.listing.c_str());
-    }
-    if (out.open[kSymbols]) {
-        WriteSymbolFile(ctx.lstHead, out.file[kSymbols].get());
-        failed[kSymbols] = WriteFailed(ctx, out.file[kSymbols].get(), o.symbols.c_str());
-    }
-    if (out.open[kDeps]) {
-        const std::string& target = !o.depsTarget.empty() ? o.depsTarget : obj != stdout ? objName : srcPath;
-        WriteDependencies(ctx.files, target, out.file[kDeps].get());
-        failed[kDeps] = WriteFailed(ctx, out.file[kDeps].get(), o.deps.c_str());
-    }
-    Say(ctx, "%s", result ? msg::kPassObj : msg::kPassFail);
-    if (ctx.nErrors == 0) Say(ctx, "%s", msg::kPassClean);
-    Say(ctx, msg::kReport, srcPath.c_str(), ctx.nErrors, std::ftell(obj));
-    // A run with errors leaves no object file behind that holds them, nor
-    // an older one that make would take for fresh; never an input. The
-    // classic program keeps it, and so does -Z.
+    job.Finish();
+    const std::string* outputNames[kOutputKinds] = {&objName, &o.listing, &o.symbols, &o.deps};
+    for (int k = kListing; k < kOutputKinds; ++k)
+        if (out.open[k]) failed[k] = WriteFailed(ctx, out.file[k].get(), outputNames[k]->c_str());
+    if (!gnu) SayPasses(ctx, result, srcPath, obj);
     const bool regular = out.file[kObject].Replaces() && !out.Refused(ctx, kObject);
-    const bool removeObj = ctx.nErrors > 0 && regular && !o.keepObject && (o.settings.strict || !o.settings.classic);
+    const bool removeObj =
+        ctx.nErrors > 0 && regular && !o.keepObject && (gnu || o.settings.strict || !o.settings.classic);
     out.Close(ctx, failed, removeObj);
     if (removeObj) {
         out.file[kObject].Remove();
-        Say(ctx, "%s", msg::kObjectRemoved);
+        if (!gnu) Say(ctx, "%s", msg::kObjectRemoved);
     }
-    return ctx.nErrors == 0 ? kExitOk : kExitError;
-}
-
-// GNU syntax mode: GNU as' silence on success, its messages, and no object
-// file after errors (an older one is removed).
-int AssembleGnu(Context& ctx, const Options& o, FilePtr src, const std::string& srcPath, Outputs& out) {
-    std::FILE* obj = out.file[kObject].get();
-    const std::string& objName = out.file[kObject].name();
-    ctx.hasObjId = obj == stdout && GetFileId(obj, ctx.objId) && ctx.objId.regular;
-    ctx.files.push_back(srcPath);
-    const std::string names[kOutputKinds] = {objName, o.listing, o.symbols, o.deps};
-    OpenOutputs(ctx, names, out);
-    gnu::Image image;
-    gnu::Assemble(ctx, src.get(), srcPath, o.defines, image, out.open[kListing] ? out.file[kListing].get() : nullptr);
-    bool failed[kOutputKinds] = {};
-    // The one object writer takes the image, as it takes the default language's bytes.
-    ctx.obj.Open(obj);
-    if (ctx.nErrors == 0 || o.keepObject) ctx.obj.Emit(image.bytes.data(), image.bytes.size());
-    failed[kObject] = WriteFailed(ctx, obj, objName.c_str());
-    if (out.open[kListing]) failed[kListing] = WriteFailed(ctx, out.file[kListing].get(), o.listing.c_str());
-    if (out.open[kSymbols]) {
-        std::stable_sort(image.labels.begin(), image.labels.end(),
-                         [](const auto& a, const auto& b) { return a.first < b.first; });
-        for (const auto& [value, name] : image.labels)
-            std::fprintf(out.file[kSymbols].get(), "%08X %s\n", static_cast<unsigned>(value), name.c_str());
-        failed[kSymbols] = WriteFailed(ctx, out.file[kSymbols].get(), o.symbols.c_str());
-    }
-    if (out.open[kDeps]) {
-        const std::string& target = !o.depsTarget.empty() ? o.depsTarget : obj != stdout ? objName : srcPath;
-        WriteDependencies(ctx.files, target, out.file[kDeps].get());
-        failed[kDeps] = WriteFailed(ctx, out.file[kDeps].get(), o.deps.c_str());
-    }
-    const bool regular = out.file[kObject].Replaces() && !out.Refused(ctx, kObject);
-    const bool removeObj = ctx.nErrors > 0 && regular && !o.keepObject;
-    out.Close(ctx, failed, removeObj);
-    if (removeObj) out.file[kObject].Remove();
     return ctx.nErrors == 0 ? kExitOk : kExitError;
 }
 
@@ -306,7 +263,7 @@ void PrintUsage(Context& ctx) {
     Say(ctx, "%s%s%s%s", msg::kUsage1, msg::kUsage2, msg::kUsage3, msg::kUsage4);
 }
 
-int RunMain(int argc, char** argv) {
+int RunMain(int argc, char** argv, int (*serve)()) {
     Context ctx;
     Options o;
     std::string error;
@@ -314,6 +271,11 @@ int RunMain(int argc, char** argv) {
     if (parsed && o.version) {
         Say(ctx, msg::kVersion, TARVO_VERSION);
         return kExitOk;
+    }
+    if (parsed && o.lsp) {
+        if (serve != nullptr) return serve();
+        Report(ctx, Severity::kError, Nowhere(), msg::kNoServer);
+        return kExitUsage;
     }
     // GNU syntax assembly prints nothing on success, as GNU as; listing
     // an image (-d) is the same in either language.
@@ -377,7 +339,6 @@ int RunMain(int argc, char** argv) {
         return kExitError;
     }
     out.open[kObject] = true;
-    if (o.settings.gnuSyntax) return AssembleGnu(ctx, o, std::move(src), srcPath, out);
     return Assemble(ctx, o, std::move(src), srcPath, out, std::move(image));
 }
 
