@@ -65,17 +65,21 @@ int TextTable::Read(std::FILE* f) {
     return 0;
 }
 
+const std::string* TextTable::Longest(std::string_view text, std::size_t& length) const {
+    for (std::size_t n = std::min(longestText_, text.size()); n > 0; --n) {
+        const auto it = bytesOf_.find(text.substr(0, n));
+        if (it == bytesOf_.end()) continue;
+        length = n;
+        return &it->second;
+    }
+    return nullptr;
+}
+
 std::size_t TextTable::Encode(std::string_view text, std::string& out) const {
-    for (std::size_t at = 0; at < text.size();) {
-        std::size_t n = std::min(longestText_, text.size() - at);
-        for (; n > 0; --n) {
-            const auto it = bytesOf_.find(text.substr(at, n));
-            if (it == bytesOf_.end()) continue;
-            out += it->second;
-            break;
-        }
-        if (n == 0) return at;
-        at += n;
+    for (std::size_t at = 0, n = 0; at < text.size(); at += n) {
+        const std::string* bytes = Longest(text.substr(at), n);
+        if (bytes == nullptr) return at;
+        out += *bytes;
     }
     return text.size();
 }

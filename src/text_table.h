@@ -22,6 +22,10 @@ public:
     // the first character no entry begins with (out is then undefined).
     std::size_t Encode(std::string_view text, std::string& out) const;
 
+    // The entry whose text is the longest that begins text: its bytes, and
+    // in length how many characters it takes; null when no entry begins it.
+    const std::string* Longest(std::string_view text, std::size_t& length) const;
+
     // The entry whose bytes are the longest that begin p (avail bytes
     // there): its text, and in length how many bytes it takes; null when no
     // entry begins p.

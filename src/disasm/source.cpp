@@ -243,17 +243,21 @@ private:
             chars.push_back(text.size());
         }
         // Encoding takes the longest text at every place, which need not be
-        // how the bytes were made: the longest part that comes back counts.
-        std::string again;
-        for (std::size_t n = bytes.size(); n >= kMinText; --n) {
-            again.clear();
-            if (table_->Encode(std::string_view(text).substr(0, chars[n - 1]), again) != chars[n - 1] ||
-                again.size() != bytes[n - 1] || std::memcmp(again.data(), &span_[pos], again.size()) != 0)
-                continue;
-            text.resize(chars[n - 1]);
-            return bytes[n - 1];
+        // how the bytes were made: the run is the longest part that comes
+        // back, up to where encoding and decoding meet last. Encoding a
+        // part takes what encoding the whole takes up to there.
+        std::size_t t = 0, b = 0, k = 0, best = 0;
+        for (std::size_t n = 0; t < text.size(); t += n) {
+            const std::string* code = table_->Longest(std::string_view(text).substr(t), n);
+            if (code == nullptr || code->size() > at - pos - b || std::memcmp(code->data(), &span_[pos + b], code->size()) != 0)
+                break;
+            b += code->size();
+            while (k < chars.size() && chars[k] < t + n) ++k;
+            if (k < chars.size() && chars[k] == t + n && bytes[k] == b) best = k + 1;
         }
-        return 0;
+        if (best < kMinText) return 0;
+        text.resize(chars[best - 1]);
+        return bytes[best - 1];
     }
     bool Labelable(std::size_t pos) const { return start_ + pos < kLabelReach; }
 
