@@ -49,15 +49,14 @@ struct Settings {
 };
 
 // Hears each source line and each message as the pass meets them (the
-// listing; the driver provides it). emitted is the object writer's count
-// of the bytes written before the line (see ByteSink).
+// listing; the driver provides it).
 class LineObserver {
 public:
     virtual ~LineObserver() = default;
-    virtual void Line(std::uint32_t location, std::uint32_t emitted, int line, bool included, std::string_view text) = 0;
+    virtual void Line(std::uint32_t location, int line, bool included, std::string_view text) = 0;
     virtual void Message(std::string_view text) = 0;
-    // The top file has ended after emitted bytes; messages after it belong to no line.
-    virtual void End(std::uint32_t emitted) = 0;
+    // The top file has ended at location; messages after it belong to no line.
+    virtual void End(std::uint32_t location) = 0;
 };
 
 // A line kept for later: a macro body's or a repeat block's, with the line

@@ -15,8 +15,8 @@ void ObjectWriter::EmitRepeat(std::uint32_t items, const std::uint8_t* item, std
     while (total > 0) {
         const auto n = static_cast<std::uint32_t>(std::min<std::uint64_t>(total, sizeof chunk));
         if (done_.empty()) {
-            Out(pc_ + shift_, chunk, n);
-            if (sink_ != nullptr) sink_->Final(pc_, chunk, n);
+            Out(pc_, chunk, n);
+            if (sink_ != nullptr) sink_->Final(pc_ - shift_, chunk, n);
         } else {
             held_.insert(held_.end(), chunk, chunk + n);
         }
@@ -29,13 +29,13 @@ ObjectWriter::RefId ObjectWriter::Reserve(const std::uint8_t* p, std::size_t n) 
     if (done_.empty()) {
         held_.clear();
         heldStart_ = 0;
-        heldBase_ = pc_;
+        heldBase_ = pc_ - shift_;
         heldShift_ = shift_;
         firstRef_ = nextRef_;
     }
-    const RefId id{nextRef_++, pc_, static_cast<std::uint8_t>(n)};
+    const RefId id{nextRef_++, pc_ - shift_, static_cast<std::uint8_t>(n)};
     done_.push_back(false);
-    locations_.push_back(pc_);
+    locations_.push_back(pc_ - shift_);
     Emit(p, n);
     return id;
 }
@@ -57,8 +57,9 @@ void ObjectWriter::Finish() {
 }
 
 void ObjectWriter::Seek(std::uint32_t location) {
-    shift_ = location - pc_;
-    if (!done_.empty()) seeks_.emplace_back(pc_, shift_);
+    shift_ += location - pc_;
+    pc_ = location;
+    if (!done_.empty()) seeks_.emplace_back(pc_ - shift_, shift_);
 }
 
 void ObjectWriter::Put(std::uint32_t location, const std::uint8_t* p, std::size_t n) {

@@ -47,22 +47,19 @@ public:
     void SetSink(ByteSink* sink) { sink_ = sink; }
 
     // The image offset of the next byte; it wraps rather than overflow.
-    std::int32_t Location() const { return static_cast<std::int32_t>(pc_ + shift_); }
+    std::int32_t Location() const { return static_cast<std::int32_t>(pc_); }
     // The bytes written so far: the location, unless a patch moved it.
-    std::uint32_t Emitted() const { return pc_; }
+    std::uint32_t Emitted() const { return pc_ - shift_; }
 
     // The address of the next byte as the running code sees it: the image
     // base with the location, or, after SetBase, that address plus the
     // distance from there. Labels, '.', @ targets and link addresses use it.
-    std::uint32_t Address() const {
-        const std::uint32_t location = pc_ + shift_;
-        return based_ ? baseAddress_ + (location - baseLocation_) : location | kImageBase;
-    }
+    std::uint32_t Address() const { return based_ ? baseAddress_ + (pc_ - baseLocation_) : pc_ | kImageBase; }
     bool Based() const { return based_; }
     void SetBase(std::uint32_t address) {
         based_ = true;
         baseAddress_ = address;
-        baseLocation_ = pc_ + shift_;
+        baseLocation_ = pc_;
     }
 
     // Patch mode: the object is image with the bytes written over it (a
@@ -79,9 +76,9 @@ public:
         if (done_.empty()) {
             // Byte by byte through stdio: with -s the bytes share standard
             // output with the messages and must keep their order.
-            if (patch_) Put(pc_ + shift_, p, n);
+            if (patch_) Put(pc_, p, n);
             else for (std::size_t i = 0; i < n; ++i) putc_unlocked(p[i], f_);
-            if (sink_ != nullptr) sink_->Final(pc_, p, n);
+            if (sink_ != nullptr) sink_->Final(pc_ - shift_, p, n);
         } else {
             held_.insert(held_.end(), p, p + n);
         }
@@ -115,12 +112,12 @@ private:
 
     std::FILE* f_ = nullptr;
     ByteSink* sink_ = nullptr;
-    std::uint32_t pc_ = 0;             // bytes written: the order of the stream
-    std::uint32_t shift_ = 0;          // location less pc_; a patch's Seek moves it
+    std::uint32_t pc_ = 0;             // the location
+    std::uint32_t shift_ = 0;          // the location less the bytes written; a patch's Seek moves it
     bool patch_ = false;
     std::vector<std::uint8_t> image_;  // a patch's object
     // Held bytes go out at their own locations: the shift at the first held
-    // byte, and where it changes later (pc_ then, and the new shift).
+    // byte, and where it changes later (the bytes written then, and the new shift).
     std::uint32_t heldShift_ = 0;
     std::deque<std::pair<std::uint32_t, std::uint32_t>> seeks_;
     bool based_ = false;

@@ -64,6 +64,9 @@ public:
             n_ += 2;
             return *this;
         }
+        // Out of line where no width is asked for, so that the short forms
+        // above inline at every call.
+        if (width <= 1) return DecAny(v);
         char digits[24];
         const char* first = PutDecimalBack(digits + sizeof digits, v);
         for (auto k = digits + sizeof digits - first; k < width; ++k) buf_[n_++] = fill;
@@ -86,6 +89,13 @@ public:
     }
 
 private:
+    [[gnu::noinline]] TextOut& DecAny(std::uint64_t v) {
+        char digits[24];
+        const char* first = PutDecimalBack(digits + sizeof digits, v);
+        Put(first, static_cast<std::size_t>(digits + sizeof digits - first));
+        return *this;
+    }
+
     // Most pieces are a few characters: two overlapping fixed-size copies
     // cost less than a call.
     void Put(const char* p, std::size_t n) {

@@ -1,6 +1,7 @@
 #include "text_table.h"
 
 #include <algorithm>
+#include <cstring>
 
 namespace tarvo {
 namespace {
@@ -92,6 +93,35 @@ const std::string* TextTable::Decode(const std::uint8_t* p, std::size_t avail, s
         return &it->second;
     }
     return nullptr;
+}
+
+std::size_t TextTable::Run(const std::uint8_t* p, std::size_t avail, std::size_t fewest, std::size_t most,
+                           std::string& text) const {
+    std::vector<std::size_t> bytes, chars;  // where each entry ends
+    text.clear();
+    for (std::size_t at = 0, length = 0; bytes.size() < most && at < avail; at += length) {
+        const std::string* entry = Decode(p + at, std::min<std::size_t>(avail - at, 4), length);
+        if (entry == nullptr) break;
+        text += *entry;
+        bytes.push_back(at + length);
+        chars.push_back(text.size());
+    }
+    // Encoding takes the longest text at every place, which need not be how
+    // the bytes were made: the run is the longest part that comes back, up
+    // to where encoding and decoding meet last. Encoding a part takes what
+    // encoding the whole takes up to there.
+    const std::size_t total = bytes.empty() ? 0 : bytes.back();
+    std::size_t t = 0, b = 0, k = 0, best = 0;
+    for (std::size_t n = 0; t < text.size(); t += n) {
+        const std::string* code = Longest(std::string_view(text).substr(t), n);
+        if (code == nullptr || code->size() > total - b || std::memcmp(code->data(), p + b, code->size()) != 0) break;
+        b += code->size();
+        while (k < chars.size() && chars[k] < t + n) ++k;
+        if (k < chars.size() && chars[k] == t + n && bytes[k] == b) best = k + 1;
+    }
+    if (best < fewest || best == 0) return 0;
+    text.resize(chars[best - 1]);
+    return bytes[best - 1];
 }
 
 }  // namespace tarvo

@@ -8,6 +8,7 @@
 #include <string>
 #include <string_view>
 #include <unordered_map>
+#include <vector>
 
 namespace tarvo {
 
@@ -30,6 +31,13 @@ public:
     // there): its text, and in length how many bytes it takes; null when no
     // entry begins p.
     const std::string* Decode(const std::uint8_t* p, std::size_t avail, std::size_t& length) const;
+
+    // The longest run of entries from p (avail bytes there), at least
+    // fewest and at most most of them, that decodes to a text the table
+    // writes back to the same bytes: its length in bytes (0: none) and
+    // its text.
+    std::size_t Run(const std::uint8_t* p, std::size_t avail, std::size_t fewest, std::size_t most,
+                    std::string& text) const;
 
 private:
     static std::uint64_t Key(const std::uint8_t* p, std::size_t n);

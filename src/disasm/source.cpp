@@ -13,6 +13,8 @@
 #include <unordered_map>
 
 #include "disasm/decode.h"
+#include "disasm/references.h"
+#include "disasm/span.h"
 #include "isa/encode.h"
 #include "messages.h"
 #include "text.h"
@@ -21,9 +23,6 @@
 
 namespace tarvo {
 namespace {
-
-// Labels carry the image base ORed in: beyond this they would not add up.
-constexpr std::uint32_t kLabelReach = kImageSize;
 
 // The bytes of the span, read whole (a 16 MiB image is 16 MiB here).
 std::vector<std::uint8_t> ReadSpan(Context& ctx, std::FILE* image, std::int64_t start, std::int64_t count) {
@@ -52,21 +51,9 @@ std::vector<std::uint8_t> ReadSpan(Context& ctx, std::FILE* image, std::int64_t 
     return span;
 }
 
-// The opcode of a mnemonic, found in the table at compile time, so that the
-// printer compares numbers, not names.
-constexpr std::uint8_t Code(std::string_view name) {
-    for (const OpEntry& e : optable)
-        if (e.name == name) return e.code;
-    throw "no such mnemonic";
-}
-constexpr std::uint8_t kNop = Code("nop"), kJmp = Code("jmp"), kBr = Code("br"), kJr = Code("jr"),
-                       kReti = Code("reti"), kMovhi = Code("movhi"), kMovea = Code("movea"), kAddi = Code("addi"),
-                       kLdsr = Code("ldsr"), kStsr = Code("stsr"), kSetf = Code("setf"), kTrap = Code("trap"),
-                       kMovReg = Code("mov"), kCmp = Code("cmp"), kMul = Code("mul"), kDivu = Code("divu"),
-                       kCaxi = Code("caxi");
-// The immediate forms of mov and cmp: the table's second entries.
-constexpr std::uint8_t kMovImm = 0x10, kCmpImm = 0x13;
-static_assert(optable[16].code == kMovImm && optable[16].name == "mov" && optable[19].code == kCmpImm);
+constexpr std::uint8_t kBr = Code("br"), kJr = Code("jr"), kReti = Code("reti"), kMovea = Code("movea"),
+                       kAddi = Code("addi"), kLdsr = Code("ldsr"), kStsr = Code("stsr"), kSetf = Code("setf"),
+                       kTrap = Code("trap");
 
 // What the source line of a word writes, as the encoder reads it back.
 struct Word {
@@ -89,55 +76,6 @@ Word Check(const std::uint8_t* p, std::size_t avail) {
     const Encoded e = Encode({d.entry, d.format, d.sub}, w.v);
     w.ok = e.bytes[0] == b[0] && e.bytes[1] == b[1] && (d.length == 2 || (e.bytes[2] == b[2] && e.bytes[3] == b[3]));
     return w;
-}
-
-// A word already known to be an instruction: decoding is enough.
-Decoded DecodeAt(const std::vector<std::uint8_t>& span, std::size_t pos) {
-    if (span.size() - pos >= 4) return Decode(&span[pos]);
-    unsigned char b[4] = {0, 0, 0, 0};
-    std::memcpy(b, &span[pos], span.size() - pos);
-    return Decode(b);
-}
-
-bool IsTransfer(const Decoded& d) {
-    return (d.format == FMT_BCOND && d.entry->code != kNop) || d.format == FMT_JUMP26;
-}
-
-std::int32_t Displacement(const Decoded& d) {
-    return d.format == FMT_BCOND ? SignExtend(d.hw1 & 0x1FFu, 9) : SignExtend((d.hw1 & 0x3FFu) << 16 | d.hw2, 26);
-}
-
-// How an instruction treats a register, as far as a movhi/movea pair cares:
-// whether it may read it, and whether it writes it. Unsure is a read.
-struct RegisterUse {
-    bool reads = false, writes = false;
-};
-RegisterUse UseOf(const Decoded& d, unsigned r) {
-    const std::uint8_t code = d.entry->code;
-    const bool r1 = d.r1 == r, r2 = d.r2 == r;
-    switch (d.format) {
-        case FMT_REGREG:
-            if (code == kMovReg || code == kStsr) return {r1 && code == kMovReg, r2};
-            // mul and div write $30 too.
-            if (code >= kMul && code <= kDivu && r == 30) return {true, true};
-            return {r1 || r2, r2 && code != kCmp && code != kLdsr};
-        case FMT_IMMREG:
-            if (code == kMovImm || code == kSetf) return {false, r2};
-            return {r2, r2 && code != kCmpImm};
-        case FMT_IMM16: return {r1, r2};
-        case FMT_LOAD: return {r1 || (r2 && code == kCaxi), r2};
-        case FMT_STORE: return {r1 || r2, false};
-        case FMT_FPP: return {r1 || r2, r2};
-        case FMT_BSTR: return {r >= 26 && r <= 30, r >= 26 && r <= 30};
-        default: return {true, false};
-    }
-}
-
-// The instructions that add a 16-bit value to a register, as the second
-// half of a 32-bit value: movea, addi, and the loads and stores.
-bool AddsLow(const Decoded& d) {
-    return d.format == FMT_LOAD || d.format == FMT_STORE ||
-           (d.format == FMT_IMM16 && (d.entry->code == kMovea || d.entry->code == kAddi));
 }
 
 // Room made before a line: no line but a label name comes near it, and
@@ -175,22 +113,12 @@ public:
         if (o.entries.empty()) MarkLinear();
         else MarkReachable(o.entries);
         MarkTargets();
-        if (relocatable_) MarkReferences();
+        if (relocatable_) refs_ = FindReferences({span_, kind_, start_, base_, transfers_});
         Print();
     }
 
 private:
-    // A value listed as a label expression: the label's place, and how far
-    // past it the value lies.
-    struct Ref {
-        std::size_t at = 0;
-        std::uint32_t offset = 0;
-    };
-    // How many instructions after a movhi its low half is looked for.
-    static constexpr std::size_t kPairReach = 16;
-
-    // kWord: a data word that is listed as "dw." of a label.
-    enum : std::uint8_t { kData = 0, kCode = 1, kLabel = 2, kWord = 4 };
+    enum : std::uint8_t { kData = SpanKind::kData, kCode = SpanKind::kCode, kLabel = SpanKind::kLabel, kWord = SpanKind::kWord };
 
     std::uint32_t Address(std::size_t pos) const { return base_ + start_ + static_cast<std::uint32_t>(pos); }
 
@@ -221,43 +149,18 @@ private:
         return DataRun(pos, most, [](std::uint8_t c) { return (c >= 0x20 && c < 0x7F) || c == '\t' || c == '\n'; });
     }
     bool RunAt(std::size_t pos) const {
-        std::string text;
         return FillRun(pos, kMinFill) >= kMinFill || TextRun(pos, kMinText) >= kMinText ||
-               (table_ != nullptr && TableRun(pos, text) > 0);
+               (table_ != nullptr && TableRunAt(pos));
+    }
+    [[gnu::noinline]] bool TableRunAt(std::size_t pos) const {
+        std::string text;
+        return TableRun(pos, text) > 0;
     }
 
-    // Text through the table from pos: at least kMinText entries, at most
-    // kTextLine, that the table writes back to the same bytes. Its length
-    // in bytes (0: none) and the text.
+    // Text through the table from pos: its length in bytes (0: none) and the text.
     std::size_t TableRun(std::size_t pos, std::string& text) const {
-        std::vector<std::size_t> bytes, chars;  // where each entry ends
-        std::size_t at = pos;
-        text.clear();
-        while (bytes.size() < kTextLine && at < span_.size() && (at == pos || !(kind_[at] & (kLabel | kWord)))) {
-            std::size_t length = 0;
-            const std::string* entry = table_->Decode(&span_[at], DataRun(at, 4, [](std::uint8_t) { return true; }), length);
-            if (entry == nullptr) break;
-            text += *entry;
-            at += length;
-            bytes.push_back(at - pos);
-            chars.push_back(text.size());
-        }
-        // Encoding takes the longest text at every place, which need not be
-        // how the bytes were made: the run is the longest part that comes
-        // back, up to where encoding and decoding meet last. Encoding a
-        // part takes what encoding the whole takes up to there.
-        std::size_t t = 0, b = 0, k = 0, best = 0;
-        for (std::size_t n = 0; t < text.size(); t += n) {
-            const std::string* code = table_->Longest(std::string_view(text).substr(t), n);
-            if (code == nullptr || code->size() > at - pos - b || std::memcmp(code->data(), &span_[pos + b], code->size()) != 0)
-                break;
-            b += code->size();
-            while (k < chars.size() && chars[k] < t + n) ++k;
-            if (k < chars.size() && chars[k] == t + n && bytes[k] == b) best = k + 1;
-        }
-        if (best < kMinText) return 0;
-        text.resize(chars[best - 1]);
-        return bytes[best - 1];
+        return table_->Run(&span_[pos], DataRun(pos, 4 * kTextLine, [](std::uint8_t) { return true; }), kMinText,
+                           kTextLine, text);
     }
     bool Labelable(std::size_t pos) const { return start_ + pos < kLabelReach; }
 
@@ -356,103 +259,12 @@ private:
         }
     }
 
-    // Where a value that is an address in the span is listed: the item that
-    // holds it (an instruction holds its bytes; in data every byte can be
-    // one) and how far into it. False where no label can stand.
-    bool Anchor(std::uint32_t address, Ref& ref) const {
-        const std::uint32_t t = address - base_ - start_;
-        if (t >= span_.size()) return false;
-        std::size_t at = t;
-        for (std::size_t k = 1; k <= 3 && k <= t; ++k)
-            if ((kind_[t - k] & kCode) && DecodeAt(span_, t - k).length > k) at = t - k;
-        if (!Labelable(at)) return false;
-        ref = {at, static_cast<std::uint32_t>(t - at)};
-        return true;
-    }
-
-    // The register that a movhi at pos builds a high half in is read by one
-    // instruction that adds a low half, before anything else reads or
-    // writes it, on the straight path that follows: that one, else 0.
-    std::size_t LowPartner(std::size_t pos, unsigned r) const {
-        std::size_t partner = 0;
-        for (std::size_t q = pos + 4, steps = 0; q < span_.size() && (kind_[q] & kCode) && !(kind_[q] & kLabel) &&
-                                                 steps < kPairReach;
-             ++steps) {
-            const Decoded d = DecodeAt(span_, q);
-            if (IsTransfer(d) || d.format == FMT_SPECIAL || d.entry->code == kJmp) break;
-            const RegisterUse use = UseOf(d, r);
-            if (partner == 0 && AddsLow(d) && d.r1 == r) {
-                // A store of the register itself, or caxi's compare value, is a second use.
-                if (d.r2 == r && (d.format == FMT_STORE || d.entry->code == kCaxi)) return 0;
-                partner = q;
-                if (d.r2 == r) return partner;  // written over: the high half ends here
-            } else if (use.reads) {
-                return 0;  // a second use: one hi() cannot serve two values
-            } else if (use.writes) {
-                return partner;
-            }
-            q += d.length;
-        }
-        // Where the path ends (a branch, a label) the value is taken to end too.
-        return partner;
-    }
-
-    // --relocatable: values that are addresses of listed items (movhi and
-    // its low half, branch targets, data words) are written as label
-    // expressions, and those items get labels.
-    void MarkReferences() {
-        std::vector<std::size_t> anchors;
-        Ref ref;
-        for (std::size_t pos = 0; pos < span_.size();) {
-            if (!(kind_[pos] & kCode)) {
-                ++pos;
-                continue;
-            }
-            const Decoded d = DecodeAt(span_, pos);
-            if (d.format == FMT_IMM16 && d.entry->code == kMovhi && d.r1 == 0 && d.r2 != 0) {
-                if (const std::size_t low = LowPartner(pos, d.r2); low != 0) {
-                    const Decoded l = DecodeAt(span_, low);
-                    const std::uint32_t value = (std::uint32_t{d.hw2} << 16) + static_cast<std::uint32_t>(SignExtend(l.hw2, 16));
-                    if (Anchor(value, ref)) {
-                        refs_[pos] = refs_[low] = ref;
-                        anchors.push_back(ref.at);
-                    }
-                }
-            }
-            pos += d.length;
-        }
-        for (std::size_t pos : transfers_) {
-            const Decoded d = DecodeAt(span_, pos);
-            if ((Displacement(d) & 1) || !(kind_[pos] & kCode) || !Labelable(pos)) continue;
-            const std::int64_t t = static_cast<std::int64_t>(pos) + Displacement(d);
-            if (t >= 0 && static_cast<std::size_t>(t) < span_.size() && (kind_[t] & kLabel)) continue;
-            if (Anchor(Address(pos) + static_cast<std::uint32_t>(Displacement(d)), ref)) {
-                refs_[pos] = ref;
-                anchors.push_back(ref.at);
-            }
-        }
-        // Words of data, at locations a multiple of four.
-        for (std::size_t pos = (4 - (start_ & 3)) & 3; pos + 4 <= span_.size(); pos += 4) {
-            if ((kind_[pos] | kind_[pos + 1] | kind_[pos + 2] | kind_[pos + 3]) & kCode) continue;
-            std::uint32_t value = 0;
-            for (int k = 3; k >= 0; --k) value = value << 8 | span_[pos + static_cast<std::size_t>(k)];
-            if (!Anchor(value, ref)) continue;
-            kind_[pos] |= kWord;
-            refs_[pos] = ref;
-            anchors.push_back(ref.at);
-        }
-        for (std::size_t at : anchors) kind_[at] |= kLabel;
-        // A label inside a word splits it: it stays bytes.
-        for (std::size_t pos = (4 - (start_ & 3)) & 3; pos + 4 <= span_.size(); pos += 4) {
-            if ((kind_[pos] & kWord) && ((kind_[pos + 1] | kind_[pos + 2] | kind_[pos + 3]) & kLabel)) {
-                kind_[pos] &= static_cast<std::uint8_t>(~kWord);
-                refs_.erase(pos);
-            }
-        }
-    }
+    // The lines of tables and of --relocatable are rare, and kept out of
+    // line (gnu::noinline): inlined into the printing loop they would crowd
+    // out what it needs inlined, and every listing would be slower.
 
     // A label expression: the item's name, and how far into it.
-    void RefText(TextOut& out, const Ref& ref, bool parens) const {
+    [[gnu::noinline]] void RefText(TextOut& out, const Ref& ref, bool parens) const {
         if (parens && ref.offset != 0) out << '(';
         LabelName(out, ref.at);
         if (ref.offset != 0) {
@@ -565,7 +377,7 @@ private:
     }
 
     // A str. line that the table writes back to n bytes.
-    void TableLine(TextOut& out, std::size_t pos, std::size_t n, std::string_view text) const {
+    [[gnu::noinline]] void TableLine(TextOut& out, std::size_t pos, std::size_t n, std::string_view text) const {
         std::string line = "\tstr.\t\"";
         Escape(text, [&line](std::string_view piece) { line += piece; });
         line += '"';
@@ -575,14 +387,14 @@ private:
     }
 
     // Switches str. between the table and plain bytes.
-    void TableState(TextOut& out, bool& on, bool want) const {
+    [[gnu::noinline]] void TableState(TextOut& out, bool& on, bool want) const {
         if (on == want) return;
         on = want;
         out.Text(want ? "\ttable.\t\"" + tableName_ + "\"\n" : std::string("\ttable.\n"));
     }
 
     // A data word listed as the label it points to.
-    void WordLine(TextOut& out, std::size_t pos) const {
+    [[gnu::noinline]] void WordLine(TextOut& out, std::size_t pos) const {
         out.Room(kLine);
         out << "\tdw.\t";
         RefText(out, *RefAt(pos), true);
@@ -591,7 +403,7 @@ private:
 
     // Padding before a fixed place: org. to it, so an insert that grows
     // into it is an error instead of moving it.
-    void OrgLine(TextOut& out, std::size_t pos, std::size_t n) const {
+    [[gnu::noinline]] void OrgLine(TextOut& out, std::size_t pos, std::size_t n) const {
         out.Room(kLine);
         out << "\torg.\t0x";
         out.Hex(start_ + static_cast<std::uint32_t>(pos + n), 8);
@@ -602,26 +414,58 @@ private:
         out << '\n';
     }
 
-    // The displacement of a load or store: lo() of its label expression, or the number.
-    TextOut& LowHalf(TextOut& out, std::size_t pos, const Decoded& d) const {
-        if (const Ref* ref = RefAt(pos)) {
-            out << "lo(";
-            RefText(out, *ref, false);
-            return out << ')';
+    // --relocatable: the operands of an instruction that holds a label
+    // expression, or a branch to a place outside the span; false for any
+    // other.
+    [[gnu::noinline]] bool LabelOperands(TextOut& out, std::size_t pos, const Decoded& d) const {
+        const Ref* ref = RefAt(pos);
+        const std::int64_t t = static_cast<std::int64_t>(pos) + Displacement(d);
+        switch (d.format) {
+            case FMT_BCOND:
+            case FMT_JUMP26:
+                if (d.entry->code == kNop) return false;
+                if (ref != nullptr) {
+                    out << "\t@";
+                    RefText(out, *ref, true);
+                    return true;
+                }
+                if ((Displacement(d) & 1) || !Labelable(pos) || (t >= 0 && static_cast<std::size_t>(t) < span_.size()))
+                    return false;
+                // Outside the span: a fixed place, wherever the branch moves.
+                out << "\t@(0x";
+                out.Hex(Address(pos) + static_cast<std::uint32_t>(Displacement(d)), 8) << ')';
+                return true;
+            case FMT_IMM16:
+            case FMT_LOAD:
+            case FMT_STORE: {
+                if (ref == nullptr) return false;
+                out << '\t';
+                if (d.format == FMT_STORE) out.Reg(d.r2) << ", ";
+                out << (d.entry->code == kMovhi ? "hi(" : "lo(");
+                RefText(out, *ref, false);
+                out << ')';
+                if (d.format == FMT_IMM16) out << ", ";
+                else out << '[';
+                out.Reg(d.r1) << (d.format == FMT_IMM16 ? ", " : d.format == FMT_LOAD ? "], " : "]");
+                if (d.format != FMT_STORE) out.Reg(d.r2);
+                return true;
+            }
+            default: return false;
         }
-        return out.Signed(SignExtend(d.hw2, 16));
     }
 
     void Instruction(TextOut& out, std::size_t pos, const Decoded& d) const {
         out.Room(kLine);
         const OpEntry& e = d.sub != nullptr ? *d.sub : *d.entry;
         out << '\t' << e.name;
+        // Operands that LabelOperands wrote leave nothing to the switch (no format is 0).
+        const bool labelled = relocatable_ && LabelOperands(out, pos, d);
         const std::uint8_t code = d.entry->code;
         auto number = [&out](const OpEntry& entry, std::uint32_t v, int bits) {
             if (entry.flags & kSigned || entry.code == kMovea || entry.code == kAddi) out.Signed(SignExtend(v, bits));
             else out.Dec(v & ((1u << bits) - 1));
         };
-        switch (d.format) {
+        switch (labelled ? std::uint16_t{0} : d.format) {
             case FMT_REGREG:
                 out << '\t';
                 if (code == kJmp && d.r2 == 0) {
@@ -647,17 +491,10 @@ private:
                 if (code == kNop) break;
                 out << '\t';
                 const std::int64_t t = static_cast<std::int64_t>(pos) + Displacement(d);
-                const bool even = !(Displacement(d) & 1);
-                if (const Ref* ref = RefAt(pos)) {
-                    out << '@';
-                    RefText(out, *ref, true);
-                } else if (even && t >= 0 && static_cast<std::size_t>(t) < span_.size() && (kind_[t] & kLabel)) {
+                if (!(Displacement(d) & 1) && t >= 0 && static_cast<std::size_t>(t) < span_.size() &&
+                    (kind_[t] & kLabel)) {
                     out << '@';
                     LabelName(out, static_cast<std::size_t>(t));
-                } else if (relocatable_ && even && Labelable(pos) && (t < 0 || static_cast<std::size_t>(t) >= span_.size())) {
-                    // Outside the span: a fixed place, wherever the branch moves.
-                    out << "@(0x";
-                    out.Hex(Address(pos) + static_cast<std::uint32_t>(Displacement(d)), 8) << ')';
                 } else {
                     out.Signed(Displacement(d));
                 }
@@ -665,27 +502,21 @@ private:
             }
             case FMT_IMM16:
                 out << '\t';
-                if (const Ref* ref = RefAt(pos)) {
-                    out << (code == kMovhi ? "hi(" : "lo(");
-                    RefText(out, *ref, false);
-                    out << ')';
-                } else {
-                    number(*d.entry, d.hw2, 16);
-                }
+                number(*d.entry, d.hw2, 16);
                 out << ", ";
                 out.Reg(d.r1) << ", ";
                 out.Reg(d.r2);
                 break;
             case FMT_LOAD:
                 out << '\t';
-                LowHalf(out, pos, d) << '[';
+                out.Signed(SignExtend(d.hw2, 16)) << '[';
                 out.Reg(d.r1) << "], ";
                 out.Reg(d.r2);
                 break;
             case FMT_STORE:
                 out << '\t';
                 out.Reg(d.r2) << ", ";
-                LowHalf(out, pos, d) << '[';
+                out.Signed(SignExtend(d.hw2, 16)) << '[';
                 out.Reg(d.r1) << ']';
                 break;
             case FMT_SPECIAL:

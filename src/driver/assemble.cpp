@@ -171,7 +171,7 @@ int GenerateObj(Context& ctx, std::FILE* src, const char* name) {
     supply.Finish();
     FinishArea(ctx);
     if (top) {
-        if (ctx.observer != nullptr) ctx.observer->End(ctx.obj.Emitted());
+        if (ctx.observer != nullptr) ctx.observer->End(static_cast<std::uint32_t>(ctx.obj.Location()));
         FinishForwards(ctx);
     }
     if (ctx.passes.back().failed) bResult = 0;

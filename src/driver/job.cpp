@@ -15,17 +15,17 @@ namespace {
 class Tee final : public LineObserver {
 public:
     Tee(LineObserver& a, LineObserver& b) : a_(a), b_(b) {}
-    void Line(std::uint32_t location, std::uint32_t emitted, int line, bool included, std::string_view text) override {
-        a_.Line(location, emitted, line, included, text);
-        b_.Line(location, emitted, line, included, text);
+    void Line(std::uint32_t location, int line, bool included, std::string_view text) override {
+        a_.Line(location, line, included, text);
+        b_.Line(location, line, included, text);
     }
     void Message(std::string_view text) override {
         a_.Message(text);
         b_.Message(text);
     }
-    void End(std::uint32_t emitted) override {
-        a_.End(emitted);
-        b_.End(emitted);
+    void End(std::uint32_t location) override {
+        a_.End(location);
+        b_.End(location);
     }
 
 private:
@@ -51,7 +51,7 @@ int Job::Pass(std::FILE* src, const std::string& srcPath) {
     ctx_.runPass = GenerateObj;
     ctx_.obj.Open(s_.object);
     if (s_.listing != nullptr) {
-        listing_ = std::make_unique<Listing>(s_.listing);
+        listing_ = std::make_unique<Listing>(s_.listing, ctx_.obj);
         ctx_.observer = listing_.get();
         ctx_.obj.SetSink(listing_.get());
     }

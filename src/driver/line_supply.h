@@ -104,8 +104,7 @@ private:
     [[gnu::noinline]] bool NextSlow(std::string_view& line, std::string_view& first, std::string_view& rest);
     void Show(std::string_view line) {
         if (ctx_.observer != nullptr)
-            ctx_.observer->Line(static_cast<std::uint32_t>(ctx_.obj.Location()), ctx_.obj.Emitted(), ctx_.line, !top_,
-                                 line);
+            ctx_.observer->Line(static_cast<std::uint32_t>(ctx_.obj.Location()), ctx_.line, !top_, line);
     }
     // Every block keyword ends with its spelling's last character: one test
     // turns away instruction lines.

@@ -82,7 +82,8 @@ void OutputFile::Remove() {
     std::remove(target_.c_str());
 }
 
-void Listing::Line(std::uint32_t location, std::uint32_t emitted, int line, bool included, std::string_view text) {
+void Listing::Line(std::uint32_t location, int line, bool included, std::string_view text) {
+    const std::uint32_t emitted = writer_.Emitted();
     Close(emitted);
     current_.start = current_.end = emitted;
     current_.location = location;
@@ -129,8 +130,8 @@ void Listing::Final(std::uint32_t emitted, const std::uint8_t* p, std::size_t n)
     PrintReady();
 }
 
-void Listing::End(std::uint32_t emitted) {
-    Close(emitted);
+void Listing::End(std::uint32_t) {
+    Close(writer_.Emitted());
     ended_ = true;
 }
 

@@ -60,15 +60,15 @@ private:
 // line's messages, and at the end the symbol table. Lines wait only while
 // bytes before their end are still held for forward references. Bytes are
 // matched to lines by the order written, which a patch's org. does not
-// turn back, and shown at the line's location.
+// turn back (the writer counts it), and shown at the line's location.
 class Listing final : public ByteSink, public LineObserver {
 public:
-    explicit Listing(std::FILE* f) : out_(f) {}
+    Listing(std::FILE* f, const ObjectWriter& writer) : out_(f), writer_(writer) {}
 
-    void Line(std::uint32_t location, std::uint32_t emitted, int line, bool included, std::string_view text) override;
+    void Line(std::uint32_t location, int line, bool included, std::string_view text) override;
     void Message(std::string_view text) override;
     void Final(std::uint32_t emitted, const std::uint8_t* p, std::size_t n) override;
-    void End(std::uint32_t emitted) override;
+    void End(std::uint32_t location) override;
     // Prints what is left (all bytes are final by now) and the symbol table.
     void Finish(const SymbolList& names);
 
@@ -91,6 +91,7 @@ private:
     void Note(std::string_view text);  // "; TEXT", a message line
 
     TextOut out_;  // formed by hand: printf per line would cost more than assembling it
+    const ObjectWriter& writer_;
     Record current_;                 // the line being assembled
     bool open_ = false;              // current_ holds a line
     bool ended_ = false;

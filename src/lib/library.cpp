@@ -192,12 +192,11 @@ private:
 class LineRecorder final : public LineObserver {
 public:
     explicit LineRecorder(const Context& ctx) : ctx_(ctx) {}
-    void Line(std::uint32_t location, std::uint32_t, int line, bool, std::string_view) override {
+    void Line(std::uint32_t location, int line, bool, std::string_view) override {
         starts_.push_back({ctx_.file, line, location, ctx_.lineAddress});
     }
     void Message(std::string_view) override {}
-    // Without a patch, the bytes written are the location.
-    void End(std::uint32_t emitted) override { end_ = emitted; }
+    void End(std::uint32_t location) override { end_ = location; }
 
     void Take(AssembleResult& result, std::string_view image) const {
         for (std::size_t i = 0; i < starts_.size(); ++i) {

@@ -55,7 +55,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     std::FILE* lst = tarvo::fuzz::OpenCollector(listing);
     ctx.obj.Open(obj);
     {
-        tarvo::Listing listener(lst);
+        tarvo::Listing listener(lst, ctx.obj);
         ctx.observer = &listener;
         ctx.obj.SetSink(&listener);
         std::FILE* src = fmemopen(source.data(), source.size(), "r");
