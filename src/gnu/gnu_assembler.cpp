@@ -158,6 +158,9 @@ void Assembler::Report(Severity s, const Loc& loc, std::string_view text) {
 }
 
 void Assembler::Late(int phase, Severity s, const Loc& loc, const char* fmt, ...) {
+    // A unit says before the link what GNU as says of it, and after the
+    // link what only the link decides.
+    if (unit_ && linkUse_ != linked_) return;
     char text[1024];
     std::va_list args;
     va_start(args, fmt);
@@ -169,11 +172,26 @@ void Assembler::Late(int phase, Severity s, const Loc& loc, const char* fmt, ...
 void Assembler::Undefined(const Loc& loc, std::string_view name) {
     // A local label's own name means nothing to its writer: say its number.
     if (!name.empty() && name.front() == '\x01') {
+        if (unit_ && linked_) return;  // said before the link
+        linkUse_ = false;
         const std::string number(name.substr(1, name.find('.') - 1));
         Late(3, Severity::kError, loc, msg::kGnuUndefinedLocal, number.c_str());
         return;
     }
-    Late(3, Severity::kError, loc, msg::kGnuUndefined, std::string(name).c_str());
+    if (!unit_) {
+        Late(3, Severity::kError, loc, msg::kGnuUndefined, std::string(name).c_str());
+        return;
+    }
+    // A unit leaves the name to the link, as GNU as leaves a relocation;
+    // a name the link gave no value was reported there.
+    linkUse_ = true;
+    if (!linked_) Refer(loc, name);
+    else Late(3, Severity::kError, loc, msg::kLinkUndefinedRef, std::string(name).c_str());
+}
+
+void Assembler::Refer(const Loc& loc, std::string_view name) {
+    const auto [it, fresh] = refIndex_.try_emplace(std::string(name), refs_.size());
+    if (fresh) refs_.emplace_back(it->first, loc);
 }
 
 int Assembler::SymIndex(std::string_view name) {
@@ -331,6 +349,7 @@ void Assembler::EmitFill(std::int64_t count, const std::uint8_t* pattern, std::s
 void Assembler::Step(std::size_t index) {
     Item& it = items_[index];
     stepIndex_ = index;
+    linkUse_ = false;
     const std::int64_t before = off_[cur_];
     const std::size_t sec = cur_;
     switch (it.kind) {
@@ -387,6 +406,10 @@ void Assembler::Step(std::size_t index) {
                 const ExprStatus st = ItemValue(it, v, &name);
                 if (st == ExprStatus::kUndefined) {
                     Undefined(it.loc, name);
+                    if (unit_) {
+                        std::int64_t x = 0;
+                        ApplyFn(static_cast<Fn>(it.b), x, Mode::kFinal, it.loc);
+                    }
                 } else if (st != ExprStatus::kOk) {
                     Late(2, Severity::kError, it.loc, msg::kGnuBadExpression, std::string(Text(it)).c_str());
                 } else {
@@ -477,7 +500,7 @@ void Assembler::Step(std::size_t index) {
 }
 
 void Assembler::BeginWalk() {
-    for (Sym& s : syms_) s.defined = false;
+    for (Sym& s : syms_) s.defined = s.linked;
     off_.assign(sections_.size(), 0);
     region_.assign(sections_.size(), 0);
     cur_ = 0;
@@ -526,9 +549,10 @@ bool Assembler::Place() {
     return moved;
 }
 
-void Assembler::Run(std::FILE* src, const std::string& path,
-                    const std::vector<std::pair<std::string, std::string>>& defines, Image& image) {
-    for (const auto& [name, value] : ctx_.set.sectionStarts) {
+void Assembler::Read(std::string text, const std::string& path, const Defines& defines) {
+    path_ = path;
+    // In a unit, --section-start is the linker's.
+    for (const auto& [name, value] : unit_ ? Defines{} : ctx_.set.sectionStarts) {
         std::int64_t v = 0;
         // The V810 addresses 4 GiB.
         if (!Now(value, Loc{}, v, true) || v < 0 || v > 0xFFFFFFFF) {
@@ -559,11 +583,8 @@ void Assembler::Run(std::FILE* src, const std::string& path,
         SetText(it, std::to_string(syms_[i].val.v));
         items_.push_back(std::move(it));
     }
-    Place();
+    if (!unit_) Place();
 
-    std::string text;
-    char buffer[65536];
-    for (std::size_t n; (n = std::fread(buffer, 1, sizeof buffer, src)) > 0;) text.append(buffer, n);
     // About an item for every dozen bytes of source: room at once spares the
     // copies of a growing vector (pages not used are never touched).
     items_.reserve(text.size() / 12);
@@ -589,8 +610,16 @@ void Assembler::Run(std::FILE* src, const std::string& path,
         Diag(Severity::kError, c.at, "%s", msg::kGnuCondOpener);
         if (c.sawElse) Diag(Severity::kError, c.elseAt, "%s", msg::kGnuCondElse);
     }
+}
+
+void Assembler::Relax() {
     EndWalk();
-    Place();
+    // A unit's sections begin at 0, as in GNU as' object file: the link
+    // places them.
+    if (unit_)
+        for (Section& s : sections_) s.start = 0;
+    else
+        Place();
     // GNU as relaxes from its first estimate of sizes, in which an .org
     // takes no room; where the program has one, a walk gives those values.
     if (hasOrg_) {
@@ -608,15 +637,19 @@ void Assembler::Run(std::FILE* src, const std::string& path,
     for (walk_ = 1; walk_ < kMaxWalks; ++walk_) {
         BeginWalk();
         late_.clear();
+        refs_.clear();
+        refIndex_.clear();
         for (Section& s : sections_)
             if (!s.nobits) s.bytes.assign(static_cast<std::size_t>(s.size), 0);
         if (listing_ != nullptr) itemPlace_.assign(items_.size(), {});
         for (std::size_t i = 0; i < items_.size(); ++i) Step(i);
         const bool changed = EndWalk();
-        const bool moved = Place();
+        const bool moved = !unit_ && Place();
         if (!grew_ && !moved && !changed) break;
     }
+}
 
+void Assembler::ReportLate() {
     // GNU as writes its sections in the order it made them: .text, .data
     // and .bss first, then as they appear.
     std::vector<int> order(sections_.size());
@@ -634,6 +667,22 @@ void Assembler::Run(std::FILE* src, const std::string& path,
         if (d.phase == 3 && !undefinedSeen.insert(d.text).second) continue;
         Report(d.severity, d.loc, d.text);
     }
+    late_.clear();
+}
+
+void Assembler::Labels(std::vector<std::pair<std::uint32_t, std::string>>& out) {
+    for (const Sym& s : syms_) {
+        // Local labels and .L names stay out, as they stay out of GNU as'
+        // symbol table; so does a weak definition another unit's overrides.
+        if (!s.label || !s.defined || s.linked || s.name[0] == '\x01' || s.name.starts_with(".L")) continue;
+        out.emplace_back(static_cast<std::uint32_t>(Address(s.val.sec, s.val.v)), s.name);
+    }
+}
+
+void Assembler::Run(std::string text, const std::string& path, const Defines& defines, Image& image) {
+    Read(std::move(text), path, defines);
+    Relax();
+    ReportLate();
 
     // The image: from the lowest section with bytes to the highest end.
     std::int64_t low = INT64_MAX, high = INT64_MIN;
@@ -656,11 +705,7 @@ void Assembler::Run(std::FILE* src, const std::string& path,
             }
         }
     }
-    for (const Sym& s : syms_) {
-        // Local labels and .L names stay out, as they stay out of GNU as' symbol table.
-        if (!s.label || !s.defined || s.name[0] == '\x01' || s.name.starts_with(".L")) continue;
-        image.labels.emplace_back(static_cast<std::uint32_t>(Address(s.val.sec, s.val.v)), s.name);
-    }
+    Labels(image.labels);
     image_ = &image;
     if (listing_ != nullptr) Listing();
 }
@@ -668,6 +713,22 @@ void Assembler::Run(std::FILE* src, const std::string& path,
 // One line per statement: the address in its section, the first bytes it
 // put in the image, its line and text; then where the sections lie.
 void Assembler::Listing() {
+    ListStatements();
+    std::fprintf(listing_, "; sections\n");
+    std::vector<const Section*> order;
+    for (const Section& s : sections_)
+        if (s.appeared >= 0) order.push_back(&s);
+    std::sort(order.begin(), order.end(), [](const Section* a, const Section* b) { return a->appeared < b->appeared; });
+    for (const Section* p : order) {
+        const Section& s = *p;
+        std::fprintf(listing_, "; %-20s %08llx %8llx %s\n", s.name.c_str(), static_cast<unsigned long long>(s.start),
+                     static_cast<unsigned long long>(s.size),
+                     !s.alloc ? "not loaded" : s.nobits ? "no bytes" : "loaded");
+    }
+    std::fprintf(listing_, "; image %08x, %zu bytes\n", image_->start, image_->bytes.size());
+}
+
+void Assembler::ListStatements() {
     std::int64_t address = sections_[0].start;
     for (std::size_t i = 0; i < lines_.size(); ++i) {
         const ListLine& l = lines_[i];
@@ -693,24 +754,15 @@ void Assembler::Listing() {
         std::fprintf(listing_, "%08llx  %-23s  %5d  %s\n", static_cast<unsigned long long>(address), hex.c_str(),
                      l.loc.line, lineTexts_.substr(l.textAt, l.textLen).c_str());
     }
-    std::fprintf(listing_, "; sections\n");
-    std::vector<const Section*> order;
-    for (const Section& s : sections_)
-        if (s.appeared >= 0) order.push_back(&s);
-    std::sort(order.begin(), order.end(), [](const Section* a, const Section* b) { return a->appeared < b->appeared; });
-    for (const Section* p : order) {
-        const Section& s = *p;
-        std::fprintf(listing_, "; %-20s %08llx %8llx %s\n", s.name.c_str(), static_cast<unsigned long long>(s.start),
-                     static_cast<unsigned long long>(s.size),
-                     !s.alloc ? "not loaded" : s.nobits ? "no bytes" : "loaded");
-    }
-    std::fprintf(listing_, "; image %08x, %zu bytes\n", image_->start, image_->bytes.size());
 }
 
-void Assemble(Context& ctx, std::FILE* src, const std::string& path,
-              const std::vector<std::pair<std::string, std::string>>& defines, Image& image, std::FILE* listing) {
+void Assemble(Context& ctx, std::FILE* src, const std::string& path, const Defines& defines, Image& image,
+              std::FILE* listing) {
+    std::string text;
+    char buffer[65536];
+    for (std::size_t n; (n = std::fread(buffer, 1, sizeof buffer, src)) > 0;) text.append(buffer, n);
     Assembler a(ctx, listing);
-    a.Run(src, path, defines, image);
+    a.Run(std::move(text), path, defines, image);
 }
 
 }  // namespace tarvo::gnu

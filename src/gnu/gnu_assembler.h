@@ -5,6 +5,8 @@
 #pragma once
 #include <cstdint>
 #include <cstdio>
+#include <functional>
+#include <optional>
 #include <string>
 #include <utility>
 #include <vector>
@@ -13,15 +15,39 @@
 
 namespace tarvo::gnu {
 
+using Defines = std::vector<std::pair<std::string, std::string>>;
+
 struct Image {
     std::uint32_t start = 0;             // address of bytes[0]
     std::vector<std::uint8_t> bytes;
     std::vector<std::pair<std::uint32_t, std::string>> labels;  // for the symbol file
 };
 
+// What link mode takes besides the sources.
+struct LinkOptions {
+    std::string script;     // -T FILE; empty: the layout GNU ld's V810 port uses without one
+    Defines defsyms;        // GNU ld's --defsym: link-time names the script sees
+    Defines sectionStarts;  // GNU ld's --section-start (hex, as ld reads it)
+    std::optional<std::uint8_t> gapFill;  // objcopy's --gap-fill; else the gaps are zero
+};
+
+// Reads a source or a linker script (and what a script INCLUDEs) into text;
+// false when there is no such file.
+using ReadText = std::function<bool(const std::string& path, std::string& text)>;
+
+// Link mode: assembles each source as its own unit, as GNU as assembles one
+// file (defines: GNU as' --defsym, seen by every unit), links the units as
+// GNU ld does and makes the image objcopy -O binary makes; image.labels are
+// the linked names. read, when given, reads the sources and the script
+// instead of the disk. Errors are counted in ctx.nErrors, and every source
+// and script read is added to ctx.files; listing, when not null, receives
+// each unit's statements at their linked addresses and the sections placed.
+void AssembleProject(Context& ctx, const std::vector<std::string>& sources, const Defines& defines,
+                     const LinkOptions& options, Image& image, std::FILE* listing, const ReadText& read = {});
+
 // Assembles the open top file. defines are --defsym/--define pairs; listing,
 // when not null, receives the listing. Errors are counted in ctx.nErrors.
-void Assemble(Context& ctx, std::FILE* src, const std::string& path,
-              const std::vector<std::pair<std::string, std::string>>& defines, Image& image, std::FILE* listing);
+void Assemble(Context& ctx, std::FILE* src, const std::string& path, const Defines& defines, Image& image,
+              std::FILE* listing);
 
 }  // namespace tarvo::gnu
