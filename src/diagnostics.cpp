@@ -9,17 +9,28 @@
 namespace tarvo {
 namespace {
 
-// A message prefix with its one conversion ("%d" or "%08x") put in by
-// hand: warnings can come by the hundred thousand, and printf is slow.
-std::size_t Prefix(char (&out)[48], std::string_view fmt, std::uint32_t value) {
-    std::size_t at = 0;
-    for (; at < fmt.size() && fmt[at] != '%'; ++at) out[at] = fmt[at];
-    if (at == fmt.size()) return at;
-    char* p = out + at;
-    std::size_t after = at + 2;
-    if (fmt.substr(at, 4) == "%08x") {
+// The classic prefixes, split at their one conversion ("%d" or "%08x") once,
+// so that a prefix is put together by hand: warnings can come by the
+// hundred thousand, and printf is slow.
+struct PrefixForm {
+    std::string_view head, tail;
+    bool hex;
+};
+constexpr PrefixForm Split(std::string_view fmt) {
+    const std::size_t at = fmt.find('%');
+    const bool hex = fmt.substr(at, 4) == "%08x";
+    return {fmt.substr(0, at), fmt.substr(at + (hex ? 4 : 2)), hex};
+}
+constexpr PrefixForm kLineForm = Split(msg::kLinePrefix), kWarningLineForm = Split(msg::kWarningLinePrefix),
+                     kErrorForm = Split(msg::kErrorPrefix), kWarningForm = Split(msg::kWarningPrefix);
+static_assert(kWarningForm.hex && !kLineForm.hex && kLineForm.tail == ": ");
+
+std::size_t Prefix(char* out, const PrefixForm& form, std::uint32_t value) {
+    char* p = out;
+    std::memcpy(p, form.head.data(), form.head.size());
+    p += form.head.size();
+    if (form.hex) {
         p = PutHex(p, value, 8);
-        after = at + 4;
     } else {
         // Line numbers are never negative; print them as %d would all the same.
         const auto v = static_cast<std::int32_t>(value);
@@ -30,9 +41,8 @@ std::size_t Prefix(char (&out)[48], std::string_view fmt, std::uint32_t value) {
         std::memcpy(p, begin, static_cast<std::size_t>(end - begin));
         p += end - begin;
     }
-    const std::string_view rest = fmt.substr(after);
-    std::memcpy(p, rest.data(), rest.size());
-    return static_cast<std::size_t>(p - out) + rest.size();
+    std::memcpy(p, form.tail.data(), form.tail.size());
+    return static_cast<std::size_t>(p - out) + form.tail.size();
 }
 
 std::string_view Body(std::string_view text) {
@@ -60,6 +70,14 @@ void Line(std::FILE* f, std::string_view file, int line, const char* label, std:
 
 }  // namespace
 
+std::size_t ClassicPrefix(const Diagnostic& d, char* out) {
+    const bool warning = d.severity != Severity::kError;
+    if (d.kind == Where::kLine)
+        return Prefix(out, warning ? kWarningLineForm : kLineForm, static_cast<std::uint32_t>(d.line));
+    if (d.kind == Where::kLocation) return Prefix(out, warning ? kWarningForm : kErrorForm, d.location);
+    return 0;
+}
+
 void ConsoleOutput::Say(std::string_view text) { fwrite_unlocked(text.data(), 1, text.size(), out_); }
 
 void ConsoleOutput::Report(const Diagnostic& d) {
@@ -72,14 +90,16 @@ void ConsoleOutput::Report(const Diagnostic& d) {
         return;
     }
     const bool warning = d.severity != Severity::kError;
-    char prefix[48];
-    std::size_t length = 0;
-    if (d.kind == Where::kLine)
-        length = Prefix(prefix, warning ? msg::kWarningLinePrefix : msg::kLinePrefix, static_cast<std::uint32_t>(d.line));
-    else if (d.kind == Where::kLocation)
-        length = Prefix(prefix, warning ? msg::kWarningPrefix : msg::kErrorPrefix, d.location);
-    fwrite_unlocked(prefix, 1, length, out_);
-    fwrite_unlocked(d.text.data(), 1, d.text.size(), out_);
+    // One write for the line when it is short, as nearly every one is.
+    char line[256];
+    const std::size_t length = ClassicPrefix(d, line);
+    if (length + d.text.size() <= sizeof line) {
+        std::memcpy(line + length, d.text.data(), d.text.size());
+        fwrite_unlocked(line, 1, length + d.text.size(), out_);
+    } else {
+        fwrite_unlocked(line, 1, length, out_);
+        fwrite_unlocked(d.text.data(), 1, d.text.size(), out_);
+    }
     if (!gnuErrors_) return;
     const std::string_view body = Body(d.text);
     const char* label = warning ? "warning" : "error";

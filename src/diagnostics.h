@@ -5,8 +5,11 @@
 #pragma once
 #include <cstdint>
 #include <cstdio>
+#include <memory>
 #include <span>
+#include <string>
 #include <string_view>
+#include <vector>
 
 namespace tarvo {
 
@@ -17,12 +20,32 @@ enum class Severity {
     kNote,            // GNU syntax mode's "Info:" line after a message; not counted
 };
 
+// A macro call a line comes from, where the call is written (an index in
+// the run's list of files).
+struct MacroCall {
+    std::string name;
+    std::uint32_t file;
+    int line;
+};
+
+// Where a line that a macro call produced stands in the body, and the calls
+// (outermost first), kept for a report made after the line was read.
+struct Trace {
+    std::uint32_t bodyFile = 0;
+    int bodyLine = 0;
+    std::shared_ptr<const std::vector<MacroCall>> calls;
+};
+
 // Where a diagnostic belongs; the classic prefix follows from it.
 struct Where {
     enum Kind { kLine, kLocation, kNone } kind;
     std::uint32_t file = 0;
     int line = 0;
     std::int64_t location = -1;  // kLocation: this one, not the current location
+    // A line a macro call produced, reported after it was read: where it
+    // stands in the body and the calls. Null: the current line's, if the
+    // report is about it.
+    const Trace* trace = nullptr;
 };
 
 // A macro call a message's line comes from.
@@ -50,6 +73,10 @@ struct Diagnostic {
     std::string_view token;
     std::string_view text;        // as formatted, its line end included
 };
+
+// The classic prefix of d ("Error in line %d: ", "Warning at %08x: " or
+// none) in out, which has room for 48 characters; returns its length.
+std::size_t ClassicPrefix(const Diagnostic& d, char* out);
 
 // Where everything a run says goes, in the order it is said.
 class RunOutput {

@@ -21,6 +21,56 @@ unsigned LocationOf(const Context& ctx, const Where& where) {
     return static_cast<unsigned>(where.location >= 0 ? where.location : ctx.obj.Location());
 }
 
+// Text put together in a small buffer, or on the heap when it grows, so
+// that it reaches the stream in one write; the lines printed at every
+// definition and every warning are made without printf's cost.
+class Gathered {
+public:
+    void Put(std::string_view part) {
+        if (large_.empty() && n_ + part.size() <= sizeof small_) {
+            std::memcpy(small_ + n_, part.data(), part.size());
+        } else {
+            if (large_.empty()) large_.assign(small_, n_);
+            large_ += part;
+        }
+        n_ += part.size();
+    }
+    // fmt with its "%s" replaced by args in turn, the last one for all
+    // that follow.
+    void PutFormat(std::string_view fmt, std::initializer_list<std::string_view> args) {
+        std::size_t i = 0;
+        for (std::size_t at; (at = fmt.find("%s")) != std::string_view::npos; fmt.remove_prefix(at + 2)) {
+            Put(fmt.substr(0, at));
+            Put(args.begin()[std::min(i++, args.size() - 1)]);
+        }
+        Put(fmt);
+    }
+    std::string_view view() const { return {large_.empty() ? small_ : large_.data(), n_}; }
+
+private:
+    char small_[256];
+    std::string large_;
+    std::size_t n_ = 0;
+};
+
+// Hands use the text of fmt, formatted on the stack when it fits.
+template <class Use>
+void WithFormatted(const char* fmt, std::va_list args, Use use) {
+    char small[512];
+    std::string large;
+    std::va_list again;
+    va_copy(again, args);
+    const int n = std::vsnprintf(small, sizeof small, fmt, args);
+    const char* text = small;
+    if (n >= static_cast<int>(sizeof small)) {
+        large.resize(static_cast<std::size_t>(n) + 1);
+        std::vsnprintf(large.data(), large.size(), fmt, again);
+        text = large.c_str();
+    }
+    va_end(again);
+    use(std::string_view(text, n < 0 ? 0 : static_cast<std::size_t>(n)));
+}
+
 }  // namespace
 
 bool GetFileId(std::FILE* f, FileId& id) {
@@ -35,6 +85,21 @@ bool GetFileId(const char* path, FileId& id) {
     if (stat(path, &st) != 0) return false;
     id = IdOf(st);
     return true;
+}
+
+Trace ExpansionTrace(Context& ctx) {
+    Trace t;
+    t.bodyFile = ctx.bodyFile;
+    t.bodyLine = ctx.bodyLine;
+    if (!ctx.expansions.empty()) {
+        if (!ctx.sharedCalls) ctx.sharedCalls = std::make_shared<const std::vector<MacroCall>>(ctx.expansions);
+        t.calls = ctx.sharedCalls;
+    }
+    return t;
+}
+
+std::FILE* OpenInput(const Context& ctx, const std::string& path) {
+    return ctx.inputs != nullptr ? ctx.inputs->Open(path) : std::fopen(path.c_str(), "r");
 }
 
 void CheckInput(Context& ctx, const FileId& input) {
@@ -61,86 +126,50 @@ void SayText(Context& ctx, std::string_view text) {
 }
 
 void Say(Context& ctx, const char* fmt, ...) {
-    char small[512];
-    std::string large;
     std::va_list args;
     va_start(args, fmt);
-    std::va_list again;
-    va_copy(again, args);
-    const int n = std::vsnprintf(small, sizeof small, fmt, args);
-    const char* text = small;
-    if (n >= static_cast<int>(sizeof small)) {
-        large.resize(static_cast<std::size_t>(n) + 1);
-        std::vsnprintf(large.data(), large.size(), fmt, again);
-        text = large.c_str();
-    }
-    va_end(again);
+    WithFormatted(fmt, args, [&](std::string_view text) {
+        if (!text.empty()) SayText(ctx, text);
+    });
     va_end(args);
-    if (n > 0) SayText(ctx, {text, static_cast<std::size_t>(n)});
 }
 
 void SayStrings(Context& ctx, std::string_view fmt, std::string_view a, std::string_view b) {
-    // Gathered first: one write to the stream, whose every call takes time.
-    char small[256];
-    std::string large;
-    std::size_t n = 0;
-    auto put = [&](std::string_view text) {
-        if (large.empty() && n + text.size() <= sizeof small) {
-            std::memcpy(small + n, text.data(), text.size());
-        } else {
-            if (large.empty()) large.assign(small, n);
-            large += text;
-        }
-        n += text.size();
-    };
-    for (std::string_view arg : {a, b}) {
-        const std::size_t at = fmt.find("%s");
-        if (at == std::string_view::npos) break;
-        put(fmt.substr(0, at));
-        put(arg);
-        fmt.remove_prefix(at + 2);
-    }
-    put(fmt);
-    SayText(ctx, {large.empty() ? small : large.data(), n});
+    Gathered text;
+    text.PutFormat(fmt, {a, b});
+    SayText(ctx, text.view());
 }
 
-void Report(Context& ctx, Severity severity, const Where& where, const char* fmt, ...) {
-    char small[512];
-    std::string large;
-    const char* text = small;
-    std::va_list args;
-    va_start(args, fmt);
-    std::va_list again;
-    va_copy(again, args);
-    int n = std::vsnprintf(small, sizeof small, fmt, args);
-    if (n >= static_cast<int>(sizeof small)) {
-        large.resize(static_cast<std::size_t>(n) + 1);
-        std::vsnprintf(large.data(), large.size(), fmt, again);
-        text = large.c_str();
-    }
-    va_end(again);
-    va_end(args);
+namespace {
 
+void Deliver(Context& ctx, Severity severity, const Where& where, std::string_view text, std::string_view token) {
     if (ctx.set.gnuSyntax) {
         // GNU syntax mode speaks as GNU as does.
-        ReportGnu(ctx, severity, std::string_view(), 0, std::string_view(text, static_cast<std::size_t>(n)), {});
+        ReportGnu(ctx, severity, std::string_view(), 0, text, {});
         return;
     }
     Diagnostic d;
     d.severity = severity;
     d.kind = where.kind;
     d.location = LocationOf(ctx, where);
-    d.text = std::string_view(text, static_cast<std::size_t>(n));
+    d.text = text;
+    d.token = token;
     std::vector<CallNote> calls;
     if (where.kind != Where::kNone && where.file < ctx.files.size()) {
         d.file = ctx.files[where.file];
         d.line = where.line;
-        // A line a macro call produced: its place in the body, then the calls.
-        const bool expanded = !ctx.expansions.empty() && where.file == ctx.file && where.line == ctx.line;
-        d.bodyFile = ctx.files[expanded ? ctx.bodyFile : where.file];
-        d.bodyLine = expanded ? ctx.bodyLine : where.line;
-        if (expanded) {
-            for (auto call = ctx.expansions.rbegin(); call != ctx.expansions.rend(); ++call)
+        // A line a macro call produced: its place in the body, then the
+        // calls. A report made later (a forward field) brings its own.
+        const Trace* trace = where.trace;
+        const bool current = trace == nullptr && where.file == ctx.file && where.line == ctx.line;
+        const std::uint32_t bodyFile = trace != nullptr ? trace->bodyFile : current ? ctx.bodyFile : where.file;
+        const int bodyLine = trace != nullptr ? trace->bodyLine : current ? ctx.bodyLine : 0;
+        d.bodyFile = ctx.files[bodyLine != 0 ? bodyFile : where.file];
+        d.bodyLine = bodyLine != 0 ? bodyLine : where.line;
+        const std::vector<MacroCall>* stack =
+            trace != nullptr ? trace->calls.get() : current ? &ctx.expansions : nullptr;
+        if (stack != nullptr && !stack->empty()) {
+            for (auto call = stack->rbegin(); call != stack->rend(); ++call)
                 calls.push_back({ctx.files[call->file], call->line, call->name});
             d.calls = calls;
         }
@@ -148,18 +177,42 @@ void Report(Context& ctx, Severity severity, const Where& where, const char* fmt
     if (severity != Severity::kWarning) ++ctx.nErrors;
     WithOutput(ctx, [&](RunOutput& o) { o.Report(d); });
     if (ctx.observer != nullptr) {
-        const bool warning = severity != Severity::kError;
-        char prefix[32] = "";
-        if (where.kind == Where::kLine)
-            std::snprintf(prefix, sizeof prefix, warning ? msg::kWarningLinePrefix : msg::kLinePrefix, where.line);
-        if (where.kind == Where::kLocation)
-            std::snprintf(prefix, sizeof prefix, warning ? msg::kWarningPrefix : msg::kErrorPrefix,
-                          LocationOf(ctx, where));
-        std::string line = prefix;
-        line += text;
-        while (!line.empty() && line.back() == '\n') line.pop_back();
-        ctx.observer->Message(line);
+        // The classic line without its line end, gathered on the stack when it fits.
+        Gathered line;
+        char prefix[48];
+        line.Put({prefix, ClassicPrefix(d, prefix)});
+        while (!text.empty() && text.back() == '\n') text.remove_suffix(1);
+        line.Put(text);
+        ctx.observer->Message(line.view());
     }
+}
+
+void DeliverFormatted(Context& ctx, Severity severity, const Where& where, std::string_view token, const char* fmt,
+                      std::va_list args) {
+    WithFormatted(fmt, args, [&](std::string_view text) { Deliver(ctx, severity, where, text, token); });
+}
+
+}  // namespace
+
+void Report(Context& ctx, Severity severity, const Where& where, const char* fmt, ...) {
+    std::va_list args;
+    va_start(args, fmt);
+    DeliverFormatted(ctx, severity, where, {}, fmt, args);
+    va_end(args);
+}
+
+void ReportToken(Context& ctx, Severity severity, const Where& where, std::string_view token, const char* fmt, ...) {
+    std::va_list args;
+    va_start(args, fmt);
+    DeliverFormatted(ctx, severity, where, token, fmt, args);
+    va_end(args);
+}
+
+void ReportCheck(Context& ctx, const Where& where, const char* fmt, std::string_view token, std::string_view text) {
+    if (!Checking(ctx)) return;
+    Gathered message;
+    message.PutFormat(fmt, {token.empty() ? text : token});
+    Deliver(ctx, CheckSeverity(ctx), where, message.view(), token);
 }
 
 void ReportGnu(Context& ctx, Severity severity, std::string_view file, int line, std::string_view text,

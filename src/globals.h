@@ -63,6 +63,9 @@ public:
 struct StoredLine {
     std::string text;
     int line = 0;
+    // Recorded from a macro body: where it stands there (else 0).
+    int bodyLine = 0;
+    std::uint32_t bodyFile = 0;
 };
 
 // "macro. NAME PARAM[=DEFAULT]..." ... "endm.": stored once, expanded on demand.
@@ -71,6 +74,15 @@ struct Macro {
     std::vector<std::pair<std::string, std::string>> params;  // name, default
     std::vector<StoredLine> body;
     std::uint32_t file = 0;  // where the body stands, for FILE:LINE messages
+};
+
+// Where a run reads the files it needs (includes, incbin, tables), when not
+// from the disk: the library serves an editor's unsaved buffers this way.
+class InputFiles {
+public:
+    virtual ~InputFiles() = default;
+    // The file at path, open for reading; null when there is none.
+    virtual std::FILE* Open(const std::string& path) = 0;
 };
 
 struct Context;
@@ -88,6 +100,7 @@ struct Context {
     // Where messages go, in production order: output when set (the
     // library's), else the program's console form on out and err.
     RunOutput* output = nullptr;
+    InputFiles* inputs = nullptr;  // null: files are read from the disk
     std::FILE* out = stdout;
     std::FILE* err = stderr;
     Settings set;
@@ -124,13 +137,10 @@ struct Context {
     std::unordered_map<std::string, std::shared_ptr<const Macro>> macros;
     std::uint64_t macroCalls = 0;
     // The macro calls the current line comes from, outermost first, and
-    // where the line stands in its body: --gnu-errors names them.
-    struct Expansion {
-        std::string name;
-        std::uint32_t file;
-        int line;
-    };
-    std::vector<Expansion> expansions;
+    // where the line stands in its body: --gnu-errors names them. The
+    // calls are shared with every trace taken while they stand.
+    std::vector<MacroCall> expansions;
+    std::shared_ptr<const std::vector<MacroCall>> sharedCalls;  // a copy of expansions, or null
     int bodyLine = 0;
     std::uint32_t bodyFile = 0;
     // What macro calls and repeat blocks have produced in the run: bounded,
@@ -145,6 +155,21 @@ struct Context {
 // --gnu-errors) and counts it; the listing hears it too.
 [[gnu::format(printf, 4, 5)]] void Report(Context& ctx, Severity severity, const Where& where,
                                           const char* fmt, ...);
+// The same about a token of the current line (a view into it), which an
+// editor finds the column by.
+[[gnu::format(printf, 5, 6)]] void ReportToken(Context& ctx, Severity severity, const Where& where,
+                                               std::string_view token, const char* fmt, ...);
+
+// The reports that --strict makes: counted errors under --strict, uncounted
+// warnings in the default language, nothing under --classic.
+inline bool Checking(const Context& ctx) { return ctx.set.strict || !ctx.set.classic; }
+inline Severity CheckSeverity(const Context& ctx) { return ctx.set.strict ? Severity::kError : Severity::kWarning; }
+// Such a report whose format's every "%s" is token; where the report has
+// no token of the line (a field filled later), token is empty and text
+// stands in the message. A warning can come by the hundred thousand, so
+// this one is made without printf.
+void ReportCheck(Context& ctx, const Where& where, const char* fmt, std::string_view token,
+                 std::string_view text = {});
 
 // GNU syntax mode's diagnostic ("FILE:LINE: Error: TEXT" or
 // "FILE:LINE: Warning: TEXT"; without a file, "tarvo: Error: TEXT"),
@@ -153,6 +178,9 @@ struct Context {
                                              const char* fmt, ...);
 void ReportGnu(Context& ctx, Severity severity, std::string_view file, int line, std::string_view text,
                std::span<const CallNote> calls);
+
+// Opens an input file for reading, through ctx.inputs when it is set.
+std::FILE* OpenInput(const Context& ctx, const std::string& path);
 
 // An input is about to be read: any output that would replace it is
 // refused, once, with a counted message.
@@ -164,6 +192,21 @@ void SayText(Context& ctx, std::string_view text);
 // Say for a format whose only conversions are two "%s", without printf's
 // cost: the lines printed at every definition.
 void SayStrings(Context& ctx, std::string_view fmt, std::string_view a, std::string_view b);
+
+// The trace of the current line; empty outside macro bodies.
+Trace ExpansionTrace(Context& ctx);
+inline Trace CurrentTrace(Context& ctx) {
+    return ctx.bodyLine == 0 && ctx.expansions.empty() ? Trace{} : ExpansionTrace(ctx);
+}
+// A macro call begins or ends: the shared copy of the calls is stale.
+inline void PushCall(Context& ctx, MacroCall call) {
+    ctx.expansions.push_back(std::move(call));
+    ctx.sharedCalls.reset();
+}
+inline void PopCall(Context& ctx) {
+    ctx.expansions.pop_back();
+    ctx.sharedCalls.reset();
+}
 
 inline Where AtLocation(const Context& ctx) { return {Where::kLocation, ctx.file, ctx.line}; }
 inline Where InLine(const Context& ctx, int nLine) { return {Where::kLine, ctx.file, nLine}; }

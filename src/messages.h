@@ -21,6 +21,8 @@ inline constexpr const char* kBadStart = "Invalid Starting Address.\n";
 inline constexpr const char* kBadCount = "Cannot dissasm this number of bytes.\n";
 inline constexpr const char* kUnknownOption = "Unknown option %s.\n";
 inline constexpr const char* kNeedsValue = "Option %s needs a value.\n";
+inline constexpr const char* kUnknownArgument = "Unknown argument %s.\n";
+inline constexpr const char* kDepsNeedTarget = "Option --deps needs --deps-target with -s.\n";
 inline constexpr const char* kVersion = "tarvo %s\n";
 
 // Assembly pass.
@@ -46,6 +48,7 @@ inline constexpr const char* kOddDisplacement = "Displacement not aligned (%s)\n
 inline constexpr const char* kRegisterRange = "Register out of range (%s)\n";
 inline constexpr const char* kTrailing = "Characters after number (%s)\n";
 inline constexpr const char* kLabelTwice = "Label defined twice (%s)\n";
+inline constexpr const char* kNameTwice = "Name defined twice (%s)\n";
 inline constexpr const char* kNameIsNumber = "Name reads as a number or register (%s)\n";
 inline constexpr const char* kOddLocation = "Instruction at odd location (%s)\n";
 inline constexpr const char* kBeyondImage = "Location beyond 0xFFFFFF (%s)\n";
@@ -103,8 +106,8 @@ inline constexpr const char* kTooManyRepetitions = "Too many repetitions\n";
 inline constexpr const char* kConditionTooDeep = "Conditional nesting too deep\n";
 inline constexpr const char* kUnbalanced = "Unbalanced conditional (%s)\n";
 inline constexpr const char* kNotKnownYet = "Value not known yet (%s)\n";
-inline constexpr const char* kMissingEndm = "Missing endm.\n";
-inline constexpr const char* kMissingEndr = "Missing endr.\n";
+inline constexpr const char* kMissingEndm = "Missing endm. (%s)\n";  // "Error in line %d: ", at the opener
+inline constexpr const char* kMissingEndr = "Missing endr. (%s)\n";
 inline constexpr const char* kIncbinRange = "Invalid incbin. range\n";
 inline constexpr const char* kAssertionFailed = "Assertion failed (%s)\n";
 inline constexpr const char* kInvalidEscape = "Invalid escape (%s)\n";

@@ -25,18 +25,7 @@ constexpr int DigitValue(char c) { return kDigit[static_cast<unsigned char>(c)];
 
 }  // namespace
 
-Scan ScanNumber(std::string_view text, std::int32_t& value, std::size_t* end) {
-    // One or two decimal digits and nothing else, as register numbers and
-    // small counts are written, read directly: every operand passes here.
-    if (text.size() - 1 < 2) {
-        const unsigned a = static_cast<unsigned char>(text[0]) - unsigned{'0'};
-        const unsigned b = text.size() == 2 ? static_cast<unsigned char>(text[1]) - unsigned{'0'} : 0;
-        if (a <= 9 && b <= 9 && (text.size() == 1 || a != 0)) {
-            value = static_cast<std::int32_t>(text.size() == 1 ? a : a * 10 + b);
-            if (end != nullptr) *end = text.size();
-            return Scan::kNumber;
-        }
-    }
+Scan ScanNumberAny(std::string_view text, std::int32_t& value, std::size_t* end) {
     std::size_t i = 0;
     while (i < text.size() && IsSpace(text[i])) ++i;
     if (i == text.size()) return Scan::kEmpty;

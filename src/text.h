@@ -29,14 +29,26 @@ inline constexpr std::array<std::uint8_t, 256> kTokenClass = [] {
     return t;
 }();
 
+// The closing quote of a character constant ('c', '\n', '\x2c') that opens
+// at j, or j when none does.
+constexpr std::size_t CharacterEnd(std::string_view rest, std::size_t j) {
+    if (j + 2 < rest.size() && rest[j + 1] != '\\' && rest[j + 2] == '\'') return j + 2;
+    if (j + 1 < rest.size() && rest[j + 1] == '\\')
+        for (std::size_t k = j + 3; k < rest.size() && k <= j + 6; ++k)
+            if (rest[k] == '\'') return k;
+    return j;
+}
+
 // The end of a token from an open parenthesis at j: blanks and tabs inside
-// the parentheses belong to it; other separators end it anyway.
+// the parentheses belong to it, and anything in a character constant;
+// other separators end it anyway.
 constexpr std::size_t SkipParens(std::string_view rest, std::size_t j) {
     int depth = 0;
     for (; j < rest.size(); ++j) {
         const char c = rest[j];
         if (IsSeparator(c) && (depth == 0 || (c != ' ' && c != '\t'))) break;
-        depth += c == '(' ? 1 : c == ')' && depth > 0 ? -1 : 0;
+        if (c == '\'' && depth > 0) j = CharacterEnd(rest, j);
+        else depth += c == '(' ? 1 : c == ')' && depth > 0 ? -1 : 0;
     }
     return j;
 }
@@ -81,7 +93,21 @@ enum class Scan {
 // digits, stopping at the first character that cannot continue the number.
 // The value wraps modulo 2^32 whatever its length. end, when given, receives
 // the offset of the first character not read.
-Scan ScanNumber(std::string_view text, std::int32_t& value, std::size_t* end = nullptr);
+Scan ScanNumberAny(std::string_view text, std::int32_t& value, std::size_t* end);
+inline Scan ScanNumber(std::string_view text, std::int32_t& value, std::size_t* end = nullptr) {
+    // One or two decimal digits and nothing else, as register numbers and
+    // small counts are written, read inline: every operand passes here.
+    if (text.size() - 1 < 2) {
+        const unsigned a = static_cast<unsigned char>(text[0]) - unsigned{'0'};
+        const unsigned b = text.size() == 2 ? static_cast<unsigned char>(text[1]) - unsigned{'0'} : 0;
+        if (a <= 9 && b <= 9 && (text.size() == 1 || a != 0)) {
+            value = static_cast<std::int32_t>(text.size() == 1 ? a : a * 10 + b);
+            if (end != nullptr) *end = text.size();
+            return Scan::kNumber;
+        }
+    }
+    return ScanNumberAny(text, value, end);
+}
 
 inline bool ReadNumber(std::string_view text, std::int32_t& value) {
     return ScanNumber(text, value) == Scan::kNumber;

@@ -30,6 +30,7 @@ struct AssembleOptions {
     bool strict = false;       // --strict
     bool necEncoding = false;  // --nec-encoding
     bool keepObject = false;   // -Z, --keep-object: the image even after errors
+    bool quiet = false;        // --quiet: no Define:, Label: and include lines in output
     std::vector<std::string> includeDirs;                       // --include-dir, -I
     std::vector<std::pair<std::string, std::string>> defines;   // --define, -D (NAME, VALUE)
     // GNU syntax mode.

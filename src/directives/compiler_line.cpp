@@ -1,7 +1,6 @@
 #include "directives/compiler_line.h"
 
 #include <algorithm>
-#include <cctype>
 #include <array>
 #include <optional>
 #include <string>
@@ -17,13 +16,13 @@ namespace {
 
 enum Keyword {
     kOrg, kInc, kDs, kDw, kDh, kDb, kDf, kLb, kJump, kCall, kMov32,
-    kBase, kAlign, kFill, kIncbin, kAssert, kErrorKw, kWarningKw, kStr, kStrz, kNone
+    kBase, kAlign, kFill, kIncbin, kAssert, kErrorKw, kWarningKw, kStr, kStrz, kSet, kNone
 };
 
 // Tested in this order; those after the first eleven are extensions.
-constexpr std::array<std::string_view, 20> kKeywords{
+constexpr std::array<std::string_view, 21> kKeywords{
     "org.", "inc.", "ds.", "dw.", "dh.", "db.", "df.", "lb.", ".jump", ".call", ".mov32",
-    "base.", "align.", "fill.", "incbin.", "assert.", "error.", "warning.", "str.", "strz."};
+    "base.", "align.", "fill.", "incbin.", "assert.", "error.", "warning.", "str.", "strz.", "set."};
 constexpr std::size_t kClassicKeywords = 11;
 
 // The keywords packed as mnemonics are: one integer compare each.
@@ -34,9 +33,7 @@ constexpr std::array<std::uint64_t, kKeywords.size()> kKeywordKeys = [] {
 }();
 
 Keyword FindKeyword(std::string_view token, bool classic) {
-    // Every keyword begins or ends with a dot: one test turns away instruction lines.
-    if (token.size() < 3 || token.size() > 8 || (token.front() != '.' && token.back() != '.'))
-        return kNone;
+    if (!KeywordShaped(token)) return kNone;
     const std::uint64_t key = PackName(token);
     const std::size_t n = classic ? kClassicKeywords : kKeywords.size();
     for (std::size_t i = 0; i < n; ++i)
@@ -51,7 +48,21 @@ std::string_view Operand(const Context& ctx, std::string_view& rest) { return Ne
 // How many operands each keyword reads (-1: all, or checked by the keyword
 // itself; -2: a quoted text; -3: a quoted text and two more).
 constexpr std::array<int, kKeywords.size()> kOperandCount{1, -2, -2, -1, -1, -1, 2, 1, 1, 1, 2, 1, 2, 3,
-                                                          -3, -1, -2, -2, -1, -1};
+                                                          -3, -1, -2, -2, -1, -1, 2};
+
+std::string_view DroppedText(const Context& ctx, Keyword keyword, std::string_view rest);
+
+// Tokens a keyword line does not read are reported.
+inline void CheckDropped(Context& ctx, Keyword keyword, std::string_view rest) {
+    if (!Checking(ctx) || kOperandCount[keyword] == -1) return;
+    // Most lines hold one operand and nothing else: no separator after it.
+    std::size_t i = 0;
+    while (i < rest.size() && IsSeparator(rest[i])) ++i;
+    while (i < rest.size() && !IsSeparator(rest[i])) ++i;
+    if (kOperandCount[keyword] >= 1 && i == rest.size()) return;
+    if (const std::string_view dropped = DroppedText(ctx, keyword, rest); !dropped.empty())
+        ReportCheck(ctx, AtLocation(ctx), msg::kAfterOperands, dropped);
+}
 
 // The first token a keyword line does not read, or empty.
 std::string_view DroppedText(const Context& ctx, Keyword keyword, std::string_view rest) {
@@ -173,12 +184,12 @@ void Data(Context& ctx, std::string_view rest, unsigned width, const char* bad) 
             Report(ctx, Severity::kError, AtLocation(ctx), msg::kDivZero, std::string(item).c_str());
             return;
         }
-        if (ctx.set.strict && status == ExprStatus::kOk) {
+        if (status == ExprStatus::kOk && Checking(ctx)) {
             std::size_t end = 0;
-            if (ScanNumber(item, value, &end) == Scan::kNumber && end != item.size())
-                Report(ctx, Severity::kError, AtLocation(ctx), msg::kTrailing, std::string(item).c_str());
-            if (!DataFits(width, value))
-                Report(ctx, Severity::kError, AtLocation(ctx), msg::kValueRange, std::string(item).c_str());
+            // What the classic reading took for a number ("(...)" is none).
+            if (item.front() != '(' && ScanNumber(item, value, &end) == Scan::kNumber && end != item.size())
+                ReportCheck(ctx, AtLocation(ctx), msg::kTrailing, item);
+            if (!DataFits(width, value)) ReportCheck(ctx, AtLocation(ctx), msg::kValueRange, item);
         }
         std::uint8_t bytes[4];
         PutLittle(static_cast<std::uint32_t>(value), width, bytes);
@@ -192,19 +203,32 @@ void Data(Context& ctx, std::string_view rest, unsigned width, const char* bad) 
     }
 }
 
-// Under --strict a name must not read as a number or register: every use
-// of it would read the number instead.
-void CheckName(Context& ctx, std::string_view name) {
+// A name must not read as a number or register: every use of it would
+// read the number instead. And a name made again in another way than it
+// was made is almost surely a mistake; the newest definition counts, as
+// it always has. A label again is the classic report's; set. again is
+// what set. is for.
+void CheckName(Context& ctx, std::string_view name, Origin origin, const Constant* old) {
+    if (old != nullptr && !(origin == Origin::kSet && old->origin == Origin::kSet) && origin != Origin::kOption)
+        ReportCheck(ctx, AtLocation(ctx), origin == Origin::kLabel && old->IsLabel() ? msg::kLabelTwice : msg::kNameTwice,
+                    name);
+    // Only white space, a digit, a sign or '$' can begin a number or register.
+    const auto c = static_cast<unsigned char>(name.empty() ? 'a' : name.front());
     std::int32_t n = 0;
     unsigned r = 0;
-    if (ctx.set.strict && (ReadNumber(name, n) || ReadRegister(name, r)))
-        Report(ctx, Severity::kError, AtLocation(ctx), msg::kNameIsNumber, std::string(name).c_str());
+    if ((c <= ' ' || (c >= '0' && c <= '9') || c == '+' || c == '-' || c == '$') &&
+        (ReadNumber(name, n) || ReadRegister(name, r)))
+        ReportCheck(ctx, AtLocation(ctx), msg::kNameIsNumber, name);
 }
 
-// Adds a definition and fills the forward fields that waited for it.
-void Insert(Context& ctx, Constant record, const std::int32_t* number = nullptr) {
+// Adds a definition of name (as written), checks it, and fills the forward
+// fields that waited for it.
+void Insert(Context& ctx, std::string_view name, Constant record, const std::int32_t* number = nullptr) {
     std::uint32_t waits = SymbolList::kNoWaits;
-    const Constant& added = ctx.lstHead.InsertConstant(std::move(record), &waits);
+    const Constant* previous = nullptr;
+    const Origin origin = record.origin;
+    const Constant& added = ctx.lstHead.InsertConstant(std::move(record), &waits, &previous);
+    if (Checking(ctx)) CheckName(ctx, name, origin, previous);
     ResolveForwards(ctx, waits, added.szName, added.szValue, number);
 }
 
@@ -215,23 +239,44 @@ std::string LabelValue(std::uint32_t address) {
     return std::string(value, sizeof value);
 }
 
-void Define(Context& ctx, std::string_view rest) {
-    Constant record = SymbolList::CreateConstant();
-    std::string_view name = Operand(ctx, rest);
+// The name and value of df. and set.; false after a message when one is missing.
+bool NameAndValue(Context& ctx, std::string_view rest, std::string_view& name, std::string_view& value) {
+    name = Operand(ctx, rest);
     if (name.empty()) {
         Report(ctx, Severity::kError, AtLocation(ctx), msg::kInvalidDefineName);
-        return;
+        return false;
     }
-    std::string_view value = Operand(ctx, rest);
+    value = Operand(ctx, rest);
     if (value.empty()) {
         Report(ctx, Severity::kError, AtLocation(ctx), msg::kInvalidDefineValue);
-        return;
+        return false;
     }
+    return true;
+}
+
+void Define(Context& ctx, std::string_view rest, Origin origin = Origin::kDefine) {
+    std::string_view name, value;
+    if (!NameAndValue(ctx, rest, name, value)) return;
+    Constant record = SymbolList::CreateConstant();
     record.szName = name;
     record.szValue = value;
+    record.origin = origin;
     if (!ctx.set.quiet) SayStrings(ctx, msg::kDefine, record.szName, record.szValue);
-    CheckName(ctx, name);
-    Insert(ctx, std::move(record));
+    Insert(ctx, name, std::move(record));
+}
+
+// set. NAME EXPR: NAME holds the value EXPR has here, until the next set.
+void Set(Context& ctx, std::string_view rest) {
+    std::string_view name, expr;
+    if (!NameAndValue(ctx, rest, name, expr)) return;
+    const std::optional<std::int32_t> v = ValueHere(ctx, expr);
+    if (!v) return;
+    Constant record = SymbolList::CreateConstant();
+    record.szName = name;
+    record.szValue = std::to_string(*v);
+    record.origin = Origin::kSet;
+    if (!ctx.set.quiet) SayStrings(ctx, msg::kDefine, record.szName, record.szValue);
+    Insert(ctx, name, std::move(record), &*v);
 }
 
 }  // namespace
@@ -239,18 +284,12 @@ void Define(Context& ctx, std::string_view rest) {
 void DefineLabel(Context& ctx, std::string_view name) {
     Constant record = SymbolList::CreateConstant();
     record.szName = name;
-    record.bLabel = true;
     // Labels carry the image base, so jumps to them reach the loaded code.
     const auto address = static_cast<std::int32_t>(CurrentAddress(ctx));
     record.szValue = LabelValue(static_cast<std::uint32_t>(address));
     if (!ctx.set.quiet) SayStrings(ctx, msg::kLabel, record.szName, record.szValue);
-    if (ctx.set.strict) {
-        const Constant* old = ctx.lstHead.FindConstant(name);
-        if (old != nullptr && old->bLabel)
-            Report(ctx, Severity::kError, AtLocation(ctx), msg::kLabelTwice, record.szName.c_str());
-        CheckName(ctx, name);
-    }
-    Insert(ctx, std::move(record), &address);
+    record.origin = Origin::kLabel;
+    Insert(ctx, name, std::move(record), &address);
 }
 
 void DefineLabelToken(Context& ctx, std::string_view token) {
@@ -280,7 +319,7 @@ void Label(Context& ctx, std::string_view rest) {
 
 std::FILE* OpenInclude(const Context& ctx, const std::string& name, std::string& path) {
     path = name;
-    if (std::FILE* f = std::fopen(name.c_str(), "r")) return f;
+    if (std::FILE* f = OpenInput(ctx, name)) return f;
     if (ctx.set.classic || name.empty() || name.front() == '/') return nullptr;
     std::vector<std::string> places;
     const std::string& including = ctx.files[ctx.file];
@@ -290,7 +329,7 @@ std::FILE* OpenInclude(const Context& ctx, const std::string& name, std::string&
         places.push_back(dir.empty() || dir.back() == '/' ? dir : dir + '/');
     for (const std::string& place : places) {
         path = place + name;
-        if (std::FILE* f = std::fopen(path.c_str(), "r")) return f;
+        if (std::FILE* f = OpenInput(ctx, path)) return f;
     }
     return nullptr;
 }
@@ -579,9 +618,6 @@ void SayText(Context& ctx, std::string_view rest, Severity severity) {
         Report(ctx, severity, AtLocation(ctx), msg::kUserText, std::string(text).c_str());
 }
 
-// The escapes of str. and strz.: C's, octal and \x.
-constexpr std::string_view kEscapes = "n\nt\tr\ra\ab\bf\fv\v\\\\\"\"''";
-
 // str. "TEXT"[, "TEXT"]...: the bytes of each text, escapes read; strz.
 // puts a zero byte after each. A bad escape writes nothing of the line.
 void Str(Context& ctx, std::string_view rest, bool zero) {
@@ -605,30 +641,14 @@ void Str(Context& ctx, std::string_view rest, bool zero) {
                 continue;
             }
             const std::size_t at = i++;
-            const char e = i < rest.size() ? rest[i] : '\0';
             unsigned value = 0;
-            int digits = 0;
-            if (e >= '0' && e <= '7') {
-                for (; digits < 3 && i < rest.size() && rest[i] >= '0' && rest[i] <= '7'; ++i, ++digits)
-                    value = value * 8 + static_cast<unsigned>(rest[i] - '0');
-                --i;
-            } else if (e == 'x') {
-                for (; digits < 2 && i + 1 < rest.size() && std::isxdigit(static_cast<unsigned char>(rest[i + 1])); ++digits) {
-                    const char h = static_cast<char>(rest[++i] | 0x20);
-                    value = value * 16 + static_cast<unsigned>(h <= '9' ? h - '0' : h - 'a' + 10);
-                }
-            } else {
-                for (std::size_t k = 0; k < kEscapes.size(); k += 2)
-                    if (kEscapes[k] == e && e != '\0') {
-                        value = static_cast<unsigned char>(kEscapes[k + 1]);
-                        digits = 1;
-                    }
-            }
-            if (digits == 0) {
-                const std::string escape(rest.substr(at, e == '\0' ? 1 : 2));
+            const std::size_t taken = ReadEscape(rest, i, value);
+            if (taken == 0) {
+                const std::string escape(rest.substr(at, i < rest.size() ? 2 : 1));
                 Report(ctx, Severity::kError, AtLocation(ctx), msg::kInvalidEscape, escape.c_str());
                 return;
             }
+            i += taken - 1;
             bytes += static_cast<char>(value);
         }
         if (i >= rest.size()) break;  // no closing quote
@@ -645,6 +665,25 @@ void Str(Context& ctx, std::string_view rest, bool zero) {
     if (open) Report(ctx, Severity::kCountedWarning, AtLocation(ctx), msg::kNoClosingQuote);
 }
 }  // namespace
+
+std::optional<std::int32_t> ValueHere(Context& ctx, std::string_view expr) {
+    std::int32_t v = 0;
+    const char* error = msg::kInvalidParam;
+    switch (ValueNow(ctx, expr, v)) {
+        case ExprStatus::kOk: return v;
+        case ExprStatus::kUndefined: error = msg::kNotKnownYet; break;
+        case ExprStatus::kDivZero: error = msg::kDivZero; break;
+        case ExprStatus::kMalformed: break;
+    }
+    Report(ctx, Severity::kError, AtLocation(ctx), error, std::string(expr).c_str());
+    return std::nullopt;
+}
+
+void DefineOption(Context& ctx, std::string_view name, std::string_view value) {
+    const std::string line = std::string(name) + " " + std::string(value);
+    CheckDropped(ctx, kDf, line);
+    Define(ctx, line, Origin::kOption);
+}
 
 ExprStatus ValueNow(Context& ctx, std::string_view text, std::int32_t& value) {
     if (text.empty()) return ExprStatus::kMalformed;
@@ -670,10 +709,7 @@ int CompilerLine(Context& ctx, std::string_view line) {
 int CompilerLine(Context& ctx, std::string_view first, std::string_view rest) {
     Keyword keyword = FindKeyword(first, ctx.set.classic);
     if (keyword == kNone) return 0;
-    if (ctx.set.strict) {
-        if (const std::string_view dropped = DroppedText(ctx, keyword, rest); !dropped.empty())
-            Report(ctx, Severity::kError, AtLocation(ctx), msg::kAfterOperands, std::string(dropped).c_str());
-    }
+    CheckDropped(ctx, keyword, rest);
     switch (keyword) {
         case kNone: return 0;
         case kOrg: Org(ctx, rest); break;
@@ -696,6 +732,7 @@ int CompilerLine(Context& ctx, std::string_view first, std::string_view rest) {
         case kWarningKw: SayText(ctx, rest, Severity::kWarning); break;
         case kStr: Str(ctx, rest, false); break;
         case kStrz: Str(ctx, rest, true); break;
+        case kSet: Set(ctx, rest); break;
     }
     return 1;
 }

@@ -2,6 +2,7 @@
 // "df." "lb." ".jump" ".call" ".mov32".
 #pragma once
 #include <cstdio>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -13,6 +14,12 @@ namespace tarvo {
 // Handles the line when its first token is a keyword and returns 1 (also
 // when it reported an error); returns 0 for any other line. Never changes line.
 int CompilerLine(Context& ctx, std::string_view line);
+
+// Every keyword begins or ends with a dot: one test, inline, turns away
+// instruction lines.
+constexpr bool KeywordShaped(std::string_view token) {
+    return token.size() >= 3 && token.size() <= 8 && (token.front() == '.' || token.back() == '.');
+}
 
 // Defines name as a label at the current address ("lb. NAME").
 void DefineLabel(Context& ctx, std::string_view name);
@@ -30,6 +37,11 @@ void DefineLabelToken(Context& ctx, std::string_view token);
 // A value that must be known at its line (if., rept.): a number, a name
 // (its whole value read as an expression) or "(...)".
 ExprStatus ValueNow(Context& ctx, std::string_view text, std::int32_t& value);
+// The same, with a message where it is not known or not a value.
+std::optional<std::int32_t> ValueHere(Context& ctx, std::string_view expr);
+
+// --define NAME=VALUE, before the first line: as df. NAME VALUE.
+void DefineOption(Context& ctx, std::string_view name, std::string_view value);
 
 // Opens an include: the working directory first, then the folder of
 // ctx.files[ctx.file], then each --include-dir; path receives the path

@@ -120,11 +120,12 @@ std::string_view ConditionName(unsigned v) {
 class Lister {
 public:
     Lister(std::uint32_t start, const std::vector<std::uint8_t>& span, const SourceOptions& o, std::FILE* f)
-        : start_(start), span_(span), out_(f), kind_(span.size(), kData) {
-        // By position in the span, as everything here is.
+        : start_(start), base_(o.base), span_(span), out_(f), kind_(span.size(), kData) {
+        // By position in the span, as everything here is; names at one
+        // place keep the file's order.
         for (const auto& [location, name] : o.names) {
             if (location < start || location - start >= span.size()) continue;
-            names_.emplace(location - start, name);
+            names_[location - start].push_back(name);
             if (named_.empty()) named_.resize(span.size());
             named_[location - start] = true;
         }
@@ -140,7 +141,7 @@ public:
 private:
     enum : std::uint8_t { kData = 0, kCode = 1, kLabel = 2 };
 
-    std::uint32_t Address(std::size_t pos) const { return kImageBase + start_ + static_cast<std::uint32_t>(pos); }
+    std::uint32_t Address(std::size_t pos) const { return base_ + start_ + static_cast<std::uint32_t>(pos); }
 
     // A name falls inside the bytes of a word: the word is listed as data,
     // so that the name gets its line.
@@ -214,8 +215,8 @@ private:
             std::uint32_t value[32] = {};
             std::uint8_t state[32] = {};
             auto reach = [this, &work](std::uint32_t address) {
-                const std::uint32_t location = address - kImageBase;
-                if ((address & 0xFF000000u) == kImageBase && location >= start_ && location - start_ < span_.size())
+                const std::uint32_t location = address - base_;
+                if (location >= start_ && location - start_ < span_.size())
                     work.push_back(location - start_);
             };
             while (pos < span_.size() && !(kind_[pos] & kCode)) {
@@ -254,7 +255,7 @@ private:
     // Named locations and the listed instructions that branches land on
     // get a label.
     void MarkTargets() {
-        for (const auto& [pos, name] : names_)
+        for (const auto& [pos, names] : names_)
             if (Labelable(pos)) kind_[pos] |= kLabel;
         for (std::size_t pos : transfers_) {
             const Decoded d = DecodeAt(span_, pos);
@@ -266,14 +267,32 @@ private:
         }
     }
 
+    // The first name at pos, or L_ and its address.
     void LabelName(TextOut& out, std::size_t pos) const {
         auto it = names_.find(pos);
         if (it != names_.end()) {
-            out.Text(it->second);
+            out.Text(it->second.front());
             out.Room(kLine);
         } else {
             out << "L_";
             out.Hex(Address(pos), 8);
+        }
+    }
+
+    // A "lb." line for every name at pos, or for its L_ name.
+    void Labels(TextOut& out, std::size_t pos) const {
+        auto it = names_.find(pos);
+        if (it == names_.end()) {
+            out.Room(kLine);
+            out << "lb. ";
+            LabelName(out, pos);
+            out << '\n';
+            return;
+        }
+        for (const std::string& name : it->second) {
+            out.Text("lb. ");
+            out.Text(name);
+            out.Text("\n");
         }
     }
 
@@ -410,6 +429,12 @@ private:
     }
 
     void Print() {
+        // Addresses count from the image's own base, when it has one.
+        if (base_ != kImageBase) {
+            out_.Room(kLine);
+            out_ << "\tbase.\t0x";
+            out_.Hex(base_, 8) << '\n';
+        }
         // org. reaches 16 MiB; a span beyond starts after whole fills.
         std::uint32_t below = start_;
         for (; below >= kLabelReach; below -= kLabelReach) {
@@ -467,12 +492,7 @@ private:
 
     void PrintRange(TextOut& out, std::size_t pos, std::size_t stop) const {
         while (pos < stop) {
-            if (kind_[pos] & kLabel) {
-                out.Room(kLine);
-                out << "lb. ";
-                LabelName(out, pos);
-                out << '\n';
-            }
+            if (kind_[pos] & kLabel) Labels(out, pos);
             if (kind_[pos] & kCode) {
                 const Decoded d = DecodeAt(span_, pos);
                 Instruction(out, pos, d);
@@ -508,11 +528,12 @@ private:
     static constexpr std::size_t kChunk = 1 << 17;
 
     std::uint32_t start_;
+    std::uint32_t base_;
     const std::vector<std::uint8_t>& span_;
     TextOut out_;
     std::vector<std::uint8_t> kind_;
     std::vector<std::size_t> transfers_;  // listed branches and jumps with a displacement
-    std::unordered_map<std::size_t, std::string> names_;
+    std::unordered_map<std::size_t, std::vector<std::string>> names_;
     std::vector<bool> named_;  // by position, when there are names
     bool entries_ = false;
 
@@ -544,7 +565,7 @@ int ListSource(Context& ctx, std::FILE* image, std::FILE* out, const SourceOptio
     return 1;
 }
 
-void ReadSymbolNames(std::FILE* f, std::vector<std::pair<std::uint32_t, std::string>>& names) {
+void ReadSymbolNames(std::FILE* f, std::uint32_t base, std::vector<std::pair<std::uint32_t, std::string>>& names) {
     std::unordered_map<std::string, bool> seen;
     char line[4096];
     while (std::fgets(line, sizeof line, f) != nullptr) {
@@ -563,7 +584,7 @@ void ReadSymbolNames(std::FILE* f, std::vector<std::pair<std::uint32_t, std::str
         if (!hex || !UsableName(name) || seen.count(name)) continue;
         seen[name] = true;
         // Addresses with or without the image base name the same location.
-        names.emplace_back(ImageLocation(value), name);
+        names.emplace_back(LocationOf(value, base), name);
     }
 }
 

@@ -14,14 +14,22 @@ namespace tarvo {
 
 struct SourceOptions {
     std::vector<std::uint32_t> entries;  // image locations where code begins; none: all is code
-    std::vector<std::pair<std::uint32_t, std::string>> names;  // image location, label name
+    std::vector<std::pair<std::uint32_t, std::string>> names;  // image location, label name, in file order
+    std::uint32_t base = kImageBase;  // the address of the image's first byte
 };
+
+// An address written with the image base or without: its image location.
+constexpr std::uint32_t LocationOf(std::uint32_t address, std::uint32_t base) {
+    return address - base < kImageSize ? address - base : address;
+}
+static_assert(LocationOf(0x07000010, kImageBase) == 0x10 && LocationOf(0x10, kImageBase) == 0x10);
 
 // Lists ctx.nBytes bytes from ctx.nPC of image into out. Returns 1.
 int ListSource(Context& ctx, std::FILE* image, std::FILE* out, const SourceOptions& options);
 
-// Reads "ADDRESS NAME" lines (a symbol file) into names; names that could
-// not stand as a label of a source are left out.
-void ReadSymbolNames(std::FILE* f, std::vector<std::pair<std::uint32_t, std::string>>& names);
+// Reads "ADDRESS NAME" lines (a symbol file, addresses with the image base
+// base or without) into names; names that could not stand as a label of a
+// source, and repeated ones, are left out.
+void ReadSymbolNames(std::FILE* f, std::uint32_t base, std::vector<std::pair<std::uint32_t, std::string>>& names);
 
 }  // namespace tarvo

@@ -20,39 +20,42 @@ constexpr std::size_t kIncludeBlock = 16 * 1024;
 // written, not their resolved values.
 void ReportLine(Context& ctx, int nLine, const Tokens& tokens, const LineResult& r) {
     const std::string_view params[] = {tokens.szParam1, tokens.szParam2, tokens.szParam3};
-    const std::string param(params[r.slot]);
+    const std::string_view token = r.status == EncodeStatus::kBadOpcode || r.status == EncodeStatus::kUnknown
+                                       ? tokens.szOpcode
+                                   : r.status == EncodeStatus::kSyntaxError ? std::string_view()
+                                                                            : params[r.slot];
+    const std::string quoted(token);
     const Where where = InLine(ctx, nLine);
     switch (r.status) {
         case EncodeStatus::kOk: break;
-        case EncodeStatus::kBadOpcode:
-            Report(ctx, Severity::kError, where, msg::kInvalidOpcode, std::string(tokens.szOpcode).c_str());
-            break;
-        case EncodeStatus::kBadParam: Report(ctx, Severity::kError, where, msg::kInvalidParam, param.c_str()); break;
+        case EncodeStatus::kBadOpcode: ReportToken(ctx, Severity::kError, where, token, msg::kInvalidOpcode, quoted.c_str()); break;
+        case EncodeStatus::kBadParam: ReportToken(ctx, Severity::kError, where, token, msg::kInvalidParam, quoted.c_str()); break;
         case EncodeStatus::kSyntaxError: Report(ctx, Severity::kError, where, "%s", msg::kSyntaxError); break;
-        case EncodeStatus::kUnknown:
-            Report(ctx, Severity::kError, where, msg::kUnknownError, std::string(tokens.szOpcode).c_str());
-            break;
-        case EncodeStatus::kTargetRange: Report(ctx, Severity::kError, where, msg::kTargetRange, param.c_str()); break;
-        case EncodeStatus::kTargetAlign: Report(ctx, Severity::kError, where, msg::kTargetAlign, param.c_str()); break;
-        case EncodeStatus::kDivZero: Report(ctx, Severity::kError, where, msg::kDivZero, param.c_str()); break;
+        case EncodeStatus::kUnknown: ReportToken(ctx, Severity::kError, where, token, msg::kUnknownError, quoted.c_str()); break;
+        case EncodeStatus::kTargetRange: ReportToken(ctx, Severity::kError, where, token, msg::kTargetRange, quoted.c_str()); break;
+        case EncodeStatus::kTargetAlign: ReportToken(ctx, Severity::kError, where, token, msg::kTargetAlign, quoted.c_str()); break;
+        case EncodeStatus::kDivZero: ReportToken(ctx, Severity::kError, where, token, msg::kDivZero, quoted.c_str()); break;
     }
 }
 
-// A displacement that almost surely means an address: a warning, or under
-// --strict an error that stands for every other finding of that operand.
-void ReportSuspect(Context& ctx, int nLine, const Tokens& tokens, LineResult& r) {
-    if (r.suspect == Suspect::kNone) return;
-    const std::string operand(tokens.szParam1);
-    Report(ctx, ctx.set.strict ? Severity::kError : Severity::kWarning, InLine(ctx, nLine),
-           r.suspect == Suspect::kLabel ? msg::kLabelDisplacement : msg::kLocalWithoutAt, operand.c_str(),
-           operand.c_str());
+// A displacement that almost surely means an address: one report that
+// stands for every other finding of that operand.
+bool ReportSuspect(Context& ctx, int nLine, const Tokens& tokens, LineResult& r) {
+    if (r.suspect == Suspect::kNone) return false;
+    ReportCheck(ctx, InLine(ctx, nLine), r.suspect == Suspect::kLabel ? msg::kLabelDisplacement : msg::kLocalWithoutAt,
+                tokens.szParam1);
     r.strict[0] = 0;
+    return true;
 }
 
 // The first token an instruction does not read (a comment is none).
 std::string_view Dropped(const Tokens& tokens, std::uint8_t read, std::string_view rest) {
-    const std::string_view params[] = {tokens.szParam1, tokens.szParam2, tokens.szParam3};
-    return read < 3 ? params[read] : NextOperand(rest);
+    switch (read) {
+        case 0: return tokens.szParam1;
+        case 1: return tokens.szParam2;
+        case 2: return tokens.szParam3;
+        default: return rest.empty() ? rest : NextOperand(rest);
+    }
 }
 
 // The --strict findings of an instruction that was written; true when any.
@@ -60,16 +63,18 @@ bool ReportStrict(Context& ctx, int nLine, const Tokens& tokens, const LineResul
     static constexpr std::pair<StrictFlag, const char*> kTexts[] = {
         {kStrictRange, msg::kValueRange}, {kStrictOdd, msg::kOddDisplacement},
         {kStrictRegister, msg::kRegisterRange}, {kStrictTrailing, msg::kTrailing}};
+    if (!r.Flagged()) return false;
     const std::string_view params[] = {tokens.szParam1, tokens.szParam2, tokens.szParam3};
     bool any = false;
     if (r.oddLocation) {
-        Report(ctx, Severity::kError, InLine(ctx, nLine), msg::kOddLocation, std::string(tokens.szOpcode).c_str());
+        ReportCheck(ctx, InLine(ctx, nLine), msg::kOddLocation, tokens.szOpcode);
         any = true;
     }
     for (int slot = 0; slot < 3; ++slot) {
+        if (r.strict[slot] == 0) continue;
         for (const auto& [flag, text] : kTexts) {
             if (!(r.strict[slot] & flag)) continue;
-            Report(ctx, Severity::kError, InLine(ctx, nLine), text, std::string(params[slot]).c_str());
+            ReportCheck(ctx, InLine(ctx, nLine), text, params[slot]);
             any = true;
         }
     }
@@ -98,9 +103,9 @@ bool AssembleLine(Context& ctx, LineSupply& supply, std::string_view first, std:
                   bool beyond) {
     for (;;) {
         if (!ctx.set.classic && supply.Call(first, rest)) return true;
-        if (CompilerLine(ctx, first, rest)) {
-            if (ctx.set.strict && !beyond && static_cast<std::uint32_t>(ctx.obj.Location()) > kImageSize)
-                Report(ctx, Severity::kError, AtLocation(ctx), msg::kBeyondImage, std::string(first).c_str());
+        if (KeywordShaped(first) && CompilerLine(ctx, first, rest)) {
+            if (!beyond && static_cast<std::uint32_t>(ctx.obj.Location()) > kImageSize)
+                ReportCheck(ctx, AtLocation(ctx), msg::kBeyondImage, first);
             return true;
         }
         if (first.empty() || first.front() == ';') return true;
@@ -121,19 +126,19 @@ bool AssembleLine(Context& ctx, LineSupply& supply, std::string_view first, std:
             ReportLine(ctx, nLine, tokens, r);
             return false;
         }
-        ReportSuspect(ctx, nLine, tokens, r);
-        if (!ctx.set.strict) return true;
-        bool ok = r.suspect == Suspect::kNone;
+        if (!Checking(ctx)) return true;
+        bool reported = ReportSuspect(ctx, nLine, tokens, r);
         if (const std::string_view dropped = Dropped(tokens, r.read, rest); !dropped.empty()) {
-            Report(ctx, Severity::kError, InLine(ctx, nLine), msg::kAfterOperands, std::string(dropped).c_str());
-            ok = false;
+            ReportCheck(ctx, InLine(ctx, nLine), msg::kAfterOperands, dropped);
+            reported = true;
         }
-        if (ReportStrict(ctx, nLine, tokens, r)) ok = false;
+        if (ReportStrict(ctx, nLine, tokens, r)) reported = true;
         if (!beyond && static_cast<std::uint32_t>(ctx.obj.Location()) > kImageSize) {
-            Report(ctx, Severity::kError, InLine(ctx, nLine), msg::kBeyondImage, std::string(tokens.szOpcode).c_str());
-            ok = false;
+            ReportCheck(ctx, InLine(ctx, nLine), msg::kBeyondImage, tokens.szOpcode);
+            reported = true;
         }
-        return ok;
+        // Under --strict a report fails the line; a warning does not.
+        return !(reported && ctx.set.strict);
     }
 }
 
@@ -154,7 +159,7 @@ int GenerateObj(Context& ctx, std::FILE* src, const char* name) {
     std::string_view line, first, rest;
     while (supply.Next(line, first, rest)) {
         const int nLine = ctx.line;
-        const bool beyond = ctx.set.strict && static_cast<std::uint32_t>(ctx.obj.Location()) > kImageSize;
+        const bool beyond = static_cast<std::uint32_t>(ctx.obj.Location()) > kImageSize;
         // The line is split once: the first token decides what it is.
         while (IsLabelToken(first) && !ctx.set.classic) {
             DefineLabelToken(ctx, first);

@@ -69,6 +69,27 @@ bool Substitute(std::string_view text, char escape, const std::vector<std::strin
     return out.size() <= limit;
 }
 
+// The next macro argument or irp. item: an operand, or a text that begins
+// with a quote and runs to the matching one (a \" inside does not end it),
+// quotes kept, with whatever follows it up to a separator.
+std::string_view NextArgument(std::string_view& rest) {
+    std::size_t i = 0;
+    while (i < rest.size() && IsSeparator(rest[i])) ++i;
+    if (i == rest.size() || rest[i] != '"') return NextOperand(rest, true);
+    std::size_t j = i + 1;
+    while (j < rest.size() && rest[j] != '"') j += rest[j] == '\\' && j + 1 < rest.size() ? 2 : 1;
+    while (j < rest.size() && !IsSeparator(rest[j])) ++j;
+    const std::string_view argument = rest.substr(i, j - i);
+    rest.remove_prefix(j < rest.size() ? j + 1 : j);
+    return argument;
+}
+
+// Products of line counts, held below overflow: a count beyond any bound is enough.
+std::uint64_t Times(std::uint64_t a, std::uint64_t b) {
+    constexpr std::uint64_t kHuge = std::uint64_t{1} << 40;
+    return a == 0 || b == 0 ? 0 : a >= kHuge || b >= kHuge || a > kHuge / b ? kHuge : a * b;
+}
+
 }  // namespace
 
 constexpr auto kTarvoKeys = [] {
@@ -90,6 +111,7 @@ struct LineSupply::Frame {
     std::size_t next = 0;                        // the next body line
     std::uint64_t round = 0, rounds = 1;
     int callLine = 0;
+    std::size_t conditions = 0;                  // conditions open when it began
     std::string buffer;                          // the line as substituted
 };
 
@@ -101,6 +123,7 @@ struct LineSupply::Recording {
     std::uint64_t count = 0;     // rept.
     std::vector<std::string> items;  // irp.
     std::shared_ptr<Macro> macro = std::make_shared<Macro>();
+    Opener opener;
 };
 
 LineSupply::LineSupply(Context& ctx, LineReader& reader, bool top, const Spelling& spelling)
@@ -108,7 +131,7 @@ LineSupply::LineSupply(Context& ctx, LineReader& reader, bool top, const Spellin
 
 LineSupply::~LineSupply() {
     for (const auto& f : frames_)
-        if (f->macro) ctx_.expansions.pop_back();
+        if (f->macro) PopCall(ctx_);
 }
 
 Block LineSupply::FindWord(std::string_view token) const {
@@ -124,7 +147,7 @@ bool LineSupply::PullExpanded(std::string_view& line) {
         Frame& f = *frames_.back();
         if (f.next == f.body->body.size() && ++f.round < f.rounds) f.next = 0;
         if (f.next == f.body->body.size()) {
-            if (f.macro) ctx_.expansions.pop_back();
+            if (f.macro) PopCall(ctx_);
             frames_.pop_back();
             continue;
         }
@@ -145,8 +168,9 @@ bool LineSupply::PullExpanded(std::string_view& line) {
         }
         ctx_.producedBytes += line.size();
         ctx_.line = f.macro ? f.callLine : stored.line;
-        ctx_.bodyLine = f.macro ? stored.line : 0;
-        ctx_.bodyFile = f.body->file;
+        // A line recorded from a macro body keeps its place there.
+        ctx_.bodyLine = stored.bodyLine != 0 ? stored.bodyLine : f.macro ? stored.line : 0;
+        ctx_.bodyFile = stored.bodyLine != 0 ? stored.bodyFile : f.body->file;
         return true;
     }
     return Pull(line);
@@ -160,8 +184,11 @@ void LineSupply::Cut() {
 }
 
 void LineSupply::Abandon() {
+    if (frames_.empty()) return;
+    // What they opened goes with them, without a word.
+    conditions_.resize(std::min(conditions_.size(), frames_.front()->conditions));
     for (const auto& f : frames_)
-        if (f->macro) ctx_.expansions.pop_back();
+        if (f->macro) PopCall(ctx_);
     frames_.clear();
 }
 
@@ -208,7 +235,7 @@ bool LineSupply::Record(std::string_view line, Block block) {
         Close();
         return false;
     }
-    r.macro->body.push_back({std::string(line), ctx_.line});
+    r.macro->body.push_back({std::string(line), ctx_.line, ctx_.bodyLine, ctx_.bodyFile});
     return true;
 }
 
@@ -225,9 +252,11 @@ void LineSupply::Open(Block block, std::string_view first, std::string_view rest
     auto r = std::make_unique<Recording>();
     r->block = block;
     r->macro->file = ctx_.file;
+    r->opener = OpenerHere(first);
     if (block == Block::kMacro) {
         const std::string_view name = NextOperand(rest, true);
         r->macro->name = name;
+        r->opener.word = name;
         for (std::string_view p; !(p = NextOperand(rest, true)).empty();) {
             const std::size_t eq = p.find('=');
             r->macro->params.emplace_back(p.substr(0, eq), eq == std::string_view::npos ? "" : p.substr(eq + 1));
@@ -244,7 +273,7 @@ void LineSupply::Open(Block block, std::string_view first, std::string_view rest
         r->count = count > 0 ? static_cast<std::uint64_t>(count) : 0;
     } else {  // irp. PARAM, A, B, C
         r->macro->params.emplace_back(NextOperand(rest, true), "");
-        for (std::string_view item; !(item = NextOperand(rest, true)).empty();) r->items.emplace_back(item);
+        for (std::string_view item; !(item = NextArgument(rest)).empty();) r->items.emplace_back(item);
     }
     recording_ = std::move(r);
 }
@@ -266,14 +295,51 @@ void LineSupply::Close() {
     } else {
         f->rounds = r->count;
     }
-    if (f->rounds * r->macro->body.size() * Rounds() > kMaxRepeatedLines) {
+    if (f->rounds == 0 || r->macro->body.empty()) return;
+    // Blocks nested in it count here, so that the outermost block gets the
+    // one report. One inside a running block that passes the bound all the
+    // same (its count was not known before) ends the blocks around it.
+    if (Times(Times(f->rounds, RoundLines(r->macro->body)), Rounds()) > kMaxRepeatedLines || ctx_.expansionCut) {
         Report(ctx_, Severity::kError, AtLocation(ctx_), msg::kTooManyRepetitions);
+        Abandon();
         return;
     }
-    if (f->rounds == 0 || r->macro->body.empty()) return;
-    if (ctx_.expansionCut) return Report(ctx_, Severity::kError, AtLocation(ctx_), msg::kTooManyRepetitions);
     f->body = std::move(r->macro);
+    f->conditions = conditions_.size();
     frames_.push_back(std::move(f));
+}
+
+std::uint64_t LineSupply::RoundLines(const std::vector<StoredLine>& body) {
+    // Iterative: a body may hold blocks nested thousands deep.
+    struct Level {
+        std::uint64_t rounds, lines;
+        std::size_t start;  // the first line of its body
+    };
+    std::vector<Level> levels{{1, 0, 0}};
+    for (std::size_t at = 0; at < body.size(); ++at) {
+        std::string_view rest = body[at].text;
+        const Block block = Find(NextToken(rest));
+        if (block == Block::kEndr && levels.size() > 1) {
+            const Level inner = levels.back();
+            levels.pop_back();
+            // Its lines are read once as lines of this body, then its rounds.
+            levels.back().lines += (at + 1 - inner.start) + Times(inner.rounds, inner.lines);
+            continue;
+        }
+        ++levels.back().lines;
+        if (block != Block::kRept && block != Block::kIrp) continue;
+        std::uint64_t rounds = 0;
+        std::int32_t v = 0;
+        if (block == Block::kRept) {
+            if (ValueNow(ctx_, NextOperand(rest, true), v) == ExprStatus::kOk && v > 0) rounds = static_cast<std::uint64_t>(v);
+        } else {
+            NextOperand(rest, true);
+            while (!NextArgument(rest).empty()) ++rounds;
+            rounds = std::max<std::uint64_t>(rounds, 1);
+        }
+        levels.push_back({rounds, 0, at + 1});
+    }
+    return levels.front().lines;
 }
 
 // How many times a line of a block read now is read in all, through the
@@ -290,7 +356,7 @@ bool LineSupply::Expand(std::string_view name, std::string_view rest) {
     if (it == ctx_.macros.end()) return false;
     const std::shared_ptr<const Macro>& m = it->second;
     std::vector<std::string> args;
-    for (std::string_view a; !(a = NextOperand(rest, true)).empty();) args.emplace_back(a);
+    for (std::string_view a; !(a = NextArgument(rest)).empty();) args.emplace_back(a);
     const std::string shown(name);
     if (args.size() > m->params.size()) {
         Report(ctx_, Severity::kError, AtLocation(ctx_), msg::kTooManyArguments, shown.c_str());
@@ -319,24 +385,18 @@ bool LineSupply::Expand(std::string_view name, std::string_view rest) {
     f->values.assign(f->args.begin(), f->args.end());
     f->number = std::to_string(ctx_.macroCalls++);
     f->callLine = ctx_.line;
+    f->conditions = conditions_.size();
     // Where the call is written: a body line when a macro calls it.
-    ctx_.expansions.push_back(ctx_.bodyLine != 0 ? Context::Expansion{shown, ctx_.bodyFile, ctx_.bodyLine}
-                                                 : Context::Expansion{shown, ctx_.file, ctx_.line});
+    PushCall(ctx_, ctx_.bodyLine != 0 ? MacroCall{shown, ctx_.bodyFile, ctx_.bodyLine}
+                                      : MacroCall{shown, ctx_.file, ctx_.line});
     frames_.push_back(std::move(f));
     return true;
 }
 
-std::optional<std::int32_t> LineSupply::ValueAt(std::string_view expr) {
-    std::int32_t v = 0;
-    const char* error = msg::kInvalidParam;
-    switch (ValueNow(ctx_, expr, v)) {
-        case ExprStatus::kOk: return v;
-        case ExprStatus::kUndefined: error = msg::kNotKnownYet; break;
-        case ExprStatus::kDivZero: error = msg::kDivZero; break;
-        case ExprStatus::kMalformed: break;
-    }
-    Report(ctx_, Severity::kError, AtLocation(ctx_), error, std::string(expr).c_str());
-    return std::nullopt;
+std::optional<std::int32_t> LineSupply::ValueAt(std::string_view expr) { return ValueHere(ctx_, expr); }
+
+LineSupply::Opener LineSupply::OpenerHere(std::string_view word) {
+    return {std::string(word), ctx_.file, ctx_.line, CurrentTrace(ctx_)};
 }
 
 void LineSupply::Condition(Block block, std::string_view first, std::string_view rest) {
@@ -350,17 +410,17 @@ void LineSupply::Condition(Block block, std::string_view first, std::string_view
         case Block::kIfndef: {
             if (conditions_.size() >= kMaxConditions) {
                 Report(ctx_, Severity::kError, AtLocation(ctx_), msg::kConditionTooDeep);
-                conditions_.push_back({false, true, false, std::string(first)});
+                conditions_.push_back({false, true, false, OpenerHere(first)});
                 return;
             }
             if (Skipping()) {
-                conditions_.push_back({false, true, false, std::string(first)});
+                conditions_.push_back({false, true, false, OpenerHere(first)});
                 return;
             }
             bool truth = false;
             if (block == Block::kIf) truth = ValueAt(operand).value_or(0) != 0;
             else truth = ctx_.lstHead.CheckConstant(operand).has_value() == (block == Block::kIfdef);
-            conditions_.push_back({truth, truth, false, std::string(first)});
+            conditions_.push_back({truth, truth, false, OpenerHere(first)});
             return;
         }
         case Block::kElif:
@@ -386,13 +446,15 @@ void LineSupply::Condition(Block block, std::string_view first, std::string_view
 }
 
 void LineSupply::Finish() {
+    // Each opener left open is reported at its own line, with what it opens.
+    auto at = [](const Opener& o) { return Where{Where::kLine, o.file, o.line, -1, &o.trace}; };
     if (recording_ != nullptr) {
-        Report(ctx_, Severity::kError, AtLocation(ctx_),
-               recording_->block == Block::kMacro ? msg::kMissingEndm : msg::kMissingEndr);
+        const Opener& o = recording_->opener;
+        Report(ctx_, Severity::kError, at(o), recording_->block == Block::kMacro ? msg::kMissingEndm : msg::kMissingEndr,
+               o.word.c_str());
         recording_.reset();
     }
-    for (const struct Condition& c : conditions_)
-        Report(ctx_, Severity::kError, AtLocation(ctx_), msg::kUnbalanced, c.opener.c_str());
+    for (const struct Condition& c : conditions_) Report(ctx_, Severity::kError, at(c.opener), msg::kUnbalanced, c.opener.word.c_str());
     conditions_.clear();
 }
 

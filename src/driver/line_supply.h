@@ -78,11 +78,18 @@ public:
 private:
     struct Frame;
     struct Recording;
+    // Where an opener stands, for a message at the end of the file.
+    struct Opener {
+        std::string word;  // as written (a macro: its name)
+        std::uint32_t file = 0;
+        int line = 0;
+        Trace trace;
+    };
     struct Condition {
         bool active;        // its lines are assembled
         bool taken;         // a branch of it was taken, or none may be
         bool sawElse;
-        std::string opener;  // as written, for a message at the end of the file
+        Opener opener;
     };
 
     bool Expand(std::string_view name, std::string_view rest);
@@ -115,6 +122,10 @@ private:
     // A value the line needs now; a message when it is not known or bad.
     std::optional<std::int32_t> ValueAt(std::string_view expr);
     void Close();
+    Opener OpenerHere(std::string_view word);
+    // The lines one round of a block body produces, nested blocks included
+    // as far as their counts are known now.
+    std::uint64_t RoundLines(const std::vector<StoredLine>& body);
     void Cut();
     // Drops every expansion under way in this file.
     void Abandon();

@@ -2,6 +2,7 @@
 
 #include <cstdio>
 #include <string_view>
+#include <vector>
 
 #include "messages.h"
 
@@ -12,12 +13,14 @@ const char* const kOptionHelp =
     "  --help                 this text\n"
     "  --version              the program's version\n"
     "  --classic              the classic language and include rules only\n"
-    "  --strict               values cut to fit, odd displacements and the like are errors;\n"
-    "                         the object file is removed when errors were reported\n"
+    "  --strict               values cut to fit, odd displacements and the like are errors,\n"
+    "                         not warnings\n"
     "  --quiet                no Define:, Label: and include progress lines\n"
     "  --gnu-errors           every error and warning also as FILE:LINE: on standard error\n"
-    "  --include-dir=DIR      look for inc. files in DIR too (repeatable)\n"
-    "  --define=NAME=VALUE    as df. NAME VALUE before the first line (repeatable)\n"
+    "  --include-dir=DIR      look for inc. files in DIR too (repeatable; also -I DIR, -IDIR)\n"
+    "  --define=NAME[=VALUE]  as df. NAME VALUE (default 1) before the first line (repeatable;\n"
+    "                         also -D NAME[=VALUE], -DNAME[=VALUE])\n"
+    "  --keep-object          an object file even after errors (also -Z)\n"
     "  --nec-encoding         reti and halt as 0x6400 and 0x6800\n"
     "  --listing=FILE         an assembly listing: location, bytes, line, text\n"
     "  --symbols=FILE         the labels as address-and-name lines, for debuggers\n"
@@ -27,6 +30,7 @@ const char* const kOptionHelp =
     "  --source               -d: list as a source that assembles back to the same bytes\n"
     "  --entry=ADDR           -d --source: code is what is reachable from ADDR (repeatable)\n"
     "  --symbols=FILE         -d: name the labels of the listing from this symbol file\n"
+    "  --base=ADDR            -d: the address of the image's first byte (default 0x07000000)\n"
     "  --syntax=gnu           read GNU as syntax (the default is --syntax=tarvo)\n"
     "  --section-start=NAME=ADDR  GNU syntax: place section NAME at ADDR (repeatable)\n"
     "  --defsym=NAME=VALUE    as --define; GNU syntax: NAME is absolute\n";
@@ -47,7 +51,7 @@ constexpr LongOption kLongOptions[] = {
     {"listing", Takes::kValue},      {"symbols", Takes::kValue},      {"deps", Takes::kValue},
     {"deps-target", Takes::kValue},  {"output", Takes::kValue},       {"source", Takes::kNothing},
     {"entry", Takes::kValue},        {"syntax", Takes::kValue},       {"section-start", Takes::kValue},
-    {"defsym", Takes::kValue},
+    {"defsym", Takes::kValue},       {"keep-object", Takes::kNothing}, {"base", Takes::kValue},
 };
 
 std::string Format(const char* fmt, const std::string& arg) {
@@ -60,8 +64,23 @@ std::string Format(const char* fmt, const std::string& arg) {
     return big;
 }
 
+// NAME=VALUE, or NAME alone for 1 (as -D and GNU as' --defsym users
+// expect); false for an empty name. written is the option as given.
+bool AddDefine(const std::string& value, const std::string& written, bool valueNeeded, Options& o,
+               std::string& error) {
+    const std::size_t eq = value.find('=');
+    if (value.empty() || eq == 0 || (valueNeeded && eq == std::string::npos)) {
+        error = Format(msg::kNeedsValue, written);
+        return false;
+    }
+    if (eq == std::string::npos) o.defines.emplace_back(value, "1");
+    else o.defines.emplace_back(value.substr(0, eq), value.substr(eq + 1));
+    return true;
+}
+
 bool Apply(std::string_view name, const std::string& value, Options& o, std::string& error) {
     Settings& s = o.settings;
+    const std::string written = "--" + std::string(name) + "=" + value;
     if (name == "help") o.help = true;
     else if (name == "version") o.version = true;
     else if (name == "classic") s.classic = true;
@@ -69,6 +88,7 @@ bool Apply(std::string_view name, const std::string& value, Options& o, std::str
     else if (name == "quiet") s.quiet = true;
     else if (name == "gnu-errors") s.gnuErrors = true;
     else if (name == "nec-encoding") s.necEncoding = true;
+    else if (name == "keep-object") o.keepObject = true;
     else if (name == "include-dir") s.includeDirs.push_back(value);
     else if (name == "listing") o.listing = value;
     else if (name == "symbols") o.symbols = value;
@@ -77,32 +97,120 @@ bool Apply(std::string_view name, const std::string& value, Options& o, std::str
     else if (name == "output") o.output = value;
     else if (name == "source") o.source = true;
     else if (name == "entry") o.entries.push_back(value);
+    else if (name == "base") o.base = value;
     else if (name == "syntax") {
         if (value != "gnu" && value != "tarvo") {
-            error = Format(msg::kUnknownOption, "--syntax=" + value);
+            error = Format(msg::kUnknownOption, written);
             return false;
         }
         s.gnuSyntax = value == "gnu";
-    } else if (name == "define" || name == "defsym" || name == "section-start") {
+    } else if (name == "define" || name == "defsym") {
+        return AddDefine(value, written, name == "defsym", o, error);
+    } else if (name == "section-start") {
         const std::size_t eq = value.find('=');
         if (eq == std::string::npos || eq == 0) {
-            error = Format(msg::kNeedsValue, "--" + std::string(name) + "=" + value);
+            error = Format(msg::kNeedsValue, written);
             return false;
         }
-        if (name == "section-start") s.sectionStarts.emplace_back(value.substr(0, eq), value.substr(eq + 1));
-        else o.defines.emplace_back(value.substr(0, eq), value.substr(eq + 1));
+        s.sectionStarts.emplace_back(value.substr(0, eq), value.substr(eq + 1));
     }
     return true;
 }
 
+// The classic positions, fed one argument at a time: the source, the option
+// (its second character), the file of -o or the numbers of -d. Outside the
+// classic language the short options of other assemblers may stand
+// anywhere after the source (not as -o's file), and whatever else follows
+// the classic positions is an error.
+class Positions {
+public:
+    explicit Positions(Options& o) : o_(o) {}
+
+    // next is the argument after arg (null: none), which a short option
+    // may take; taken tells whether it did. False on an error.
+    bool Take(const std::string& arg, bool literal, const char* next, bool& taken, std::string& error) {
+        taken = false;
+        if (count_++ == 0) {
+            o_.sourcePath = arg;
+            o_.mode = Options::Mode::kObjectFile;
+            o_.objectName = "output.obj";
+            return true;
+        }
+        if (done_) return true;
+        const bool fileNext = option_ == 'o' && !fileTaken_;
+        if (!o_.settings.classic && !fileNext && !literal && Short(arg, next, taken, error)) return error.empty();
+        if (option_ == 0) {
+            // Only the second character counts: -s, /s and xs alike.
+            option_ = arg.size() >= 2 ? arg[1] : '?';
+            if (option_ == 's') o_.mode = Options::Mode::kStdout;
+            else if (option_ == 'd') o_.mode = Options::Mode::kDisassemble;
+            else if (option_ != 'o') o_.mode = Options::Mode::kUsage;
+            done_ = o_.mode == Options::Mode::kUsage;  // the classic usage text, nothing more
+            return true;
+        }
+        if (fileNext) {
+            o_.objectName = arg;
+            o_.objectNamed = fileTaken_ = true;
+            return true;
+        }
+        if (option_ == 'd' && o_.numbers.size() < 2) {
+            o_.numbers.push_back(arg);
+            return true;
+        }
+        if (o_.settings.classic) return true;  // the classic reading ignores the rest
+        error = Format(!arg.empty() && arg[0] == '-' ? msg::kUnknownOption : msg::kUnknownArgument, arg);
+        return false;
+    }
+
+    void Finish() {
+        if (option_ == 'o' && !fileTaken_) o_.mode = Options::Mode::kUsage;
+    }
+
+private:
+    // -D NAME[=VALUE], -DNAME[=VALUE], -I DIR, -IDIR and -Z; false when arg
+    // is none of them.
+    bool Short(const std::string& arg, const char* next, bool& taken, std::string& error) {
+        if (arg == "-Z") {
+            o_.keepObject = true;
+            return true;
+        }
+        if (arg.size() < 2 || arg[0] != '-' || (arg[1] != 'D' && arg[1] != 'I')) return false;
+        std::string value = arg.substr(2);
+        if (arg.size() == 2) {
+            if (next == nullptr) {
+                error = Format(msg::kNeedsValue, arg);
+                return true;
+            }
+            value = next;
+            taken = true;
+        }
+        if (arg[1] == 'D') AddDefine(value, arg, false, o_, error);
+        else if (value.empty()) error = Format(msg::kNeedsValue, arg);
+        else o_.settings.includeDirs.push_back(value);
+        return true;
+    }
+
+    Options& o_;
+    int count_ = 0;
+    char option_ = 0;  // the second character of the classic option; 0: none yet
+    bool fileTaken_ = false;
+    bool done_ = false;
+};
+
 }  // namespace
 
 bool ParseOptions(int argc, char** argv, Options& o, std::string& error) {
+    // --classic keeps the classic reading of every argument, wherever it stands.
+    for (int i = 1; i < argc && std::string_view(argv[i]) != "--"; ++i)
+        if (std::string_view(argv[i]) == "--classic") o.settings.classic = true;
     bool options = true;
+    Positions positions(o);
     for (int i = 1; i < argc; ++i) {
         const std::string arg = argv[i];
         if (!options || arg.size() < 2 || arg.compare(0, 2, "--") != 0) {
-            o.args.push_back(arg);
+            bool taken = false;
+            if (!positions.Take(arg, !options, i + 1 < argc ? argv[i + 1] : nullptr, taken, error)) return false;
+            i += taken ? 1 : 0;
             continue;
         }
         if (arg == "--") {
@@ -130,6 +238,12 @@ bool ParseOptions(int argc, char** argv, Options& o, std::string& error) {
             }
         }
         if (!Apply(name, value, o, error)) return false;
+    }
+    positions.Finish();
+    // The source is no target: a rule "src.s: src.s ..." would rebuild nothing.
+    if (o.mode == Options::Mode::kStdout && !o.deps.empty() && o.depsTarget.empty()) {
+        error = msg::kDepsNeedTarget;
+        return false;
     }
     return true;
 }

@@ -9,19 +9,35 @@
 namespace tarvo {
 
 struct Options {
-    std::vector<std::string> args;  // what the classic rules read, from argv[1] on
+    // What the classic positions say: the source, the one option (only its
+    // second character counts) and the option's arguments.
+    enum class Mode {
+        kNone,         // no argument at all
+        kObjectFile,   // no option (output.obj), or -o FILE
+        kStdout,       // -s
+        kDisassemble,  // -d [Adr [bytes]]
+        kUsage,        // any other option, or -o without its file
+    };
+    Mode mode = Mode::kNone;
+    std::string sourcePath;
+    std::string objectName;            // kObjectFile: output.obj or the file after -o
+    bool objectNamed = false;          // -o gave it
+    std::vector<std::string> numbers;  // kDisassemble: the start and count as written
     Settings settings;
-    std::vector<std::pair<std::string, std::string>> defines;  // --define, in order
+    std::vector<std::pair<std::string, std::string>> defines;  // --define, -D, in order
     std::string listing, symbols, deps, depsTarget;  // output files; empty: none
+    bool keepObject = false;            // -Z: an object file even after errors
     std::string output;                 // -d: the listing instead of output.asm
     bool source = false;                // -d: a source that assembles back
     std::vector<std::string> entries;   // -d --source: where code begins
+    std::string base;                   // -d: the image base; empty: 0x07000000
     bool help = false;
     bool version = false;
 };
 
-// Takes the long options out of argv and leaves the rest in args. False
-// when an option is unknown or lacks its value; error is then its message.
+// Reads argv into options. False when the command line is wrong (an
+// unknown option or argument, a missing value); error is then its message,
+// after which the usage text is shown.
 bool ParseOptions(int argc, char** argv, Options& options, std::string& error);
 
 // One line of help per long option.

@@ -199,7 +199,7 @@ void WriteSymbolFile(const SymbolList& names, std::FILE* f) {
     };
     std::vector<Entry> labels;
     for (std::size_t i = 0; i < names.size(); ++i) {
-        if (!names[i].bLabel) continue;
+        if (!names[i].IsLabel()) continue;
         std::int32_t v = 0;
         ReadNumber(names[i].szValue, v);
         labels.push_back({static_cast<std::uint32_t>(v), &names[i].szName});

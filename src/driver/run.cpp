@@ -10,6 +10,7 @@
 #include "disasm/dissasm.h"
 #include "disasm/source.h"
 #include "driver/assemble.h"
+#include "driver/job.h"
 #include "driver/options.h"
 #include "driver/outputs.h"
 #include "gnu/gnu_assembler.h"
@@ -83,96 +84,53 @@ void OpenOutputs(Context& ctx, const std::string (&names)[kOutputKinds], Outputs
     }
 }
 
+// The streams of the outputs that opened.
+Streams StreamsOf(const Outputs& out) {
+    Streams s;
+    s.object = out.file[kObject].get();
+    s.objectName = s.object != stdout ? out.file[kObject].name() : std::string();
+    if (out.open[kListing]) s.listing = out.file[kListing].get();
+    if (out.open[kSymbols]) s.symbols = out.file[kSymbols].get();
+    if (out.open[kDeps]) s.deps = out.file[kDeps].get();
+    return s;
+}
+
+// Either language: the default language's pass lines and report, or GNU
+// as' silence on success; no object file after errors (an older one is
+// removed) unless -Z or, in the default language, --classic keeps it.
 int Assemble(Context& ctx, const Options& o, FilePtr src, const std::string& srcPath, Outputs& out) {
+    const bool gnu = o.settings.gnuSyntax;
     std::FILE* obj = out.file[kObject].get();
     const std::string& objName = out.file[kObject].name();
     std::vector<char> objBuffer;
-    if (obj != stdout) {
+    if (obj != stdout && !gnu) {
         objBuffer.resize(1 << 20);
         std::setvbuf(obj, objBuffer.data(), _IOFBF, objBuffer.size());
     }
     // An include must never read standard output while it is being written.
     ctx.hasObjId = obj == stdout && GetFileId(obj, ctx.objId) && ctx.objId.regular;
-    FileId srcId;
-    if (GetFileId(src.get(), srcId)) ctx.includeChain.push_back(srcId);
-    ctx.runPass = GenerateObj;
-    ctx.obj.Open(obj);
     ctx.files.push_back(srcPath);
     const std::string names[kOutputKinds] = {objName, o.listing, o.symbols, o.deps};
     OpenOutputs(ctx, names, out);
-    std::unique_ptr<Listing> listing;
-    if (out.open[kListing]) {
-        listing = std::make_unique<Listing>(out.file[kListing].get());
-        ctx.observer = listing.get();
-        ctx.obj.SetSink(listing.get());
-    }
-    for (const auto& [name, value] : o.defines) CompilerLine(ctx, "df. " + name + " " + value);
-
-    int result = GenerateObj(ctx, src.get(), srcPath.c_str());
+    Streams streams = StreamsOf(out);
+    if (streams.objectName.empty()) streams.objectName = srcPath;
+    Job job(ctx, o, streams);
+    const int result = job.Pass(src.get(), srcPath);
     bool failed[kOutputKinds] = {};
     failed[kObject] = WriteFailed(ctx, obj, objName.c_str());
-    if (listing) {
-        listing->Finish(ctx.lstHead);
-        ctx.observer = nullptr;
-        failed[kListing] = WriteFailed(ctx, out.file[kListing].get(), o.listing.c_str());
-    }
-    if (out.open[kSymbols]) {
-        WriteSymbolFile(ctx.lstHead, out.file[kSymbols].get());
-        failed[kSymbols] = WriteFailed(ctx, out.file[kSymbols].get(), o.symbols.c_str());
-    }
-    if (out.open[kDeps]) {
-        const std::string& target = !o.depsTarget.empty() ? o.depsTarget : obj != stdout ? objName : srcPath;
-        WriteDependencies(ctx.files, target, out.file[kDeps].get());
-        failed[kDeps] = WriteFailed(ctx, out.file[kDeps].get(), o.deps.c_str());
-    }
-    Say(ctx, "%s", result ? msg::kPassObj : msg::kPassFail);
-    if (ctx.nErrors == 0) Say(ctx, "%s", msg::kPassClean);
-    Say(ctx, msg::kReport, srcPath.c_str(), ctx.nErrors, std::ftell(obj));
-    // A strict run leaves no object file behind that holds known errors,
-    // nor an older one that make would take for fresh; never an input.
+    job.Finish();
+    const std::string* outputNames[kOutputKinds] = {&objName, &o.listing, &o.symbols, &o.deps};
+    for (int k = kListing; k < kOutputKinds; ++k)
+        if (out.open[k]) failed[k] = WriteFailed(ctx, out.file[k].get(), outputNames[k]->c_str());
+    if (!gnu) SayPasses(ctx, result, srcPath, obj);
     const bool regular = out.file[kObject].Replaces() && !out.Refused(ctx, kObject);
-    const bool removeObj = o.settings.strict && ctx.nErrors > 0 && regular;
+    const bool removeObj =
+        ctx.nErrors > 0 && regular && !o.keepObject && (gnu || o.settings.strict || !o.settings.classic);
     out.Close(ctx, failed, removeObj);
     if (removeObj) {
         out.file[kObject].Remove();
-        Say(ctx, "%s", msg::kObjectRemoved);
+        if (!gnu) Say(ctx, "%s", msg::kObjectRemoved);
     }
-    return ctx.nErrors == 0 ? kExitOk : kExitError;
-}
-
-// GNU syntax mode: GNU as' silence on success, its messages, and no object
-// file after errors (an older one is removed).
-int AssembleGnu(Context& ctx, const Options& o, FilePtr src, const std::string& srcPath, Outputs& out) {
-    std::FILE* obj = out.file[kObject].get();
-    const std::string& objName = out.file[kObject].name();
-    ctx.hasObjId = obj == stdout && GetFileId(obj, ctx.objId) && ctx.objId.regular;
-    ctx.files.push_back(srcPath);
-    const std::string names[kOutputKinds] = {objName, o.listing, o.symbols, o.deps};
-    OpenOutputs(ctx, names, out);
-    gnu::Image image;
-    gnu::Assemble(ctx, src.get(), srcPath, o.defines, image, out.open[kListing] ? out.file[kListing].get() : nullptr);
-    bool failed[kOutputKinds] = {};
-    // The one object writer takes the image, as it takes the default language's bytes.
-    ctx.obj.Open(obj);
-    if (ctx.nErrors == 0) ctx.obj.Emit(image.bytes.data(), image.bytes.size());
-    failed[kObject] = WriteFailed(ctx, obj, objName.c_str());
-    if (out.open[kListing]) failed[kListing] = WriteFailed(ctx, out.file[kListing].get(), o.listing.c_str());
-    if (out.open[kSymbols]) {
-        std::stable_sort(image.labels.begin(), image.labels.end(),
-                         [](const auto& a, const auto& b) { return a.first < b.first; });
-        for (const auto& [value, name] : image.labels)
-            std::fprintf(out.file[kSymbols].get(), "%08X %s\n", static_cast<unsigned>(value), name.c_str());
-        failed[kSymbols] = WriteFailed(ctx, out.file[kSymbols].get(), o.symbols.c_str());
-    }
-    if (out.open[kDeps]) {
-        const std::string& target = !o.depsTarget.empty() ? o.depsTarget : obj != stdout ? objName : srcPath;
-        WriteDependencies(ctx.files, target, out.file[kDeps].get());
-        failed[kDeps] = WriteFailed(ctx, out.file[kDeps].get(), o.deps.c_str());
-    }
-    const bool regular = out.file[kObject].Replaces() && !out.Refused(ctx, kObject);
-    const bool removeObj = ctx.nErrors > 0 && regular;
-    out.Close(ctx, failed, removeObj);
-    if (removeObj) out.file[kObject].Remove();
     return ctx.nErrors == 0 ? kExitOk : kExitError;
 }
 
@@ -189,22 +147,26 @@ bool NumberArgument(const std::string& arg, std::int32_t& value) {
 }
 
 int Disassemble(Context& ctx, const Options& o, FilePtr src) {
-    const std::vector<std::string>& args = o.args;
     const std::string listingPath = o.output.empty() ? "output.asm" : o.output;
     if (SameFile(src.get(), listingPath.c_str())) {
         Report(ctx, Severity::kError, Nowhere(), msg::kOverSource, listingPath.c_str());
         return kExitError;
     }
     SourceOptions source;
+    std::int32_t v = 0;
+    if (!o.base.empty() && !ReadNumber(o.base, v)) {
+        Report(ctx, Severity::kError, Nowhere(), msg::kBadStart);
+        return kExitError;
+    }
+    if (!o.base.empty()) source.base = static_cast<std::uint32_t>(v);
     if (o.source) {
         for (const std::string& e : o.entries) {
-            std::int32_t v = 0;
             if (!ReadNumber(e, v)) {
                 Report(ctx, Severity::kError, Nowhere(), msg::kBadStart);
                 return kExitError;
             }
             // An entry may be written with the image base or without.
-            source.entries.push_back(ImageLocation(static_cast<std::uint32_t>(v)));
+            source.entries.push_back(LocationOf(static_cast<std::uint32_t>(v), source.base));
         }
     }
     OutputFile listing;
@@ -213,32 +175,33 @@ int Disassemble(Context& ctx, const Options& o, FilePtr src) {
         else Report(ctx, Severity::kError, Nowhere(), msg::kCannotOpenWrite, listingPath.c_str());
         return kExitError;
     }
+    // The symbol file is an input of every -d run: the listing never
+    // replaces it, even where it does not name the labels.
     bool refused = false;
-    if (o.source && !o.symbols.empty()) {
+    if (!o.symbols.empty()) {
         FilePtr names(std::fopen(o.symbols.c_str(), "r"));
         if (!names) {
             Report(ctx, Severity::kError, Nowhere(), msg::kCannotOpenRead, o.symbols.c_str());
             return kExitError;
         }
-        // The names are read, and the listing that would replace them is not kept.
         FileId id;
         refused = GetFileId(names.get(), id) && listing.SameAs(id);
         if (refused) Report(ctx, Severity::kError, Nowhere(), msg::kOverSource, listingPath.c_str());
-        ReadSymbolNames(names.get(), source.names);
+        if (o.source) ReadSymbolNames(names.get(), source.base, source.names);
     }
     ctx.nPC = 0;
     ctx.nBytes = 8192;
-    if (args.size() > 2 && !NumberArgument(args[2], ctx.nPC)) {
+    if (o.numbers.size() > 0 && !NumberArgument(o.numbers[0], ctx.nPC)) {
         Report(ctx, Severity::kError, Nowhere(), msg::kBadStart);
         return kExitError;
     }
-    if (args.size() > 3 && !NumberArgument(args[3], ctx.nBytes)) {
+    if (o.numbers.size() > 1 && !NumberArgument(o.numbers[1], ctx.nBytes)) {
         Report(ctx, Severity::kError, Nowhere(), msg::kBadCount);
         return kExitError;
     }
     Say(ctx, msg::kDisasmInfo, static_cast<unsigned>(ctx.nPC), ctx.nBytes);
     int result = o.source ? ListSource(ctx, src.get(), listing.get(), source)
-                          : Dissasm(ctx, src.get(), listing.get(), args[0].c_str());
+                          : Dissasm(ctx, src.get(), listing.get(), o.sourcePath.c_str());
     if (WriteFailed(ctx, listing.get(), listingPath.c_str())) result = 0;
     listing.Close(result && !refused);
     Say(ctx, "%s", result && ctx.nErrors == 0 ? msg::kDisasmOk : msg::kDisasmFail);
@@ -275,8 +238,7 @@ int RunMain(int argc, char** argv) {
     }
     // GNU syntax assembly prints nothing on success, as GNU as; listing
     // an image (-d) is the same in either language.
-    const bool listing = o.args.size() >= 2 && o.args[1].size() >= 2 && o.args[1][1] == 'd';
-    const bool gnu = parsed && o.settings.gnuSyntax && !listing && !o.help;
+    const bool gnu = parsed && o.settings.gnuSyntax && o.mode != Options::Mode::kDisassemble && !o.help;
     if (parsed && !gnu && !o.settings.sectionStarts.empty()) {
         About(ctx);
         Report(ctx, Severity::kError, Nowhere(), msg::kGnuNeedsGnu, "--section-start");
@@ -296,35 +258,32 @@ int RunMain(int argc, char** argv) {
         Say(ctx, "%s", kOptionHelp);
         return kExitOk;
     }
-    const std::vector<std::string>& args = o.args;
-    if (args.empty()) {
+    if (o.mode == Options::Mode::kNone) {
         PrintUsage(ctx);
         return kExitUsage;
     }
-    const std::string& srcPath = args[0];
+    const std::string& srcPath = o.sourcePath;
     FilePtr src(std::fopen(srcPath.c_str(), "r"));
     if (!src) {
         Report(ctx, Severity::kError, Nowhere(), msg::kCannotOpenRead, srcPath.c_str());
         return kExitError;
     }
-    // Only the second character of the option counts: -s, /s and xs alike.
-    const char option = args.size() < 2 ? 'o' : args[1].size() >= 2 ? args[1][1] : '\0';
-    if (option == 'd') return Disassemble(ctx, o, std::move(src));
-    if (option != 's' && (option != 'o' || (args.size() >= 2 && args.size() < 3))) {
+    if (o.mode == Options::Mode::kDisassemble) return Disassemble(ctx, o, std::move(src));
+    if (o.mode == Options::Mode::kUsage) {
         PrintUsage(ctx);
         return kExitUsage;
     }
-    const std::string objName = option == 's' ? "stdout" : args.size() < 2 ? "output.obj" : args[2];
-    const std::string names[kOutputKinds] = {option == 's' ? "" : objName, o.listing, o.symbols, o.deps};
+    const bool toStdout = o.mode == Options::Mode::kStdout;
+    const std::string objName = toStdout ? "stdout" : o.objectName;
+    const std::string names[kOutputKinds] = {toStdout ? "" : objName, o.listing, o.symbols, o.deps};
     if (OverSource(ctx, src.get(), names)) return kExitError;
     Outputs out;
-    if (!out.file[kObject].Open(objName, option == 's' ? stdout : nullptr)) {
-        if (args.size() < 2) Report(ctx, Severity::kError, Nowhere(), msg::kCannotOpenObj);
+    if (!out.file[kObject].Open(objName, toStdout ? stdout : nullptr)) {
+        if (!o.objectNamed) Report(ctx, Severity::kError, Nowhere(), msg::kCannotOpenObj);
         else Report(ctx, Severity::kError, Nowhere(), msg::kCannotOpenWrite, objName.c_str());
         return kExitError;
     }
     out.open[kObject] = true;
-    if (o.settings.gnuSyntax) return AssembleGnu(ctx, o, std::move(src), srcPath, out);
     return Assemble(ctx, o, std::move(src), srcPath, out);
 }
 

@@ -1,6 +1,9 @@
 #include "isa/construct.h"
 
-#include <cstring>
+#include <algorithm>
+#include <array>
+#include <climits>
+#include <cstdint>
 #include <utility>
 
 #include "isa/encode.h"
@@ -38,9 +41,27 @@ inline Kind KindOf(bool ext, bool sysregSlot, std::string_view text) {
     return GnuRegister(text) >= 0 ? kRegister : kNumber;
 }
 
+// FieldFits by table: every numeric operand of every line is checked.
+constexpr auto kFieldRanges = [] {
+    std::array<std::pair<std::int32_t, std::int32_t>, optable.size()> t{};
+    for (std::size_t i = 0; i < t.size(); ++i) {
+        const std::int64_t span = std::int64_t{1} << FieldBits(optable[i].format);
+        const std::int64_t low = optable[i].flags & (kSigned | kEitherSign) ? -span / 2 : 0;
+        const std::int64_t high = optable[i].flags & kSigned ? span / 2 - 1 : span - 1;
+        t[i] = {static_cast<std::int32_t>(std::max<std::int64_t>(low, INT32_MIN)),
+                static_cast<std::int32_t>(std::min<std::int64_t>(high, INT32_MAX))};
+    }
+    return t;
+}();
+inline bool Fits(const OpEntry& e, std::int32_t v) {
+    const auto& [low, high] = kFieldRanges[static_cast<std::size_t>(&e - optable.data())];
+    return v >= low && v <= high;
+}
+
 class Resolver {
 public:
-    Resolver(Context& ctx, std::uint64_t key, LineResult& result) : ctx_(ctx), key_(key), result_(result) {}
+    Resolver(Context& ctx, std::uint64_t key, LineResult& result)
+        : ctx_(ctx), key_(key), result_(result), checks_(Checking(ctx)) {}
 
     bool Register(int slot, std::string_view text, std::uint32_t& out) {
         if (!text.empty() && text.front() == '$') {
@@ -48,7 +69,7 @@ public:
             std::size_t end = 0;
             if (ScanNumber(text.substr(1), n, &end) != Scan::kNumber) return false;
             out = static_cast<std::uint32_t>(n) & 0x1F;
-            if (ctx_.set.strict) {
+            if (checks_) {
                 if (n < 0 || n > 31) result_.strict[slot] |= kStrictRegister;
                 if (end + 1 != text.size()) result_.strict[slot] |= kStrictTrailing;
             }
@@ -59,8 +80,9 @@ public:
             std::int32_t n = 0;
             std::size_t end = 0;
             if (ScanNumber(text, n, &end) == Scan::kNumber && end == text.size()) {
+                // A number, as in the classic order, whose field takes 0 to 31.
                 out = static_cast<std::uint32_t>(n) & 0x1F;
-                if (ctx_.set.strict && (n < 0 || n > 31)) result_.strict[slot] |= kStrictRegister;
+                if (checks_ && (n < 0 || n > 31)) result_.strict[slot] |= kStrictRange;
                 return true;
             }
         }
@@ -74,7 +96,7 @@ public:
         std::int32_t n = 0;
         std::size_t end = 0;
         if (ScanNumber(text, n, &end) == Scan::kNumber) {
-            if (ctx_.set.strict) {
+            if (checks_) {
                 if (end != text.size()) result_.strict[slot] |= kStrictTrailing;
                 Check(in, slot, n);
             }
@@ -102,7 +124,7 @@ public:
 
 private:
     void Check(const Instr& in, int slot, std::int32_t v) {
-        if (!FieldFits(*in.entry, v)) result_.strict[slot] |= kStrictRange;
+        if (!Fits(*in.entry, v)) result_.strict[slot] |= kStrictRange;
         if (IsDisplacement(in.format) && (v & 1)) result_.strict[slot] |= kStrictOdd;
     }
 
@@ -122,7 +144,7 @@ private:
             v = static_cast<std::int32_t>(static_cast<std::uint32_t>(v) - CurrentAddress(ctx_));
             if (!FieldFits(*in.entry, v)) return EncodeStatus::kTargetRange;
             if (v & 1) return EncodeStatus::kTargetAlign;
-        } else if (ctx_.set.strict && !(FieldBits(in.format) == 16 && IsLowHalf(expr))) {
+        } else if (checks_ && !(FieldBits(in.format) == 16 && IsLowHalf(expr))) {
             Check(in, slot, v);
         }
         out = static_cast<std::uint32_t>(v);
@@ -132,6 +154,7 @@ private:
     Context& ctx_;
     std::uint64_t key_;
     LineResult& result_;
+    bool checks_;  // what --strict reports is looked for
 };
 
 // Finds the entry the mnemonic and the operand kinds select.
@@ -169,7 +192,7 @@ EncodeStatus Select(const Context& ctx, std::uint64_t key, std::uint16_t mask, I
 // displacement is read.
 Suspect Suspicious(const Context& ctx, std::string_view written) {
     if (written.empty() || written.front() == '@' || written.front() == '(') return Suspect::kNone;
-    if (const Constant* c = ctx.lstHead.FindConstant(written)) return c->bLabel ? Suspect::kLabel : Suspect::kNone;
+    if (const Constant* c = ctx.lstHead.FindConstant(written)) return c->IsLabel() ? Suspect::kLabel : Suspect::kNone;
     std::size_t digits = 0;
     while (digits < written.size() && written[digits] >= '0' && written[digits] <= '9') ++digits;
     const bool local = digits > 0 && digits + 1 == written.size() && (written.back() == 'b' || written.back() == 'f');
@@ -223,20 +246,20 @@ void Fill(Context& ctx, const Forward& f) {
         else if (v & 1) error = msg::kTargetAlign;
     }
     v = Half(v, f.use.half);
-    auto where = [&f] { return Where{Where::kLine, f.file, f.line}; };  // read only for a message
+    auto where = [&f] { return Where{Where::kLine, f.file, f.line, -1, &f.trace}; };  // read only for a message
     if (error != nullptr) {
         Report(ctx, Severity::kError, where(), error, f.operand.c_str());
         MarkFailed(ctx, f.pass);
         v = 0;
-    } else if (ctx.set.strict && !f.use.target) {
-        const bool low = entry && FieldBits(entry->format) == 16 && (f.use.half == 2 || IsLowHalf(f.operand));
-        const bool fits = low || (entry ? FieldFits(*entry, v) : DataFits(f.use.width, v));
-        if (!fits) {
-            Report(ctx, Severity::kError, where(), msg::kValueRange, f.operand.c_str());
-            MarkFailed(ctx, f.pass);
-        } else if (entry && IsDisplacement(entry->format) && (v & 1)) {
-            Report(ctx, Severity::kError, where(), msg::kOddDisplacement, f.operand.c_str());
-            MarkFailed(ctx, f.pass);
+    } else if (Checking(ctx) && !f.use.target) {
+        const bool fits = (entry ? Fits(*entry, v) : DataFits(f.use.width, v)) ||
+                          (entry && FieldBits(entry->format) == 16 && (f.use.half == 2 || IsLowHalf(f.operand)));
+        const char* text = !fits ? msg::kValueRange
+                           : entry && IsDisplacement(entry->format) && (v & 1) ? msg::kOddDisplacement
+                                                                               : nullptr;
+        if (text != nullptr) {
+            ReportCheck(ctx, where(), text, {}, f.operand);
+            if (ctx.set.strict) MarkFailed(ctx, f.pass);
         }
     }
     Encoded e = FieldBytes(f.use, static_cast<std::uint32_t>(v), ctx.set.necEncoding);
@@ -279,15 +302,17 @@ LineResult Construct(Context& ctx, const Tokens& tokens) {
     // "ldsr $6, psw" as GNU writes it: the system register (by name or
     // number) may come second.
     std::int32_t number = 0;
+    bool swapped = false;
     if ((key == kLdsr || key == kStsr) && !ctx.set.classic && text[2].empty() && !text[1].empty() &&
         text[1].front() != '$' && !text[0].empty() && !ReadNumber(text[0], number) &&
         (SystemRegister(text[1]) >= 0 || ReadNumber(text[1], number))) {
         std::swap(text[0], text[1]);
         std::swap(written[0], written[1]);
+        swapped = true;
     }
-    auto fail = [&result](EncodeStatus s, int slot = 0) {
+    auto fail = [&result, swapped](EncodeStatus s, int slot = 0) {
         result.status = s;
-        result.slot = static_cast<std::uint8_t>(slot);
+        result.slot = static_cast<std::uint8_t>(swapped && slot < 2 ? 1 - slot : slot);
         return result;
     };
     std::uint16_t mask = 0;
@@ -332,15 +357,18 @@ LineResult Construct(Context& ctx, const Tokens& tokens) {
     Resolver resolver(ctx, key, result);
     std::uint32_t v[3] = {0, 0, 0};
     const char* kinds = SlotKinds(in);
-    if (ctx.set.strict) result.read = static_cast<std::uint8_t>(key == kNop ? 0 : key == kJmp ? 1 : std::strlen(kinds));
     if (IsDisplacement(in.format) && key != kNop && !ctx.set.classic) result.suspect = Suspicious(ctx, written[0]);
-    for (int i = 0; kinds[i] != '\0'; ++i) {
-        if (kinds[i] == 'r') {
-            if (!resolver.Register(i, text[i], v[i])) return fail(EncodeStatus::kBadParam, i);
-        } else if (EncodeStatus s = resolver.Number(in, i, text[i], v[i]); s != EncodeStatus::kOk) {
-            return fail(s, i);
+    int slots = 0;
+    for (; kinds[slots] != '\0'; ++slots) {
+        if (kinds[slots] == 'r') {
+            if (!resolver.Register(slots, text[slots], v[slots])) return fail(EncodeStatus::kBadParam, slots);
+        } else if (EncodeStatus s = resolver.Number(in, slots, text[slots], v[slots]); s != EncodeStatus::kOk) {
+            return fail(s, slots);
         }
     }
+    // "jmp [r1], r2" reads r2 too: the register pair form encodes it.
+    result.read = static_cast<std::uint8_t>(key == kNop ? 0 : slots);
+    if (swapped) std::swap(result.strict[0], result.strict[1]);
     const Encoded e = Encode(in, v, ctx.set.necEncoding);
     result.oddLocation = ctx.obj.Location() & 1;
     if (resolver.pendingSlot < 0) {
@@ -381,7 +409,10 @@ Pending PendingName(const Context& ctx, std::string_view expr) {
 
 ExprStatus ReadValue(Context& ctx, std::string_view text, std::int32_t& value, Pending* pending) {
     if (ReadNumber(text, value)) return ExprStatus::kOk;
-    if (ctx.set.classic || !HasParen(text)) return ExprStatus::kMalformed;
+    if (ctx.set.classic) return ExprStatus::kMalformed;
+    // A bare name reads as "(NAME)"; a register name that names nothing is no value.
+    if (!HasParen(text) && !(IsNameToken(text) && (GnuRegister(text) < 0 || ctx.lstHead.CheckConstant(text))))
+        return ExprStatus::kMalformed;
     return Evaluate(text, LineEnv(ctx), value, nullptr, pending);
 }
 
@@ -391,6 +422,8 @@ void AddForward(Context& ctx, std::string_view expr, std::string_view operand, c
     f.operand = operand;
     f.file = ctx.file;
     f.line = ctx.line;
+    if (ctx.bodyLine != 0 || !ctx.expansions.empty()) f.trace = ExpansionTrace(ctx);
+    else if (f.trace.calls || f.trace.bodyLine != 0) f.trace = {};  // a record is reused
     f.pass = ctx.passes.empty() ? -1 : ctx.passes.back().serial;
     f.ref = ref;
     f.use = use;
@@ -429,7 +462,7 @@ void FinishForwards(Context& ctx) {
         std::int32_t unused = 0;
         Evaluate(f.expr, LineEnv(ctx), unused, &missing);
         for (const std::string& name : missing)
-            Report(ctx, Severity::kError, {Where::kLine, f.file, f.line}, msg::kUndefinedName,
+            Report(ctx, Severity::kError, {Where::kLine, f.file, f.line, -1, &f.trace}, msg::kUndefinedName,
                    LocalLabels::Display(name).c_str());
         MarkFailed(ctx, f.pass);
     });

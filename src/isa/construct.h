@@ -43,6 +43,8 @@ enum class Suspect : std::uint8_t {
     kLocal,  // "1b"/"2f" without "@": the digits become the displacement
 };
 
+// Eight bytes: it is returned for every line. Operands are counted as
+// written ("ldsr r6, 40" reads them the other way round).
 struct LineResult {
     EncodeStatus status = EncodeStatus::kOk;
     std::uint8_t slot = 0;         // the operand a failure is about
@@ -50,7 +52,9 @@ struct LineResult {
     bool oddLocation = false;
     Suspect suspect = Suspect::kNone;  // about operand 0
     std::uint8_t read = 3;         // operands the instruction reads; later ones are dropped
+    bool Flagged() const { return oddLocation || (strict[0] | strict[1] | strict[2]) != 0; }
 };
+static_assert(sizeof(LineResult) == 8);
 
 // Encodes the line into ctx.obj; on failure writes nothing. Prints nothing.
 LineResult Construct(Context& ctx, const Tokens& tokens);
@@ -78,8 +82,8 @@ bool IsLowHalf(std::string_view text);
 bool DataFits(unsigned width, std::int32_t v);
 
 // Reads a data item or other number that may be an expression: the classic
-// reading first, then "(...)". On kUndefined the caller reserves the room
-// and calls AddForward with pending.
+// reading first, then "(...)" or a bare name, read as "(NAME)". On
+// kUndefined the caller reserves the room and calls AddForward with pending.
 ExprStatus ReadValue(Context& ctx, std::string_view text, std::int32_t& value, Pending* pending = nullptr);
 
 // Registers the field just reserved under ref, waiting for the names of

@@ -1,5 +1,10 @@
 // The public library over the core: a run with its output kept as data.
+#include <fcntl.h>
+#include <sys/mman.h>
+#include <unistd.h>
+
 #include <algorithm>
+#include <filesystem>
 #include <cstdlib>
 #include <map>
 #include <string>
@@ -8,6 +13,8 @@
 
 #include "diagnostics.h"
 #include "driver/assemble.h"
+#include "driver/job.h"
+#include "driver/options.h"
 #include "driver/outputs.h"
 #include "globals.h"
 #include "gnu/gnu_assembler.h"
@@ -114,32 +121,121 @@ std::span<const std::string_view> GnuDirectives() {
     return kWords;
 }
 
-std::FILE* OpenText(const std::string& text) {
-    if (text.empty()) return std::fopen("/dev/null", "r");
-    return fmemopen(const_cast<char*>(text.data()), text.size(), "r");
-}
+// Files served from memory: each path read once through the reader (or
+// from the disk) into a memory file, so that every open of one path is the
+// same file (an include cycle is found as on the disk) and every reader
+// gets its own position.
+class MemoryFiles final : public InputFiles {
+public:
+    explicit MemoryFiles(const FileReader& read) : read_(read) {}
+    ~MemoryFiles() override {
+        for (const auto& [path, fd] : fds_)
+            if (fd >= 0) ::close(fd);
+    }
+    MemoryFiles(const MemoryFiles&) = delete;
+    MemoryFiles& operator=(const MemoryFiles&) = delete;
+
+    void Add(const std::string& path, std::string_view text) { fds_[Key(path)] = Store(text); }
+
+    std::FILE* Open(const std::string& path) override {
+        const std::string key = Key(path);
+        auto found = fds_.find(key);
+        if (found == fds_.end() && !read_) return std::fopen(path.c_str(), "r");
+        if (found == fds_.end()) {
+            std::optional<std::string> text = read_(path);
+            found = fds_.emplace(key, text ? Store(*text) : -1).first;
+        }
+        if (found->second < 0) return nullptr;
+        const std::string self = "/proc/self/fd/" + std::to_string(found->second);
+        const int fd = ::open(self.c_str(), O_RDONLY | O_CLOEXEC);
+        if (fd < 0) return nullptr;
+        std::FILE* f = fdopen(fd, "r");
+        if (f == nullptr) ::close(fd);
+        return f;
+    }
+
+    // The text of a file the run read, for the places of names.
+    std::string Text(const std::string& path) {
+        std::string text;
+        FilePtr f(Open(path));
+        if (!f) return text;
+        char block[65536];
+        for (std::size_t n; (n = std::fread(block, 1, sizeof block, f.get())) > 0;) text.append(block, n);
+        return text;
+    }
+
+private:
+    // One spelling per file: "./a.s" and "a.s" are the same.
+    static std::string Key(const std::string& path) {
+        return std::filesystem::path(path).lexically_normal().string();
+    }
+    static int Store(std::string_view text) {
+        const int fd = memfd_create("tarvo", MFD_CLOEXEC);
+        if (fd < 0) return -1;
+        for (std::size_t done = 0; done < text.size();) {
+            const ssize_t n = ::write(fd, text.data() + done, text.size() - done);
+            if (n <= 0) {
+                ::close(fd);
+                return -1;
+            }
+            done += static_cast<std::size_t>(n);
+        }
+        return fd;
+    }
+
+    const FileReader& read_;
+    std::map<std::string, int> fds_;
+};
+
+// Where each line of the default language starts; its bytes are the
+// object's from there to the next line's start.
+class LineRecorder final : public LineObserver {
+public:
+    explicit LineRecorder(const Context& ctx) : ctx_(ctx) {}
+    void Line(std::uint32_t location, int line, bool, std::string_view) override {
+        starts_.push_back({ctx_.file, line, location, ctx_.lineAddress});
+    }
+    void Message(std::string_view) override {}
+    void End(std::uint32_t location) override { end_ = location; }
+
+    void Take(AssembleResult& result, std::string_view image) const {
+        for (std::size_t i = 0; i < starts_.size(); ++i) {
+            const Start& s = starts_[i];
+            const std::uint32_t end = i + 1 < starts_.size() ? starts_[i + 1].location : end_;
+            if (end <= s.location || s.file >= ctx_.files.size()) continue;
+            LineBytes l;
+            l.file = ctx_.files[s.file];
+            l.line = s.line;
+            l.address = s.address;
+            for (std::uint32_t at = s.location; at < end && at < image.size(); ++at)
+                l.bytes.push_back(static_cast<std::uint8_t>(image[at]));
+            result.lines.push_back(std::move(l));
+        }
+    }
+
+private:
+    struct Start {
+        std::uint32_t file;
+        int line;
+        std::uint32_t location, address;
+    };
+    const Context& ctx_;
+    std::vector<Start> starts_;
+    std::uint32_t end_ = 0;
+};
 
 // The text of each file a run read, read again for the places of names.
 class Texts {
 public:
-    Texts(const std::string& top, std::string_view text, const FileReader& read) : read_(read) {
-        texts_.emplace(top, std::string(text));
-    }
+    explicit Texts(MemoryFiles& files) : files_(files) {}
     std::string_view Of(const std::string& path) {
         auto found = texts_.find(path);
-        if (found != texts_.end()) return found->second;
-        std::string text;
-        if (read_) {
-            if (auto got = read_(path)) text = std::move(*got);
-        } else if (FilePtr f{std::fopen(path.c_str(), "rb")}) {
-            char block[65536];
-            for (std::size_t n; (n = std::fread(block, 1, sizeof block, f.get())) > 0;) text.append(block, n);
-        }
-        return texts_.emplace(path, std::move(text)).first->second;
+        if (found == texts_.end()) found = texts_.emplace(path, files_.Text(path)).first;
+        return found->second;
     }
 
 private:
-    const FileReader& read_;
+    MemoryFiles& files_;
     std::map<std::string, std::string> texts_;
 };
 
@@ -185,49 +281,67 @@ std::string_view Version() { return TARVO_VERSION; }
 
 AssembleResult Assemble(std::string_view text, const std::string& path, const AssembleOptions& options,
                         const FileReader& read) {
-    (void)read;
     AssembleResult result;
     Context ctx;
     Collector collector(result, false);
     ctx.output = &collector;
-    ctx.set.classic = options.classic;
-    ctx.set.strict = options.strict;
-    ctx.set.necEncoding = options.necEncoding;
-    ctx.set.gnuSyntax = options.syntax == Syntax::kGnu;
-    ctx.set.includeDirs = options.includeDirs;
-    ctx.set.sectionStarts = options.sectionStarts;
-    ctx.set.quiet = true;
-    const std::string source(text);
-    FilePtr src(OpenText(source));
-    MemoryStream object;
+    MemoryFiles files(read);
+    files.Add(path, text);
+    ctx.inputs = &files;
+
+    Options o;
+    Settings& set = o.settings;
+    set.classic = options.classic;
+    set.strict = options.strict;
+    set.necEncoding = options.necEncoding;
+    set.gnuSyntax = options.syntax == Syntax::kGnu;
+    set.includeDirs = options.includeDirs;
+    set.sectionStarts = options.sectionStarts;
+    set.quiet = options.quiet;
+    o.defines = options.defines;
+    // Single-source GNU syntax mode reads --defsym as --define.
+    o.defines.insert(o.defines.end(), options.defsyms.begin(), options.defsyms.end());
+    o.keepObject = options.keepObject;
+    o.depsTarget = options.depsTarget;
+    ctx.set = set;
+
+    MemoryStream object, listing, symbols, deps;
+    Streams streams;
+    streams.object = object.get();
+    streams.objectName = "output.obj";
+    if (options.listing) streams.listing = listing.get();
+    if (options.symbols) streams.symbols = symbols.get();
+    if (options.deps) streams.deps = deps.get();
+    LineRecorder lines(ctx);
+    FilePtr src(files.Open(path));
     ctx.files.push_back(path);
-    if (ctx.set.gnuSyntax) {
-        std::vector<std::pair<std::string, std::string>> defines = options.defines;
-        defines.insert(defines.end(), options.defsyms.begin(), options.defsyms.end());
-        gnu::Image image;
-        gnu::Assemble(ctx, src.get(), path, defines, image, nullptr);
-        result.base = image.start;
-        if (ctx.nErrors == 0 || options.keepObject) result.image = std::move(image.bytes);
-        for (const auto& [value, name] : image.labels) {
+    Job job(ctx, o, streams);
+    job.Observe(&lines);
+    const int pass = job.Pass(src.get(), path);
+    job.Finish();
+    if (!set.gnuSyntax) SayPasses(ctx, pass, path, object.get());
+
+    const std::string bytes = object.str();
+    const bool keep = ctx.nErrors == 0 || options.keepObject || (set.classic && !set.strict);
+    if (keep) result.image.assign(bytes.begin(), bytes.end());
+    result.base = set.gnuSyntax ? job.image.start : kImageBase;
+    result.listing = listing.str();
+    result.symbolFile = symbols.str();
+    result.depsFile = deps.str();
+    if (set.gnuSyntax) {
+        for (const auto& [value, name] : job.image.labels) {
             Name n;
             n.name = name;
             n.value = value;
-            n.defined.file = path;
             result.names.push_back(std::move(n));
         }
     } else {
-        ctx.runPass = GenerateObj;
-        ctx.obj.Open(object.get());
-        for (const auto& [name, value] : options.defines) CompilerLine(ctx, "df. " + name + " " + value);
-        GenerateObj(ctx, src.get(), path.c_str());
-        const std::string bytes = object.str();
-        result.base = kImageBase;
-        if (ctx.nErrors == 0 || options.keepObject || options.classic) result.image.assign(bytes.begin(), bytes.end());
+        lines.Take(result, bytes);
         for (std::size_t i = 0; i < ctx.lstHead.size(); ++i) {
             const Constant& c = ctx.lstHead[i];
             Name n;
             n.name = c.szName;
-            n.kind = c.bLabel ? Name::Kind::kLabel : Name::Kind::kName;
+            n.kind = c.IsLabel() ? Name::Kind::kLabel : Name::Kind::kName;
             n.text = c.szValue;
             std::int32_t v = 0;
             if (ReadNumber(c.szValue, v)) n.value = v;
@@ -243,7 +357,7 @@ AssembleResult Assemble(std::string_view text, const std::string& path, const As
     }
     result.errors = ctx.nErrors;
     result.files.assign(ctx.files.begin(), ctx.files.end());
-    Texts texts(path, text, read);
+    Texts texts(files);
     Locate(result, collector.tokens, path, options.syntax, texts);
     return result;
 }

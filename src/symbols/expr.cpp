@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <array>
+#include <cctype>
 #include <climits>
 
 #include "text.h"
@@ -172,6 +173,7 @@ private:
             return v;
         }
         Skip();
+        if (i_ < s_.size() && s_[i_] == '\'') return Character();
         std::size_t j = i_;
         while (j < s_.size() && IsNameChar(s_[j])) ++j;
         const std::string_view run = s_.substr(i_, j - i_);
@@ -182,7 +184,7 @@ private:
         }
         std::uint32_t v = 0;
         if (IsDigit(run.front())) {
-            if (WholeNumber(run, v)) return v;
+            if (WholeNumber(run, v) || Binary(run, v)) return v;
             const std::string key = LocalKey(env_, run);
             if (key.empty()) {
                 bad_ = true;
@@ -199,6 +201,31 @@ private:
             return (run[0] | 0x20) == 'h' ? HighHalf(v) : LowHalf(v);
         }
         return Name(run);
+    }
+    // 'c' or a C escape between quotes.
+    std::uint32_t Character() {
+        unsigned v = 0;
+        std::size_t n = 1;
+        if (i_ + 1 < s_.size() && s_[i_ + 1] == '\\') n = 1 + ReadEscape(s_, i_ + 2, v);
+        else if (i_ + 1 < s_.size() && s_[i_ + 1] != '\'') v = static_cast<unsigned char>(s_[i_ + 1]);
+        else n = 0;
+        if (n == 0 || i_ + n + 1 >= s_.size() || s_[i_ + n + 1] != '\'') {
+            bad_ = true;
+            i_ = s_.size();
+            return 0;
+        }
+        i_ += n + 2;
+        return v;
+    }
+    // 0b and binary digits, each read whole.
+    static bool Binary(std::string_view run, std::uint32_t& v) {
+        if (run.size() < 3 || run[0] != '0' || (run[1] | 0x20) != 'b') return false;
+        v = 0;
+        for (char c : run.substr(2)) {
+            if (c != '0' && c != '1') return false;
+            v = v << 1 | static_cast<std::uint32_t>(c - '0');
+        }
+        return true;
     }
     std::uint32_t Name(std::string_view name) {
         if (name == ".") return env_.dot;
@@ -354,7 +381,7 @@ std::string Bind(std::string_view text, std::string_view name, std::string_view 
 
 std::string_view BareName(std::string_view text) {
     while (text.size() >= 2 && text.front() == '(' && text.back() == ')') text = text.substr(1, text.size() - 2);
-    if (text.empty() || IsDigit(text.front()) || text == ".") return {};
+    if (text.empty() || IsDigit(text.front()) || text.front() == '\'' || text == ".") return {};
     for (char c : text)
         if (!IsNameChar(c)) return {};
     return text;
@@ -371,5 +398,39 @@ std::string_view SplitHalf(std::string_view text, int& half) {
 }
 
 bool HasParen(std::string_view text) { return text.find('(') != std::string_view::npos; }
+
+bool IsNameToken(std::string_view text) {
+    if (text.empty()) return false;
+    const char c = static_cast<char>(text.front() | 0x20);
+    if (!((c >= 'a' && c <= 'z') || text.front() == '_' || text.front() == '.')) return false;
+    return std::all_of(text.begin(), text.end(), IsNameChar) && text != ".";
+}
+
+std::size_t ReadEscape(std::string_view text, std::size_t at, unsigned& value) {
+    static constexpr std::string_view kEscapes = "n\nt\tr\ra\ab\bf\fv\v\\\\\"\"''";
+    if (at >= text.size()) return 0;
+    const char e = text[at];
+    std::size_t n = 0;
+    value = 0;
+    if (e >= '0' && e <= '7') {
+        for (; n < 3 && at + n < text.size() && text[at + n] >= '0' && text[at + n] <= '7'; ++n)
+            value = value * 8 + static_cast<unsigned>(text[at + n] - '0');
+        return n;
+    }
+    if (e == 'x') {
+        for (; n < 2 && at + 1 + n < text.size() && std::isxdigit(static_cast<unsigned char>(text[at + 1 + n])); ++n) {
+            const char h = static_cast<char>(text[at + 1 + n] | 0x20);
+            value = value * 16 + static_cast<unsigned>(h <= '9' ? h - '0' : h - 'a' + 10);
+        }
+        return n == 0 ? 0 : n + 1;
+    }
+    for (std::size_t k = 0; k < kEscapes.size(); k += 2) {
+        if (kEscapes[k] == e) {
+            value = static_cast<unsigned char>(kEscapes[k + 1]);
+            return 1;
+        }
+    }
+    return 0;
+}
 
 }  // namespace tarvo

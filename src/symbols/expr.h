@@ -65,6 +65,16 @@ std::string_view SplitHalf(std::string_view text, int& half);
 // True for text that "(...)" and "@" may hold: a token with '(' or a target.
 bool HasParen(std::string_view text);
 
+// A token that reads as a name where no number is read: it begins with a
+// letter, '_' or '.', and holds nothing that ends a name in an expression.
+bool IsNameToken(std::string_view text);
+
+// The C escape after a backslash at text[at]: \n \t \r \a \b \f \v \\ \"
+// \', one to three octal digits, x and one or two hex digits. Returns how
+// many characters it takes after the backslash (0: none is an escape) and
+// its value.
+std::size_t ReadEscape(std::string_view text, std::size_t at, unsigned& value);
+
 // hi() and lo() as movhi then movea use them: movea sign-extends, so a low
 // half with bit 15 set needs one more in the high half.
 constexpr std::uint32_t HighHalf(std::uint32_t v) { return ((v >> 16) + ((v >> 15) & 1)) & 0xFFFF; }

@@ -9,6 +9,7 @@
 #include <string_view>
 #include <vector>
 
+#include "diagnostics.h"
 #include "object_writer.h"
 #include "symbols/expr.h"
 
@@ -42,6 +43,7 @@ struct alignas(64) Forward {
     std::string operand;    // as written, for messages
     std::uint32_t file = 0; // Context::files index of the file that holds the use
     int line = 0;
+    Trace trace;            // in a macro body: where the use stands, and the calls
     int pass = 0;           // the pass that holds the line
     std::vector<std::string> waits;  // not bare: the names it waits for
     static constexpr std::uint64_t kFree = ~std::uint64_t{0};

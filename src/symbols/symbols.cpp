@@ -39,8 +39,6 @@ int stricmp(std::string_view a, std::string_view b) {
     return a.size() < b.size() ? -1 : 1;
 }
 
-std::size_t SymbolList::ShapeIndex(std::string_view name) { return Fold(name.front()); }
-
 bool SymbolList::SameName(const Slot& slot, std::string_view name) const {
     if (slot.nameLen == kNotInline) return stricmp(Record(slot).szName, name) == 0;
     return slot.nameLen == name.size() && stricmp(std::string_view(slot.text, slot.nameLen), name) == 0;
@@ -91,7 +89,7 @@ void SymbolList::Keep(Slot& slot, std::string_view name, std::string_view value)
     }
 }
 
-const Constant& SymbolList::InsertConstant(Constant record, std::uint32_t* waits) {
+const Constant& SymbolList::InsertConstant(Constant record, std::uint32_t* waits, const Constant** previous) {
     Fit();
     std::uint32_t hash = HashName(record.szName);
     records_.push_back(std::move(record));
@@ -103,6 +101,7 @@ const Constant& SymbolList::InsertConstant(Constant record, std::uint32_t* waits
         ++generation_;
     }
     if (waits != nullptr) *waits = slot.waits;
+    if (previous != nullptr) *previous = slot.record != kFree && slot.defined ? &Record(slot) : nullptr;
     slot.hash = hash;
     slot.waits = kNoWaits;
     slot.record = static_cast<std::uint32_t>(records_.size());
@@ -146,32 +145,13 @@ void SymbolList::ClearWaits() {
     for (Slot& slot : index_) slot.waits = kNoWaits;
 }
 
-const SymbolList::Slot* SymbolList::FindDefined(std::string_view name) const {
-    if (!MayBeDefined(name)) return nullptr;
+const SymbolList::Slot* SymbolList::FindIndexed(std::string_view name) const {
     const std::uint32_t hash = HashName(name);
     const std::size_t at = Find(name, hash);
     const Slot& slot = index_[at];
     if (slot.defined) return &slot;
     Remember(name, hash, at);
     return nullptr;
-}
-
-std::optional<SymbolList::Value> SymbolList::Lookup(std::string_view name) const {
-    const Slot* slot = FindDefined(name);
-    if (slot == nullptr) return std::nullopt;
-    if (slot->numberKind == 2) return Value{true, slot->number, {}};
-    return Value{slot->numberKind == 1, slot->number, ValueText(*slot)};
-}
-
-std::optional<std::string_view> SymbolList::CheckConstant(std::string_view name) const {
-    const Slot* slot = FindDefined(name);
-    if (slot == nullptr) return std::nullopt;
-    return ValueText(*slot);
-}
-
-const Constant* SymbolList::FindConstant(std::string_view name) const {
-    const Slot* slot = FindDefined(name);
-    return slot != nullptr ? &Record(*slot) : nullptr;
 }
 
 void SymbolList::ClearConstant() {

@@ -32,10 +32,15 @@ inline std::string Folded(std::string_view name) {
 // test for zero.
 int stricmp(std::string_view a, std::string_view b);
 
+// What made a name: each may be made again only by itself ("set.", or a
+// label under the classic rules).
+enum class Origin : std::uint8_t { kDefine, kLabel, kSet, kOption };
+
 struct Constant {
     std::string szName;
     std::string szValue;
-    bool bLabel = false;  // made by a label, not by "df."
+    Origin origin = Origin::kDefine;
+    bool IsLabel() const { return origin == Origin::kLabel; }
 };
 
 class SymbolList {
@@ -51,7 +56,9 @@ public:
     // list but is no longer found. waits, when given, receives the handle
     // the name held (kNoWaits if none); the slot's is cleared. Returns the
     // record as kept, which stays in place until ClearConstant.
-    const Constant& InsertConstant(Constant record, std::uint32_t* waits = nullptr);
+    // previous, when given, receives the record the name had, or null.
+    const Constant& InsertConstant(Constant record, std::uint32_t* waits = nullptr,
+                                   const Constant** previous = nullptr);
 
     // The handle of name, which need not be defined (names a field waits
     // for take a slot of their own). Valid until the next insertion.
@@ -63,7 +70,11 @@ public:
     // The value text of the newest record whose name equals name ignoring
     // case. The view stays valid until the next InsertConstant, Waits or
     // ClearConstant (short values are kept in the index, which may grow).
-    std::optional<std::string_view> CheckConstant(std::string_view name) const;
+    std::optional<std::string_view> CheckConstant(std::string_view name) const {
+        const Slot* slot = FindDefined(name);
+        if (slot == nullptr) return std::nullopt;
+        return ValueText(*slot);
+    }
 
     // A defined name's value as the number its text begins with (the
     // classic reading of a value, made once when the name was defined), or,
@@ -74,10 +85,18 @@ public:
         std::string_view text;  // when it is no number, or more than one
         bool whole() const { return isNumber && text.empty(); }
     };
-    std::optional<Value> Lookup(std::string_view name) const;
+    std::optional<Value> Lookup(std::string_view name) const {
+        const Slot* slot = FindDefined(name);
+        if (slot == nullptr) return std::nullopt;
+        if (slot->numberKind == 2) return Value{true, slot->number, {}};
+        return Value{slot->numberKind == 1, slot->number, ValueText(*slot)};
+    }
 
     // The newest record of the name, or null.
-    const Constant* FindConstant(std::string_view name) const;
+    const Constant* FindConstant(std::string_view name) const {
+        const Slot* slot = FindDefined(name);
+        return slot != nullptr ? &Record(*slot) : nullptr;
+    }
 
     void ClearConstant();
 
@@ -115,8 +134,10 @@ private:
     }
     bool SameName(const Slot& slot, std::string_view name) const;
     std::size_t Find(std::string_view name, std::uint32_t hash) const;
-    // The defined slot of name, or null (then remembered as a miss).
-    const Slot* FindDefined(std::string_view name) const;
+    // The defined slot of name, or null (then remembered as a miss). Most
+    // operands fail the first test, inline.
+    const Slot* FindDefined(std::string_view name) const { return MayBeDefined(name) ? FindIndexed(name) : nullptr; }
+    const Slot* FindIndexed(std::string_view name) const;
     void Grow();
     void Fit() {
         if ((names_ + 1) * 10 > index_.size() * 8) Grow();  // at most 80% full
@@ -127,7 +148,7 @@ private:
     // (folded to lower case) have. Most operands ("$5", "12") fail this test
     // and skip the index.
     static std::uint32_t LengthBit(std::size_t n) { return 1u << (n < 31 ? n : 31); }
-    static std::size_t ShapeIndex(std::string_view name);
+    static std::size_t ShapeIndex(std::string_view name) { return static_cast<unsigned char>(FoldCase(name.front())); }
     bool MayBeDefined(std::string_view name) const {
         return !name.empty() && (shapes_[ShapeIndex(name)] & LengthBit(name.size()));
     }

@@ -5,6 +5,10 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <chrono>
+#include <cstdlib>
+#include <sstream>
+
 #include "run_tool.h"
 
 namespace tarvo::test {
@@ -47,7 +51,8 @@ TEST(CliTest, MissingSourceCreatesNothing) {
 TEST(CliTest, OutputFileNamedByO) {
     ScratchDir dir;
     dir.Write("prog.s", "nop\n");
-    ToolResult r = RunTool(dir.path(), {"prog.s", "-o", "out.bin", "extra"});
+    // The classic reading drops what follows the classic positions.
+    ToolResult r = RunTool(dir.path(), {"--classic", "prog.s", "-o", "out.bin", "extra"});
     EXPECT_EQ(r.out, kBanner + kClean + Report("prog.s", 0, 2));
     EXPECT_EQ(r.status, 0);
     EXPECT_EQ(dir.Read("out.bin"), HexToBytes("00 9A"));
@@ -225,13 +230,13 @@ TEST(CliTest, DirectoryAsSourceIsAReadError) {
     ScratchDir dir;
     std::filesystem::create_directory(dir / "src.d");
     ToolResult r = RunTool(dir.path(), {"src.d"});
-    EXPECT_EQ(r.out, kBanner + "Cannot read src.d.\nPass: 1 (OBJ file created)\n" + Report("src.d", 1, 0));
+    EXPECT_EQ(r.out, kBanner + "Cannot read src.d.\nPass: 1 (OBJ file created)\n" + Report("src.d", 1, 0) + kRemoved);
     EXPECT_EQ(r.status, 1);
 
     dir.Write("prog.s", "nop\ninc. \"src.d\"\nnop\n");
     r = RunTool(dir.path(), {"prog.s"});
     EXPECT_EQ(r.out, kBanner + "Starting recursion with src.d .Cannot read src.d.\n... Pass(Ok)\n" +
-                         "Pass: 1 (OBJ file created)\n" + Report("prog.s", 1, 4));
+                         "Pass: 1 (OBJ file created)\n" + Report("prog.s", 1, 4) + kRemoved);
     EXPECT_EQ(r.status, 1);
 
     r = RunTool(dir.path(), {"src.d", "-d"});
@@ -253,7 +258,7 @@ TEST(CliTest, IncludeOfTheObjectFileIsRefused) {
     dir.Write("prog.s", "nop\ninc. \"out.bin\"\n");
     ToolResult r = RunTool(dir.path(), {"prog.s", "-o", "out.bin"});
     EXPECT_EQ(r.out, kBanner + "Error at 00000002: Cannot open \"out.bin\" file.\nPass: 1 (OBJ file created)\n" +
-                         Report("prog.s", 1, 2));
+                         Report("prog.s", 1, 2) + kRemoved);
 }
 
 TEST(CliTest, ImageThroughAPipe) {
@@ -335,13 +340,67 @@ INSTANTIATE_TEST_SUITE_P(Rows, LongOptionTest, testing::Values(
             kClean + Report("--odd.s", 0, 2), 0, true}),
     [](const auto& info) { return info.param.name; });
 
+// After the classic positions only options may stand (outside --classic,
+// which keeps ignoring what follows them); -D, -I and -Z anywhere after the
+// source name.
+INSTANTIATE_TEST_SUITE_P(CommandLine, LongOptionTest, testing::Values(
+    LongRow{"ExtraArgument", {"prog.s", "-o", "out.bin", "extra"}, "Unknown argument extra.\n" + kUsage, 2, false},
+    LongRow{"ExtraOption", {"prog.s", "-o", "out.bin", "-q"}, "Unknown option -q.\n" + kUsage, 2, false},
+    LongRow{"AfterStdout", {"prog.s", "-s", "x"}, "Unknown argument x.\n" + kUsage, 2, false},
+    LongRow{"ThirdNumberOfD", {"prog.s", "-d", "0", "2", "3"}, "Unknown argument 3.\n" + kUsage, 2, false},
+    LongRow{"ClassicIgnoresThem", {"--classic", "prog.s", "-o", "out.bin", "extra", "-q"}, kAssembled, 0, true},
+    LongRow{"ShortOptionsFirst", {"prog.s", "-Z", "-DX", "-I", "inc", "-o", "out.bin"}, "Define: X = 1\n" + kAssembled, 0, true},
+    LongRow{"DWithoutName", {"prog.s", "-o", "out.bin", "-D"}, "Option -D needs a value.\n" + kUsage, 2, false},
+    LongRow{"IWithoutDir", {"prog.s", "-I"}, "Option -I needs a value.\n" + kUsage, 2, false},
+    LongRow{"DepsToStdoutWithoutTarget", {"prog.s", "-s", "--deps=out.d"},
+            "Option --deps needs --deps-target with -s.\n" + kUsage, 2, false},
+    LongRow{"FileOfOIsAFile", {"prog.s", "-o", "-Z"}, kClean + Report("prog.s", 0, 2), 0, false}),
+    [](const auto& info) { return info.param.name; });
+
+TEST(CliTest, DefinesAndIncludeFoldersInCommandLineOrder) {
+    ScratchDir dir;
+    dir.Write("prog.s", "inc. \"lib.s\"\ndw. (A), (B), (C), (D), (E)\n");
+    dir.Write("one/lib.s", "df. E 5\n");
+    dir.Write("two/lib.s", "df. E 6\n");
+    ToolResult r = RunTool(dir.path(), {"prog.s", "-DA=1", "-D", "B=2", "-o", "out.bin", "-Ione", "--define=C", "-D", "D",
+                                        "--include-dir=two"});
+    EXPECT_EQ(r.out, kBanner + "Define: A = 1\nDefine: B = 2\nDefine: C = 1\nDefine: D = 1\n" +
+                         "Starting recursion with lib.s .Define: E = 5\n... Pass(Ok)\n" + kClean + Report("prog.s", 0, 20));
+    EXPECT_EQ(dir.Read("out.bin"), HexToBytes("01 00 00 00  02 00 00 00  01 00 00 00  01 00 00 00  05 00 00 00"));
+    r = RunTool(dir.path(), {"prog.s", "--quiet", "--include-dir=two", "-I", "one", "-o", "out.bin", "-DA", "-DB", "-DC", "-DD"});
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(dir.Read("out.bin").substr(16), HexToBytes("06 00 00 00"));
+}
+
+// make after a failed run: no object file is left to look fresh, so the
+// next make runs the assembler again instead of saying "up to date".
+TEST(CliTest, MakeRebuildsAfterAFailedRun) {
+    if (std::system("command -v make >/dev/null 2>&1") != 0) GTEST_SKIP() << "no make";
+    ScratchDir dir;
+    dir.Write("Makefile", std::string("game.vb: game.s\n\t") + TARVO_BIN + " --quiet game.s -o game.vb\n");
+    const std::string make = "cd '" + dir.path().string() + "' && make -s >/dev/null 2>&1";
+    dir.Write("game.s", "nop\n");
+    ASSERT_EQ(std::system(make.c_str()), 0);
+    EXPECT_EQ(dir.Read("game.vb"), HexToBytes("00 9A"));
+    // An older object, then a source with an error.
+    std::filesystem::last_write_time(dir / "game.vb", std::filesystem::file_time_type::clock::now() - std::chrono::hours(1));
+    dir.Write("game.s", "nop\nfoo\n");
+    EXPECT_NE(std::system(make.c_str()), 0);
+    EXPECT_FALSE(dir.Exists("game.vb"));
+    EXPECT_NE(std::system(make.c_str()), 0) << "the second make did not run the assembler";
+    dir.Write("game.s", "halt\n");
+    EXPECT_EQ(std::system(make.c_str()), 0);
+    EXPECT_EQ(dir.Read("game.vb"), HexToBytes("01 68"));
+}
+
 TEST(CliTest, HelpListsEveryLongOption) {
     ScratchDir dir;
     ToolResult r = RunTool(dir.path(), {"--help"});
     EXPECT_EQ(r.status, 0);
     EXPECT_EQ(r.out.rfind(kBanner + kUsage, 0), 0u);
     for (const char* option : {"--help", "--version", "--classic", "--strict", "--quiet", "--gnu-errors",
-                               "--include-dir=DIR", "--define=NAME=VALUE", "--nec-encoding"})
+                               "--include-dir=DIR", "--define=NAME[=VALUE]", "--keep-object", "--nec-encoding",
+                               "--base=ADDR"})
         EXPECT_NE(r.out.find(std::string("\n  ") + option + " "), std::string::npos) << option;
 }
 
@@ -381,6 +440,32 @@ TEST(CliTest, ShippedExamplesListAsSourceAndAssembleBack) {
     }
 }
 
+// An image built with base. (PC-FX code runs at 0x8000) lists with its own
+// names under --base, two names at one address each with its line, and
+// assembles back to the same bytes and the same names.
+TEST(CliTest, ImageWithItsOwnBaseListsWithEveryNameAndAssemblesBack) {
+    ScratchDir dir;
+    ASSERT_EQ(RunTool(dir.path(), {std::string(TARVO_EXAMPLES) + "/pcfx.s", "-o", "rom.bin", "--symbols=rom.sym"}).status, 0);
+    const std::string rom = dir.Read("rom.bin"), names = dir.Read("rom.sym");
+    ASSERT_EQ(names.substr(0, 15), "00008000 start\n");
+    dir.Write("rom.sym", "00008000 entry\n" + names);
+    ASSERT_EQ(RunTool(dir.path(), {"rom.bin", "-d", "0", std::to_string(rom.size()), "--source", "--base=0x8000",
+                                   "--symbols=rom.sym", "--output=rom.s"})
+                  .status,
+              0);
+    EXPECT_EQ(dir.Read("rom.s").substr(0, 38), "\tbase.\t0x00008000\nlb. entry\nlb. start\n");
+    EXPECT_EQ(RunTool(dir.path(), {"rom.s", "-o", "again.bin", "--symbols=again.sym"}).status, 0);
+    EXPECT_EQ(dir.Read("again.bin"), rom);
+    // Every name again at its address (with the L_ names of branch targets).
+    const std::string again = dir.Read("again.sym");
+    EXPECT_EQ(again.substr(0, 30), "00008000 entry\n00008000 start\n");
+    std::istringstream lines(names);
+    for (std::string line; std::getline(lines, line);) EXPECT_NE(again.find(line + "\n"), std::string::npos) << line;
+    // Without the base the addresses name nothing in the image.
+    ASSERT_EQ(RunTool(dir.path(), {"rom.bin", "-d", "0", "8", "--source", "--symbols=rom.sym", "--output=plain.s"}).status, 0);
+    EXPECT_EQ(dir.Read("plain.s").find("lb."), std::string::npos) << dir.Read("plain.s");
+}
+
 // A span large enough to be listed in pieces on several threads: the
 // pieces join into a source that gives the image back.
 TEST(CliTest, LargeSpanListsAsSourceAndAssemblesBack) {
@@ -402,7 +487,8 @@ TEST(CliTest, LargeSpanListsAsSourceAndAssemblesBack) {
 TEST(CliTest, OutputsThatCannotBeWrittenAreErrors) {
     ScratchDir dir;
     dir.Write("prog.s", "lb. x\nnop\n");
-    ToolResult r = RunTool(dir.path(), {"prog.s", "--listing=no/such/dir.lst", "--symbols=/dev/full", "--deps=/dev/full"});
+    // -Z keeps the object file, whose bytes are whole.
+    ToolResult r = RunTool(dir.path(), {"prog.s", "--listing=no/such/dir.lst", "--symbols=/dev/full", "--deps=/dev/full", "-Z"});
     EXPECT_EQ(r.status, 1);
     EXPECT_EQ(r.out, kBanner + "Cannot write no/such/dir.lst.\nLabel: x = 0x07000000\nCannot write /dev/full.\n" +
                          "Cannot write /dev/full.\nPass: 1 (OBJ file created)\n" + Report("prog.s", 3, 2));

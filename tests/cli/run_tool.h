@@ -45,6 +45,8 @@ inline const std::string kUsage =
     "          -d <Adr> <bytes> Dissasm start <Adr> and <bytes>\n";
 
 inline const std::string kClean = "Pass: 1 (OBJ file created)\nPass: 2 (No errors)\n";
+// After the report of a run with errors, outside the classic language.
+inline const std::string kRemoved = "Object file removed.\n";
 
 // The closing report of an assembly run.
 inline std::string Report(const std::string& src, int errors, long bytes) {

@@ -44,7 +44,8 @@ inline std::string AssembleText(const std::string& text, int& errors) {
 // Empty when the promise holds, else what broke it.
 inline std::string SourceRoundTrip(const std::string& image, std::int32_t start, std::int32_t count,
                                    const std::vector<std::uint32_t>& entries,
-                                   const std::vector<std::pair<std::uint32_t, std::string>>& names = {}) {
+                                   const std::vector<std::pair<std::uint32_t, std::string>>& names = {},
+                                   std::uint32_t base = kImageBase) {
     char* listing = nullptr;
     std::size_t listingSize = 0;
     {
@@ -55,6 +56,7 @@ inline std::string SourceRoundTrip(const std::string& image, std::int32_t start,
         SourceOptions options;
         options.entries = entries;
         options.names = names;
+        options.base = base;
         std::FILE* in = ReadStream(image);
         std::FILE* out = open_memstream(&listing, &listingSize);
         ListSource(ctx, in, out, options);

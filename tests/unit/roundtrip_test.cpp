@@ -108,7 +108,9 @@ TEST(RoundTripTest, EveryMnemonicListsBackWithItsFields) {
     ASSERT_GT(cases.size(), 1000u);
     for (const Case& c : cases) {
         test::Run assembled = test::AssembleText(c.source + "\n");
-        ASSERT_EQ(assembled.output, "") << c.source;
+        // Values cut to their field are warned about, and still encode.
+        ASSERT_EQ(assembled.nErrors, 0) << c.source;
+        ASSERT_EQ(assembled.output.find("Error"), std::string::npos) << c.source;
         ASSERT_EQ(assembled.result, 1) << c.source;
         std::string listing;
         test::ListImage(assembled.bytes, 0, 1, listing);

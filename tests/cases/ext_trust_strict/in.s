@@ -1,7 +1,7 @@
 ; Under --strict: what the classic reading drops, and the warnings as
 ; errors; the object file, an older one too, is removed.
 x:      halt extra
-        jmp [r1], r2
+        jmp [r1], r2            ; the pair form: r2 is encoded, nothing dropped
         movea 1, r1, r2, r3
         nop 5
         ds. "AB", "C"

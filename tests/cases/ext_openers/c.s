@@ -1,0 +1,2 @@
+ifdef. X
+  if. 0

@@ -1,0 +1,2 @@
+macro. open a
+        nop

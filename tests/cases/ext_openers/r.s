@@ -1,0 +1,3 @@
+        nop
+rept. 2
+        nop

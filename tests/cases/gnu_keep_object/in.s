@@ -1,0 +1,3 @@
+	nop
+	mov r99, r1
+	.word 5
