@@ -5,7 +5,6 @@
 #pragma once
 #include <cstdint>
 #include <cstdio>
-#include <functional>
 #include <optional>
 #include <string>
 #include <utility>
@@ -31,19 +30,15 @@ struct LinkOptions {
     std::optional<std::uint8_t> gapFill;  // objcopy's --gap-fill; else the gaps are zero
 };
 
-// Reads a source or a linker script (and what a script INCLUDEs) into text;
-// false when there is no such file.
-using ReadText = std::function<bool(const std::string& path, std::string& text)>;
-
 // Link mode: assembles each source as its own unit, as GNU as assembles one
 // file (defines: GNU as' --defsym, seen by every unit), links the units as
 // GNU ld does and makes the image objcopy -O binary makes; image.labels are
-// the linked names. read, when given, reads the sources and the script
-// instead of the disk. Errors are counted in ctx.nErrors, and every source
-// and script read is added to ctx.files; listing, when not null, receives
-// each unit's statements at their linked addresses and the sections placed.
+// the linked names. Sources and scripts are read as every input is
+// (OpenInput). Errors are counted in ctx.nErrors, and every source and
+// script read is added to ctx.files; listing, when not null, receives each
+// unit's statements at their linked addresses and the sections placed.
 void AssembleProject(Context& ctx, const std::vector<std::string>& sources, const Defines& defines,
-                     const LinkOptions& options, Image& image, std::FILE* listing, const ReadText& read = {});
+                     const LinkOptions& options, Image& image, std::FILE* listing);
 
 // Assembles the open top file. defines are --defsym/--define pairs; listing,
 // when not null, receives the listing. Errors are counted in ctx.nErrors.

@@ -106,8 +106,9 @@ std::span<const std::uint8_t> Assembler::Bytes(std::size_t k) const { return sec
 
 namespace {
 
-bool ReadDisk(const std::string& path, std::string& text) {
-    const FilePtr f(std::fopen(path.c_str(), "rb"));
+// A source or a script, read as any input of the run is.
+bool ReadInput(Context& ctx, const std::string& path, std::string& text) {
+    const FilePtr f(OpenInput(ctx, path));
     if (!f) return false;
     text.clear();
     char buffer[65536];
@@ -140,13 +141,12 @@ void ListLayout(std::FILE* listing, const link::Layout& layout, const link::Imag
 }  // namespace
 
 void AssembleProject(Context& ctx, const std::vector<std::string>& sources, const Defines& defines,
-                     const LinkOptions& options, Image& image, std::FILE* listing, const ReadText& read) {
-    const ReadText& readText = read ? read : ReadText(ReadDisk);
+                     const LinkOptions& options, Image& image, std::FILE* listing) {
     std::vector<std::unique_ptr<Assembler>> units;
     for (const std::string& path : sources) {
         ctx.files.push_back(path);
         std::string text;
-        if (!readText(path, text)) {
+        if (!ReadInput(ctx, path, text)) {
             ReportGnu(ctx, Severity::kError, nullptr, 0, msg::kGnuCannotOpen, path.c_str());
             continue;
         }
@@ -164,7 +164,7 @@ void AssembleProject(Context& ctx, const std::vector<std::string>& sources, cons
     how.scriptPath = options.script;
     how.defsyms = options.defsyms;
     how.sectionStarts = options.sectionStarts;
-    how.readFile = readText;
+    how.readFile = [&ctx](const std::string& path, std::string& text) { return ReadInput(ctx, path, text); };
     link::Layout layout;
     std::vector<link::Diagnostic> diags;
     const bool linked = link::Link(exported, how, layout, diags);
