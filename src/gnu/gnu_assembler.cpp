@@ -215,6 +215,7 @@ bool Assembler::Lookup(std::string_view name, Value& out) {
     }
     const Sym& s = *p;
     moved = moved || s.moves;
+    linkUse_ = linkUse_ || s.moves;  // a value made of addresses is the link's too
     if (s.defined) {
         out = s.val;
         return true;
@@ -492,6 +493,8 @@ void Assembler::Step(std::size_t index) {
         }
         case IK::kSection: cur_ = it.a; break;
     }
+    if (unit_ && final_ && !linked_ && (linkUse_ || it.kind == IK::kSet))
+        replay_.push_back({static_cast<std::uint32_t>(index), static_cast<std::uint32_t>(sec), before});
     if (final_ && listing_ != nullptr) {
         // A section switch is listed where it leads.
         itemPlace_[index] = it.kind == IK::kSection ? std::pair{static_cast<std::int64_t>(cur_) << 40 | off_[cur_], off_[cur_]}
@@ -639,6 +642,7 @@ void Assembler::Relax() {
         late_.clear();
         refs_.clear();
         refIndex_.clear();
+        replay_.clear();
         for (Section& s : sections_)
             if (!s.nobits) s.bytes.assign(static_cast<std::size_t>(s.size), 0);
         if (listing_ != nullptr) itemPlace_.assign(items_.size(), {});

@@ -453,6 +453,14 @@ private:
     std::vector<std::pair<std::string, Loc>> refs_;
     std::unordered_map<std::string, std::size_t> refIndex_;
     std::vector<std::size_t> exported_;  // the section of each exported one
+    // The items the link decides, with the section and offset they stand
+    // at, and every assignment in between: what the walk after the link
+    // steps again (the rest of the bytes stand as the unit wrote them).
+    struct Replay {
+        std::uint32_t item, section;
+        std::int64_t offset;
+    };
+    std::vector<Replay> replay_;
 };
 
 }  // namespace tarvo::gnu

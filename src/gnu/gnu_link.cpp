@@ -69,13 +69,12 @@ void Assembler::Finalize(const link::Layout& layout, std::size_t unit) {
     std::vector<std::uint32_t> overridden;
     for (std::size_t i = 0; i < syms_.size(); ++i) {
         Sym& s = syms_[i];
-        if (s.alias >= 0) continue;
+        // The unit's own names stay, but for a weak one another unit may override.
+        if (s.alias >= 0 || (s.lastDefined && s.bind != link::InputSymbol::kWeak)) continue;
         const auto it = layout.names.find(s.name);
         if (it == layout.names.end()) continue;
         if (s.lastDefined) {
-            // The unit's own, unless it is a weak definition that another
-            // unit's global overrides.
-            if (s.bind != link::InputSymbol::kWeak || Address(s.last.sec, s.last.v) == it->second) continue;
+            if (Address(s.last.sec, s.last.v) == it->second) continue;
             overridden.push_back(static_cast<std::uint32_t>(i));
         }
         s.val = {it->second, linkedSection};
@@ -88,17 +87,22 @@ void Assembler::Finalize(const link::Layout& layout, std::size_t unit) {
                 std::find(overridden.begin(), overridden.end(), it.a) != overridden.end())
                 it.a = spare;
 
-    // The walk that writes the bytes, at the sizes the unit settled: no
-    // branch grows now, as none does once GNU as has written its object.
+    // The items the link decides are written again where they stand, with
+    // the names at the values they had there; sizes stay as the unit
+    // settled them (no branch grows now, as none does once GNU as has
+    // written its object).
     linked_ = true;
     final_ = true;
     walk_ = 0;
-    BeginWalk();
+    for (Sym& s : syms_) s.defined = s.defined || s.linked;
+    off_.resize(sections_.size(), 0);
+    region_.resize(sections_.size(), 0);
     late_.clear();
-    for (Section& s : sections_)
-        if (!s.nobits) s.bytes.assign(static_cast<std::size_t>(s.size), 0);
-    if (listing_ != nullptr) itemPlace_.assign(items_.size(), {});
-    for (std::size_t i = 0; i < items_.size(); ++i) Step(i);
+    for (const Replay& r : replay_) {
+        cur_ = r.section;
+        off_[cur_] = r.offset;
+        Step(r.item);
+    }
     ReportLate();
 }
 
@@ -181,16 +185,11 @@ void AssembleProject(Context& ctx, const std::vector<std::string>& sources, cons
         options.gapFill, flat, diags);
     Present(ctx, diags);
 
-    // The symbol file: every unit's labels, then the names only the link
-    // gave (the script's, --defsym's), in the order of their names.
+    // The symbol file: every unit's labels, then the names the script and
+    // --defsym set, in the order of their names.
     for (auto& unit : units) unit->Labels(image.labels);
-    std::unordered_set<std::string> listed;
-    for (const auto& [value, name] : image.labels) listed.insert(name);
-    std::vector<std::pair<std::string, std::int64_t>> more;
-    for (const auto& [name, value] : layout.names)
-        if (listed.count(name) == 0) more.emplace_back(name, value);
-    std::sort(more.begin(), more.end());
-    for (const auto& [name, value] : more) image.labels.emplace_back(static_cast<std::uint32_t>(value), name);
+    for (const std::string& name : layout.scriptNames)
+        image.labels.emplace_back(static_cast<std::uint32_t>(layout.names.at(name)), name);
 
     if (listing != nullptr) {
         for (std::size_t u = 0; u < units.size(); ++u) {
