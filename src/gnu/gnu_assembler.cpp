@@ -745,7 +745,7 @@ void Assembler::ListStatements() {
             const std::int64_t from = packed & ((std::int64_t{1} << 40) - 1);
             if (!placed || (bytes.empty() && stop > from)) address = s.start + from;
             placed = true;
-            if (!s.alloc || s.nobits) continue;
+            if (!s.alloc || s.nobits || s.dropped) continue;
             for (std::int64_t b = from; b < stop && bytes.size() < 8; ++b)
                 bytes.push_back(static_cast<std::size_t>(b) < s.bytes.size() ? s.bytes[static_cast<std::size_t>(b)] : 0);
         }

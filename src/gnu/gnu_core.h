@@ -84,6 +84,7 @@ struct Section {
     std::string name;
     bool alloc = true, nobits = false;
     bool write = false, exec = false;  // what a linker learns of it: ELF's w and x
+    bool dropped = false;              // the link discarded it: its bytes are in no image
     std::int64_t align = 1;
     bool placed = false;
     int appeared = -1;  // order of first appearance; sections follow it

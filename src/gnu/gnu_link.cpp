@@ -2,7 +2,6 @@
 // linking room places the units; each unit then writes its bytes where the
 // link put it, and the image is what objcopy -O binary makes of them.
 #include <algorithm>
-#include <unordered_set>
 
 #include "gnu/gnu_assembler.h"
 #include "gnu/gnu_core.h"
@@ -55,8 +54,11 @@ void Assembler::Export(link::Unit& unit) {
 
 void Assembler::Finalize(const link::Layout& layout, std::size_t unit) {
     const std::vector<link::PlacedInput>& placed = layout.inputs[unit];
-    for (std::size_t k = 0; k < exported_.size() && k < placed.size(); ++k)
-        sections_[exported_[k]].start = static_cast<std::int64_t>(placed[k].vma);
+    for (std::size_t k = 0; k < exported_.size() && k < placed.size(); ++k) {
+        Section& s = sections_[exported_[k]];
+        s.start = static_cast<std::int64_t>(placed[k].vma);
+        s.dropped = placed[k].discarded;
+    }
     // The names the link gives are values in a section of their own, at 0:
     // an item that reads one is the link's to judge.
     const int linkedSection = static_cast<int>(sections_.size());
@@ -176,8 +178,8 @@ void AssembleProject(Context& ctx, const std::vector<std::string>& sources, cons
     Present(ctx, diags);
     if (!linked || ctx.nErrors > 0) return;
 
+    // From here the outputs tell what the link placed, errors or not.
     for (std::size_t u = 0; u < units.size(); ++u) units[u]->Finalize(layout, u);
-    if (ctx.nErrors > 0) return;
     link::Image flat;
     diags.clear();
     link::MakeImage(
