@@ -837,13 +837,19 @@ void Assembler::CommonDirective(std::string_view word, std::string_view rest, co
     if (align <= 0 && area != 0) align = 1;
     if (align == 0) align = 1;
     const std::size_t back = readSection_;
-    const std::size_t room = SectionNamed(kCommonSections[area]);
+    // In a unit, .comm room is a common, which a linker script places by
+    // *(COMMON), and which units share as ld merges commons: a weak name
+    // stands for it (the first unit's room is used).
+    const bool common = unit_ && word == ".comm";
+    const std::size_t room = SectionNamed(common ? "COMMON" : kCommonSections[area]);
+    if (common) {
+        Section& s = sections_[room];
+        s.alloc = s.nobits = s.write = true;
+    }
     Switch(room);
     Align(align, {}, st);
     DefineLabel(args[0], st);
-    // A unit shares a .comm name, as ld merges commons: a weak definition
-    // stands for it (the first unit's room is used).
-    if (unit_ && word == ".comm") {
+    if (common) {
         Sym& s = syms_[static_cast<std::size_t>(SymIndex(args[0]))];
         if (s.bind == link::InputSymbol::kLocal) s.bind = link::InputSymbol::kWeak;
     }
