@@ -452,13 +452,19 @@ void Assembler::Step(std::size_t index) {
             }
             syms_[it.a].alias = -1;
             Value v;
+            std::string name;
             dot = {off_[cur_], static_cast<int>(cur_)};
-            if (Evaluate(Text(it), *this, v) == ExprStatus::kOk) {
+            const ExprStatus st = Evaluate(Text(it), *this, v, unit_ ? &name : nullptr);
+            if (st == ExprStatus::kOk) {
                 Sym& s = syms_[it.a];
                 s.val = v;
                 s.defined = true;
                 s.moves = moved;
                 s.region = region_[cur_];
+            } else if (unit_ && final_ && st == ExprStatus::kUndefined && name.front() != '\x01') {
+                // In a unit, a name set from one the link gives is the
+                // link's to complete, as GNU as leaves it to a relocation.
+                Undefined(it.loc, name);
             }
             break;
         }

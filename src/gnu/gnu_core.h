@@ -104,6 +104,7 @@ struct Sym {
     // an alias), or -1.
     int alias = -1;
     bool fixed = false;  // set by .equiv: never set again
+    bool assigned = false;  // = .set .equ or .equiv gives it a value: the unit's even when not known yet
     int region = 0;      // alignments and .orgs before it in its section, as GNU as' frags count them
     // Link mode: .global/.globl or .weak make it the units' (bind), its
     // definition (or that directive) is at; linked: its value is the link's,

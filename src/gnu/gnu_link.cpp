@@ -47,8 +47,10 @@ void Assembler::Export(link::Unit& unit) {
     }
     for (const auto& [name, loc] : refs_) {
         const int i = symIndex_.Find(name, syms_);
-        const bool weak = i >= 0 && syms_[static_cast<std::size_t>(i)].bind == link::InputSymbol::kWeak;
-        unit.undefined.push_back({name, place(loc), weak});
+        const Sym* s = i >= 0 ? &syms_[static_cast<std::size_t>(i)] : nullptr;
+        // A name the unit sets from one the link gives is the unit's.
+        if (s != nullptr && s->assigned) continue;
+        unit.undefined.push_back({name, place(loc), s != nullptr && s->bind == link::InputSymbol::kWeak});
     }
 }
 
@@ -71,8 +73,9 @@ void Assembler::Finalize(const link::Layout& layout, std::size_t unit) {
     std::vector<std::uint32_t> overridden;
     for (std::size_t i = 0; i < syms_.size(); ++i) {
         Sym& s = syms_[i];
-        // The unit's own names stay, but for a weak one another unit may override.
-        if (s.alias >= 0 || (s.lastDefined && s.bind != link::InputSymbol::kWeak)) continue;
+        // The unit's own names stay, but for a weak one another unit may
+        // override; a name it sets is set again below.
+        if (s.alias >= 0 || s.assigned || (s.lastDefined && s.bind != link::InputSymbol::kWeak)) continue;
         const auto it = layout.names.find(s.name);
         if (it == layout.names.end()) continue;
         if (s.lastDefined) {

@@ -170,6 +170,7 @@ void Assembler::Set(std::string_view name, std::string_view expr, const Stmt& st
         return;
     }
     s.fixed = equiv;
+    s.assigned = true;
     s.at = st.loc;
     // A register's name (or a system register's, a condition's) that no
     // symbol holds, or a name that itself stands for one: NAME stands for
