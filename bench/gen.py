@@ -12,6 +12,8 @@
              called every 1,000 lines and a .rodata table every 50,000
   gnu-link/  gnu.s cut into 8 files (every label global, a branch to another
              file a jr) and a linker script that joins them
+  lsp.s      10,000 lines as labels.s, with 1,000 labels: the document
+             the language server workload edits
   macros.s   10,000 calls of three macros that produce about 1,000,000
              lines: \@ labels, rept. blocks inside the bodies, a macro that
              calls one; the count of produced lines goes to standard output
@@ -111,9 +113,9 @@ def symbols(out, r, names=100_000):
             out.write("be %s\n" % r.choice(labels))
 
 
-def labels(out, r, names=100_000):
-    every = LINES // names
-    for i in range(LINES):
+def labels(out, r, names=100_000, lines=LINES):
+    every = lines // names
+    for i in range(lines):
         cur = i // every
         if i % every == 0:
             out.write("lb. L%d\n" % cur)
@@ -276,6 +278,8 @@ def main():
             labels(out, r)
         elif which == "gnu":
             gnu(out, r)
+        elif which == "lsp":
+            labels(out, r, 1_000, 10_000)
         elif which == "macros":
             print(macros(out, r))
         else:

@@ -18,6 +18,7 @@ tarvo="$root/build/release/tarvo"
 [ -f "$data/labels.s" ] || python3 "$root/bench/gen.py" labels "$data/labels.s"
 [ -f "$data/gnu.s" ] || python3 "$root/bench/gen.py" gnu "$data/gnu.s"
 [ -f "$data/gnu-link/link.ld" ] || python3 "$root/bench/gen.py" gnu-link "$data/gnu-link"
+[ -f "$data/lsp.s" ] || python3 "$root/bench/gen.py" lsp "$data/lsp.s"
 [ -f "$data/macros.s" ] || python3 "$root/bench/gen.py" macros "$data/macros.s" > "$data/macros.items"
 if [ ! -f "$data/image.bin" ]; then
     # 16 MiB: the plain workload's image, repeated and cut to size.
@@ -41,6 +42,8 @@ peak_kib() { /usr/bin/time -v "$@" 2>&1 >/dev/null | awk -F: '/Maximum resident/
 cd "$data"
 printf '%-13s %10s %14s %9s %10s %10s %9s\n' workload seconds "items/s" "MB/s" "peak MiB" "wc -l s" "x wc -l"
 rows=(plain symbols labels gnu gnu-link macros image source out:plain out:symbols)
+# The language server, when the build has one: a change to its diagnostics.
+if "$tarvo" --lsp </dev/null >/dev/null 2>&1 || [ $? -ne 2 ]; then rows+=(lsp); fi
 [ -n "${BASELINE:-}" ] && rows+=(base:plain base:symbols)
 for w in "${rows[@]}"; do
     bin=$tarvo
@@ -71,12 +74,19 @@ for w in "${rows[@]}"; do
         if [ "$w" = macros ]; then items=$(cat macros.items); fi
     fi
     w=$label
-    t=$(median "${cmd[@]}")
+    if [ "$w" = lsp ]; then
+        # The script takes its own median and the server's peak.
+        input=lsp.s; items=$(wc -l < lsp.s)
+        read -r t kib < <(python3 "$root/bench/lsp.py" "$bin" lsp.s)
+    else
+        t=$(median "${cmd[@]}")
+        kib=$(peak_kib "${cmd[@]}")
+    fi
     twc=$(median wc -l "${input[@]}")
-    kib=$(peak_kib "${cmd[@]}")
     bytes=$(cat "${input[@]}" | wc -c)
     awk -v w="$w" -v t="$t" -v n="$items" -v b="$bytes" -v k="$kib" -v twc="$twc" 'BEGIN {
         printf "%-13s %10.4f %14.0f %9.1f %10.1f %10.4f %9.1f\n", w, t, n / t, b / t / 1e6, k / 1024, twc, t / twc }'
 done
-echo "(image: items are listed instructions; source: lines of -d --source; macros: lines the calls produce;"
+echo "(lsp: from a didChange of one line of the 10,000-line lsp.s to its publishDiagnostics;"
+echo " image: items are listed instructions; source: lines of -d --source; macros: lines the calls produce;"
 echo " out: with --listing, --symbols and --deps; nproc $(nproc))"

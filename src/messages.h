@@ -27,6 +27,7 @@ inline constexpr const char* kBadByte = "Option %s needs a byte value (0 to 255)
 inline constexpr const char* kNeedsLink = "Option %s needs link mode (two or more sources, -T or --link).\n";
 inline constexpr const char* kLinkNoDisassembly = "Link mode makes an image; -d takes one file.\n";
 inline constexpr const char* kVersion = "tarvo %s\n";
+inline constexpr const char* kNoServer = "This tarvo was built without its language server (--lsp).\n";
 
 // Assembly pass.
 inline constexpr const char* kPassFail = "Pass: 0 (Too many errors)\n";

@@ -114,6 +114,11 @@ struct AssembleResult {
     bool ok() const { return errors == 0; }
 };
 
+// The lower-case word for a kind or a severity ("label", "name", "macro",
+// "section", "file"; "error", "warning", "note").
+std::string_view Word(Name::Kind kind);
+std::string_view Word(Message::Severity severity);
+
 // Assembles text as the source named path (which messages and includes
 // relative to it use).
 AssembleResult Assemble(std::string_view text, const std::string& path = "input.s",

@@ -36,6 +36,7 @@ const char* const kOptionHelp =
     "  --section-start=NAME=ADDR  GNU syntax: place section NAME at ADDR (repeatable)\n"
     "  --defsym=NAME=VALUE    as --define; GNU syntax: NAME is absolute; link mode: GNU ld's\n"
     "                         --defsym, a value the linker script sees (not .ifdef)\n"
+    "  --lsp                  a language server for editors on standard input and output\n"
     "GNU syntax link mode (two or more sources, -T or --link), as GNU as, ld and objcopy:\n"
     "  -T FILE, --script=FILE the linker script (default: GNU ld's own V810 layout)\n"
     "  --link                 link one source too\n"
@@ -61,6 +62,7 @@ constexpr LongOption kLongOptions[] = {
     {"entry", Takes::kValue},        {"syntax", Takes::kValue},       {"section-start", Takes::kValue},
     {"defsym", Takes::kValue},       {"keep-object", Takes::kNothing}, {"base", Takes::kValue},
     {"link", Takes::kNothing},       {"script", Takes::kValue},       {"gap-fill", Takes::kValue},
+    {"lsp", Takes::kNothing},
 };
 
 std::string Format(const char* fmt, const std::string& arg) {
@@ -92,6 +94,7 @@ bool Apply(std::string_view name, const std::string& value, Options& o, std::str
     const std::string written = "--" + std::string(name) + "=" + value;
     if (name == "help") o.help = true;
     else if (name == "version") o.version = true;
+    else if (name == "lsp") o.lsp = true;
     else if (name == "classic") s.classic = true;
     else if (name == "strict") s.strict = true;
     else if (name == "quiet") s.quiet = true;

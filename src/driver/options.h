@@ -42,6 +42,7 @@ struct Options {
     std::string base;                   // -d: the image base; empty: 0x07000000
     bool help = false;
     bool version = false;
+    bool lsp = false;                   // speak the Language Server Protocol on stdin/stdout
 };
 
 // Link mode: the --define values, which every unit sees (--defsym is the

@@ -244,7 +244,7 @@ void PrintUsage(Context& ctx) {
     Say(ctx, "%s%s%s%s", msg::kUsage1, msg::kUsage2, msg::kUsage3, msg::kUsage4);
 }
 
-int RunMain(int argc, char** argv) {
+int RunMain(int argc, char** argv, int (*serve)()) {
     Context ctx;
     Options o;
     std::string error;
@@ -252,6 +252,11 @@ int RunMain(int argc, char** argv) {
     if (parsed && o.version) {
         Say(ctx, msg::kVersion, TARVO_VERSION);
         return kExitOk;
+    }
+    if (parsed && o.lsp) {
+        if (serve != nullptr) return serve();
+        Report(ctx, Severity::kError, Nowhere(), msg::kNoServer);
+        return kExitUsage;
     }
     // GNU syntax assembly prints nothing on success, as GNU as; listing
     // an image (-d) is the same in either language.

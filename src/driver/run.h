@@ -10,6 +10,7 @@ void PrintUsage(Context& ctx);
 // Exit statuses of a run.
 enum : int { kExitOk = 0, kExitError = 1, kExitUsage = 2 };
 
-int RunMain(int argc, char** argv);
+// serve: the language server's entry (--lsp), when the build has one.
+int RunMain(int argc, char** argv, int (*serve)() = nullptr);
 
 }  // namespace tarvo

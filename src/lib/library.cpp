@@ -228,15 +228,32 @@ private:
 class Texts {
 public:
     explicit Texts(MemoryFiles& files) : files_(files) {}
-    std::string_view Of(const std::string& path) {
-        auto found = texts_.find(path);
-        if (found == texts_.end()) found = texts_.emplace(path, files_.Text(path)).first;
-        return found->second;
+    std::string_view Of(const std::string& path) { return Get(path).text; }
+    // Line n (from 1) without its line end; empty past the end.
+    std::string_view Line(const std::string& path, int n) {
+        const File& f = Get(path);
+        if (n < 1 || static_cast<std::size_t>(n) > f.starts.size()) return {};
+        const std::size_t start = f.starts[static_cast<std::size_t>(n) - 1];
+        return lib::LineOf(std::string_view(f.text).substr(start), 1);
     }
 
 private:
+    struct File {
+        std::string text;
+        std::vector<std::size_t> starts;  // where each line begins: messages by the thousand look them up
+    };
+    const File& Get(const std::string& path) {
+        auto found = files_by_path_.find(path);
+        if (found != files_by_path_.end()) return found->second;
+        File f;
+        f.text = files_.Text(path);
+        f.starts.push_back(0);
+        for (std::size_t i = 0; i < f.text.size(); ++i)
+            if (f.text[i] == '\n') f.starts.push_back(i + 1);
+        return files_by_path_.emplace(path, std::move(f)).first->second;
+    }
     MemoryFiles& files_;
-    std::map<std::string, std::string> texts_;
+    std::map<std::string, File> files_by_path_;
 };
 
 // Columns of messages, their places in the top source, and the places
@@ -257,7 +274,7 @@ void Locate(AssembleResult& result, const std::vector<std::string>& tokens, cons
         Message& m = result.messages[i];
         auto place = [&](Place& p, std::string_view token) {
             if (p.file.empty() || p.line <= 0) return;
-            lib::FindColumns(lib::LineOf(texts.Of(p.file), p.line), token, m.text, p);
+            lib::FindColumns(texts.Line(p.file, p.line), token, m.text, p);
         };
         place(m.place, i < tokens.size() ? tokens[i] : std::string());
         m.top = m.place;
@@ -278,6 +295,26 @@ void Locate(AssembleResult& result, const std::vector<std::string>& tokens, cons
 }  // namespace
 
 std::string_view Version() { return TARVO_VERSION; }
+
+std::string_view Word(Name::Kind kind) {
+    switch (kind) {
+        case Name::Kind::kLabel: return "label";
+        case Name::Kind::kName: return "name";
+        case Name::Kind::kMacro: return "macro";
+        case Name::Kind::kSection: return "section";
+        case Name::Kind::kFile: return "file";
+    }
+    return "name";
+}
+
+std::string_view Word(Message::Severity severity) {
+    switch (severity) {
+        case Message::Severity::kError: return "error";
+        case Message::Severity::kWarning: return "warning";
+        case Message::Severity::kNote: return "note";
+    }
+    return "error";
+}
 
 AssembleResult Assemble(std::string_view text, const std::string& path, const AssembleOptions& options,
                         const FileReader& read) {
