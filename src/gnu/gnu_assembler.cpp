@@ -215,7 +215,7 @@ bool Assembler::Lookup(std::string_view name, Value& out) {
     }
     const Sym& s = *p;
     moved = moved || s.moves;
-    linkUse_ = linkUse_ || s.moves;  // a value made of addresses is the link's too
+    if (s.moves) linkUse_ = true;  // a value made of addresses is the link's too
     if (s.defined) {
         out = s.val;
         return true;
@@ -350,7 +350,6 @@ void Assembler::EmitFill(std::int64_t count, const std::uint8_t* pattern, std::s
 void Assembler::Step(std::size_t index) {
     Item& it = items_[index];
     stepIndex_ = index;
-    linkUse_ = false;
     const std::int64_t before = off_[cur_];
     const std::size_t sec = cur_;
     switch (it.kind) {
@@ -499,12 +498,25 @@ void Assembler::Step(std::size_t index) {
         }
         case IK::kSection: cur_ = it.a; break;
     }
-    if (unit_ && final_ && !linked_ && (linkUse_ || it.kind == IK::kSet))
-        replay_.push_back({static_cast<std::uint32_t>(index), static_cast<std::uint32_t>(sec), before});
     if (final_ && listing_ != nullptr) {
         // A section switch is listed where it leads.
         itemPlace_[index] = it.kind == IK::kSection ? std::pair{static_cast<std::int64_t>(cur_) << 40 | off_[cur_], off_[cur_]}
                                                     : std::pair{static_cast<std::int64_t>(sec) << 40 | before, off_[sec]};
+    }
+}
+
+void Assembler::WalkItems() {
+    if (!unit_ || !final_ || linked_) {
+        for (std::size_t i = 0; i < items_.size(); ++i) Step(i);
+        return;
+    }
+    // A unit's walk before the link notes the items the link decides.
+    for (std::size_t i = 0; i < items_.size(); ++i) {
+        const auto section = static_cast<std::uint32_t>(cur_);
+        const std::int64_t offset = off_[cur_];
+        linkUse_ = false;
+        Step(i);
+        if (linkUse_ || items_[i].kind == IK::kSet) replay_.push_back({static_cast<std::uint32_t>(i), section, offset});
     }
 }
 
@@ -634,7 +646,7 @@ void Assembler::Relax() {
     if (hasOrg_) {
         BeginWalk();
         estimate_ = true;
-        for (std::size_t i = 0; i < items_.size(); ++i) Step(i);
+        WalkItems();
         estimate_ = false;
         EndWalk();
     }
@@ -652,7 +664,7 @@ void Assembler::Relax() {
         for (Section& s : sections_)
             if (!s.nobits) s.bytes.assign(static_cast<std::size_t>(s.size), 0);
         if (listing_ != nullptr) itemPlace_.assign(items_.size(), {});
-        for (std::size_t i = 0; i < items_.size(); ++i) Step(i);
+        WalkItems();
         const bool changed = EndWalk();
         const bool moved = !unit_ && Place();
         if (!grew_ && !moved && !changed) break;

@@ -355,6 +355,8 @@ private:
     void Emit(const std::uint8_t* p, std::size_t n);
     void EmitFill(std::int64_t count, const std::uint8_t* pattern, std::size_t size);
     void BeginWalk();
+    // Steps every item once.
+    void WalkItems();
     // True when a name has another value, or none, than after the walk before.
     bool EndWalk();
     bool Place();

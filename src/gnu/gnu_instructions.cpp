@@ -120,7 +120,7 @@ ExprStatus Assembler::ItemValue(const Item& it, Value& v, std::string* name) {
         if (name != nullptr) *name = s.name;
         return ExprStatus::kUndefined;
     }
-    linkUse_ = linkUse_ || s.moves;
+    if (s.moves) linkUse_ = true;
     if (s.defined) {
         v = s.val;
     } else if (s.lastDefined) {

@@ -106,6 +106,7 @@ void Assembler::Finalize(const link::Layout& layout, std::size_t unit) {
     for (const Replay& r : replay_) {
         cur_ = r.section;
         off_[cur_] = r.offset;
+        linkUse_ = false;
         Step(r.item);
     }
     ReportLate();
