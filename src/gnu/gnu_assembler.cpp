@@ -498,7 +498,7 @@ void Assembler::Step(std::size_t index) {
         }
         case IK::kSection: cur_ = it.a; break;
     }
-    if (final_ && listing_ != nullptr) {
+    if (final_ && keepLines_) {
         // A section switch is listed where it leads.
         itemPlace_[index] = it.kind == IK::kSection ? std::pair{static_cast<std::int64_t>(cur_) << 40 | off_[cur_], off_[cur_]}
                                                     : std::pair{static_cast<std::int64_t>(sec) << 40 | before, off_[sec]};
@@ -663,7 +663,7 @@ void Assembler::Relax() {
         replay_.clear();
         for (Section& s : sections_)
             if (!s.nobits) s.bytes.assign(static_cast<std::size_t>(s.size), 0);
-        if (listing_ != nullptr) itemPlace_.assign(items_.size(), {});
+        if (keepLines_) itemPlace_.assign(items_.size(), {});
         WalkItems();
         const bool changed = EndWalk();
         const bool moved = !unit_ && Place();
@@ -730,6 +730,7 @@ void Assembler::Run(std::string text, const std::string& path, const Defines& de
     Labels(image.labels);
     image_ = &image;
     if (listing_ != nullptr) Listing();
+    if (image.record) Record(image);
 }
 
 // One line per statement: the address in its section, the first bytes it
@@ -750,12 +751,14 @@ void Assembler::Listing() {
     std::fprintf(listing_, "; image %08x, %zu bytes\n", image_->start, image_->bytes.size());
 }
 
-void Assembler::ListStatements() {
+template <class Visit>
+void Assembler::EachStatement(std::size_t max, Visit&& visit) const {
     std::int64_t address = sections_[0].start;
+    std::vector<std::uint8_t> bytes;
     for (std::size_t i = 0; i < lines_.size(); ++i) {
         const ListLine& l = lines_[i];
         const std::size_t end = i + 1 < lines_.size() ? lines_[i + 1].firstItem : items_.size();
-        std::vector<std::uint8_t> bytes;
+        bytes.clear();
         bool placed = false;
         for (std::size_t k = l.firstItem; k < end; ++k) {
             const auto [packed, stop] = itemPlace_[k];
@@ -764,18 +767,42 @@ void Assembler::ListStatements() {
             if (!placed || (bytes.empty() && stop > from)) address = s.start + from;
             placed = true;
             if (!s.alloc || s.nobits || s.dropped) continue;
-            for (std::int64_t b = from; b < stop && bytes.size() < 8; ++b)
+            for (std::int64_t b = from; b < stop && bytes.size() < max; ++b)
                 bytes.push_back(static_cast<std::size_t>(b) < s.bytes.size() ? s.bytes[static_cast<std::size_t>(b)] : 0);
         }
+        visit(l.loc, address, bytes, std::string_view(lineTexts_).substr(l.textAt, l.textLen));
+    }
+}
+
+void Assembler::ListStatements() {
+    EachStatement(8, [this](const Loc& loc, std::int64_t address, const std::vector<std::uint8_t>& bytes,
+                            std::string_view text) {
         std::string hex;
         for (std::size_t b = 0; b < bytes.size(); ++b) {
             char two[4];
             std::snprintf(two, sizeof two, b == 0 ? "%02x" : " %02x", bytes[b]);
             hex += two;
         }
-        std::fprintf(listing_, "%08llx  %-23s  %5d  %s\n", static_cast<unsigned long long>(address), hex.c_str(),
-                     l.loc.line, lineTexts_.substr(l.textAt, l.textLen).c_str());
+        std::fprintf(listing_, "%08llx  %-23s  %5d  %.*s\n", static_cast<unsigned long long>(address), hex.c_str(),
+                     loc.line, static_cast<int>(text.size()), text.data());
+    });
+}
+
+void Assembler::Record(Image& image) const {
+    for (const Sym& s : syms_) {
+        // Local labels are the editor's to find; a weak definition another
+        // unit overrides is not this unit's.
+        if (!s.defined || s.linked || s.name[0] == '\x01' || s.at.line == 0) continue;
+        image.names.push_back({s.label ? Image::Named::kLabel : Image::Named::kSet, s.name,
+                               s.label ? Address(s.val.sec, s.val.v) : s.val.sec < 0 ? s.val.v : Address(s.val.sec, s.val.v),
+                               names_[s.at.file], s.at.line});
     }
+    for (const auto& [key, m] : macros_) image.names.push_back({Image::Named::kMacro, m->name, 0, names_[m->at.file], m->at.line});
+    for (const Section& s : sections_)
+        if (s.appeared >= 0) image.names.push_back({Image::Named::kSection, s.name, s.start, {}, 0});
+    EachStatement(16, [&](const Loc& loc, std::int64_t address, const std::vector<std::uint8_t>& bytes, std::string_view) {
+        if (!bytes.empty()) image.statements.push_back({names_[loc.file], loc.line, static_cast<std::uint64_t>(address), bytes});
+    });
 }
 
 void Assemble(Context& ctx, std::FILE* src, const std::string& path, const Defines& defines, Image& image,
@@ -784,6 +811,7 @@ void Assemble(Context& ctx, std::FILE* src, const std::string& path, const Defin
     char buffer[65536];
     for (std::size_t n; (n = std::fread(buffer, 1, sizeof buffer, src)) > 0;) text.append(buffer, n);
     Assembler a(ctx, listing);
+    a.KeepLines(image.record);
     a.Run(std::move(text), path, defines, image);
 }
 

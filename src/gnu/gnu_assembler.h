@@ -20,6 +20,24 @@ struct Image {
     std::uint32_t start = 0;             // address of bytes[0]
     std::vector<std::uint8_t> bytes;
     std::vector<std::pair<std::uint32_t, std::string>> labels;  // for the symbol file
+    // For an editor, when record is set: every name with where it is
+    // defined, and each statement's address and first bytes.
+    bool record = false;
+    struct Named {
+        enum Kind : std::uint8_t { kLabel, kSet, kMacro, kSection } kind;
+        std::string name;
+        std::int64_t value = 0;
+        std::string file;
+        int line = 0;
+    };
+    std::vector<Named> names;
+    struct Statement {
+        std::string file;
+        int line = 0;
+        std::uint64_t address = 0;
+        std::vector<std::uint8_t> bytes;
+    };
+    std::vector<Statement> statements;
 };
 
 // What link mode takes besides the sources.

@@ -247,6 +247,13 @@ public:
     void Labels(std::vector<std::pair<std::uint32_t, std::string>>& out);
     // The listing's lines of the statements.
     void ListStatements();
+    // Statements are kept for an editor too, not only for a listing.
+    void KeepLines(bool keep) { keepLines_ = keepLines_ || keep; }
+    // The names and statements an editor wants (Image::record).
+    void Record(Image& image) const;
+    // Each statement's place, address, first bytes (at most max) and text.
+    template <class Visit>
+    void EachStatement(std::size_t max, Visit&& visit) const;
 
     // ExprEnv
     bool Lookup(std::string_view name, Value& out) override;
@@ -397,6 +404,7 @@ private:
     std::vector<std::string> names_;
     Source source_;
     std::FILE* listing_;
+    bool keepLines_ = listing_ != nullptr;  // statements kept for the listing or an editor
 
     std::vector<Section> sections_;
     std::vector<Sym> syms_;

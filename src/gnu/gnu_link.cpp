@@ -161,11 +161,16 @@ void AssembleProject(Context& ctx, const std::vector<std::string>& sources, cons
             continue;
         }
         units.push_back(std::make_unique<Assembler>(ctx, listing, true));
+        units.back()->KeepLines(image.record);
         units.back()->AssembleUnit(std::move(text), path, defines);
     }
     if (!options.script.empty()) ctx.files.push_back(options.script);
     // As make runs ld only after every object is made.
-    if (ctx.nErrors > 0) return;
+    if (ctx.nErrors > 0) {
+        if (image.record)
+            for (auto& unit : units) unit->Record(image);
+        return;
+    }
 
     std::vector<link::Unit> exported(units.size());
     for (std::size_t u = 0; u < units.size(); ++u) units[u]->Export(exported[u]);
@@ -193,7 +198,10 @@ void AssembleProject(Context& ctx, const std::vector<std::string>& sources, cons
 
     // The symbol file: every unit's labels, then the names the script and
     // --defsym set, in the order of their names.
-    for (auto& unit : units) unit->Labels(image.labels);
+    for (auto& unit : units) {
+        unit->Labels(image.labels);
+        if (image.record) unit->Record(image);
+    }
     for (const std::string& name : layout.scriptNames)
         image.labels.emplace_back(static_cast<std::uint32_t>(layout.names.at(name)), name);
 

@@ -252,7 +252,7 @@ void Assembler::Statement(const Stmt& st) {
     if (d != nullptr && (d->kind == DirectiveEntry::kCondition || (d->kind == DirectiveEntry::kBlock && !skipping)))
         return (this->*d->handler)(lower, rest, st, d->arg);
     if (skipping) return;
-    if (listing_ != nullptr) {
+    if (keepLines_) {
         const std::string_view shown = Trim(st.text);
         lines_.push_back({st.loc, static_cast<std::uint32_t>(items_.size()), lineTexts_.size(),
                           static_cast<std::uint32_t>(shown.size())});
@@ -305,6 +305,7 @@ void Assembler::Record(std::string_view word, const Stmt& st) {
     if (r->kind == Recording::kMacro) {
         if (r->macro) {
             r->macro->body = r->body;
+            r->macro->at = r->loc;
             macros_[Folded(r->macro->name)] = r->macro;
         }
         return;
