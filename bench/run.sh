@@ -17,6 +17,7 @@ tarvo="$root/build/release/tarvo"
 [ -f "$data/symbols.s" ] || python3 "$root/bench/gen.py" symbols "$data/symbols.s"
 [ -f "$data/labels.s" ] || python3 "$root/bench/gen.py" labels "$data/labels.s"
 [ -f "$data/gnu.s" ] || python3 "$root/bench/gen.py" gnu "$data/gnu.s"
+[ -f "$data/gnu-link/link.ld" ] || python3 "$root/bench/gen.py" gnu-link "$data/gnu-link"
 [ -f "$data/lsp.s" ] || python3 "$root/bench/gen.py" lsp "$data/lsp.s"
 [ -f "$data/macros.s" ] || python3 "$root/bench/gen.py" macros "$data/macros.s" > "$data/macros.items"
 if [ ! -f "$data/image.bin" ]; then
@@ -40,7 +41,7 @@ peak_kib() { /usr/bin/time -v "$@" 2>&1 >/dev/null | awk -F: '/Maximum resident/
 
 cd "$data"
 printf '%-13s %10s %14s %9s %10s %10s %9s\n' workload seconds "items/s" "MB/s" "peak MiB" "wc -l s" "x wc -l"
-rows=(plain symbols labels gnu macros image source out:plain out:symbols)
+rows=(plain symbols labels gnu gnu-link macros image source out:plain out:symbols)
 # The language server, when the build has one: a change to its diagnostics.
 if "$tarvo" --lsp </dev/null >/dev/null 2>&1 || [ $? -ne 2 ]; then rows+=(lsp); fi
 [ -n "${BASELINE:-}" ] && rows+=(base:plain base:symbols)
@@ -52,6 +53,7 @@ for w in "${rows[@]}"; do
         base:*) bin=$BASELINE; w=${w#base:} ;;
         out:*) w=${w#out:}; extra=(--listing="$w.lst" --symbols="$w.sym" --deps="$w.d") ;;
     esac
+    input=()
     if [ "$w" = image ]; then
         input=image.bin; cmd=("$bin" image.bin -d 0 16777216)
         items=$("$bin" image.bin -d 0 16777216 >/dev/null; grep -c '' output.asm)
@@ -59,6 +61,11 @@ for w in "${rows[@]}"; do
         # Each run writes a new file, as a user's first listing does.
         input=image.bin; cmd=(sh -c 'rm -f image.s && exec "$0" image.bin -d 0 16777216 --source --output=image.s' "$bin")
         items=$("${cmd[@]}" >/dev/null; grep -c '' image.s)
+    elif [ "$w" = gnu-link ]; then
+        # The gnu workload in 8 files, linked by a script.
+        input=(gnu-link/part{0..7}.s)
+        cmd=("$bin" --syntax=gnu "${input[@]}" -T gnu-link/link.ld -o gnu-link.obj)
+        items=$(cat "${input[@]}" | wc -l)
     else
         input=$w.s; cmd=("$bin" "$w.s" -o "$w.obj" "${extra[@]}")
         if [ "$w" = gnu ]; then cmd=("$bin" --syntax=gnu gnu.s -o gnu.obj); fi
@@ -75,8 +82,8 @@ for w in "${rows[@]}"; do
         t=$(median "${cmd[@]}")
         kib=$(peak_kib "${cmd[@]}")
     fi
-    twc=$(median wc -l "$input")
-    bytes=$(stat -c %s "$input")
+    twc=$(median wc -l "${input[@]}")
+    bytes=$(cat "${input[@]}" | wc -c)
     awk -v w="$w" -v t="$t" -v n="$items" -v b="$bytes" -v k="$kib" -v twc="$twc" 'BEGIN {
         printf "%-13s %10.4f %14.0f %9.1f %10.1f %10.4f %9.1f\n", w, t, n / t, b / t / 1e6, k / 1024, twc, t / twc }'
 done

@@ -23,6 +23,9 @@ inline constexpr const char* kUnknownOption = "Unknown option %s.\n";
 inline constexpr const char* kNeedsValue = "Option %s needs a value.\n";
 inline constexpr const char* kUnknownArgument = "Unknown argument %s.\n";
 inline constexpr const char* kDepsNeedTarget = "Option --deps needs --deps-target with -s.\n";
+inline constexpr const char* kBadByte = "Option %s needs a byte value (0 to 255).\n";
+inline constexpr const char* kNeedsLink = "Option %s needs link mode (two or more sources, -T or --link).\n";
+inline constexpr const char* kLinkNoDisassembly = "Link mode makes an image; -d takes one file.\n";
 inline constexpr const char* kVersion = "tarvo %s\n";
 inline constexpr const char* kNoServer = "This tarvo was built without its language server (--lsp).\n";
 

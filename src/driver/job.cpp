@@ -65,6 +65,18 @@ int Job::Pass(std::FILE* src, const std::string& srcPath) {
     return GenerateObj(ctx_, src, srcPath.c_str());
 }
 
+int Job::Link() {
+    gnu::LinkOptions link;
+    link.script = o_.script;
+    link.defsyms = o_.defsyms;
+    link.sectionStarts = o_.settings.sectionStarts;
+    link.gapFill = o_.gapFill;
+    gnu::AssembleProject(ctx_, o_.sources, UnitDefines(o_), link, image, s_.listing);
+    ctx_.obj.Open(s_.object);
+    if (ctx_.nErrors == 0 || o_.keepObject) ctx_.obj.Emit(image.bytes.data(), image.bytes.size());
+    return 1;
+}
+
 void Job::Finish() {
     if (listing_) {
         listing_->Finish(ctx_.lstHead);

@@ -32,6 +32,10 @@ public:
     // Assembles the open source; returns the pass's result (1 when every
     // instruction line encoded).
     int Pass(std::FILE* src, const std::string& srcPath);
+    // GNU syntax link mode: assembles every source of the options as its
+    // own unit, links the units (the options' script, or GNU ld's own
+    // layout) and writes the image objcopy -O binary makes; returns 1.
+    int Link();
     // Writes the listing, the symbol file and the dependency rules.
     void Finish();
     // Another hearer of the default language's lines, beside the listing

@@ -1,6 +1,7 @@
 #include "driver/options.h"
 
 #include <cstdio>
+#include <cstdlib>
 #include <string_view>
 #include <vector>
 
@@ -37,8 +38,15 @@ const char* const kOptionHelp =
     "                         padding before fixed places as org., so that code can move\n"
     "  --syntax=gnu           read GNU as syntax (the default is --syntax=tarvo)\n"
     "  --section-start=NAME=ADDR  GNU syntax: place section NAME at ADDR (repeatable)\n"
-    "  --defsym=NAME=VALUE    as --define; GNU syntax: NAME is absolute\n"
-    "  --lsp                  a language server for editors on standard input and output\n";
+    "  --defsym=NAME=VALUE    as --define; GNU syntax: NAME is absolute; link mode: GNU ld's\n"
+    "                         --defsym, a value the linker script sees (not .ifdef)\n"
+    "  --lsp                  a language server for editors on standard input and output\n"
+    "GNU syntax link mode (two or more sources, -T or --link), as GNU as, ld and objcopy:\n"
+    "  -T FILE, --script=FILE the linker script (default: GNU ld's own V810 layout)\n"
+    "  --link                 link one source too\n"
+    "  --gap-fill=BYTE        objcopy's: the bytes between loaded sections (default 0)\n"
+    "  --section-start=NAME=ADDR  ld's: output section NAME at ADDR (hex, as ld reads it)\n"
+    "  --define=NAME=VALUE    GNU as' --defsym: every source sees NAME\n";
 
 namespace {
 
@@ -58,6 +66,7 @@ constexpr LongOption kLongOptions[] = {
     {"entry", Takes::kValue},        {"syntax", Takes::kValue},       {"section-start", Takes::kValue},
     {"defsym", Takes::kValue},       {"keep-object", Takes::kNothing}, {"base", Takes::kValue},
     {"patch", Takes::kValue},        {"table", Takes::kValue},        {"relocatable", Takes::kNothing},
+    {"link", Takes::kNothing},       {"script", Takes::kValue},       {"gap-fill", Takes::kValue},
     {"lsp", Takes::kNothing},
 };
 
@@ -109,6 +118,18 @@ bool Apply(std::string_view name, const std::string& value, Options& o, std::str
     else if (name == "patch") o.patch = value;
     else if (name == "table") o.table = value;
     else if (name == "relocatable") o.relocatable = true;
+    else if (name == "link") o.link = true;
+    else if (name == "script") o.script = value;
+    else if (name == "gap-fill") {
+        // A number as objcopy reads one: decimal, 0x hex or 0 octal.
+        char* end = nullptr;
+        const unsigned long byte = std::strtoul(value.c_str(), &end, 0);
+        if (value.empty() || value[0] == '-' || *end != '\0' || byte > 0xFF) {
+            error = Format(msg::kBadByte, written);
+            return false;
+        }
+        o.gapFill = static_cast<std::uint8_t>(byte);
+    }
     else if (name == "syntax") {
         if (value != "gnu" && value != "tarvo") {
             error = Format(msg::kUnknownOption, written);
@@ -116,7 +137,8 @@ bool Apply(std::string_view name, const std::string& value, Options& o, std::str
         }
         s.gnuSyntax = value == "gnu";
     } else if (name == "define" || name == "defsym") {
-        return AddDefine(value, written, name == "defsym", o, error);
+        if (!AddDefine(value, written, name == "defsym", o, error)) return false;
+        if (name == "defsym") o.defsyms.push_back(o.defines.back());
     } else if (name == "section-start") {
         const std::size_t eq = value.find('=');
         if (eq == std::string::npos || eq == 0) {
@@ -135,7 +157,7 @@ bool Apply(std::string_view name, const std::string& value, Options& o, std::str
 // the classic positions is an error.
 class Positions {
 public:
-    explicit Positions(Options& o) : o_(o) {}
+    Positions(Options& o, bool gnu) : o_(o), gnu_(gnu) {}
 
     // next is the argument after arg (null: none), which a short option
     // may take; taken tells whether it did. False on an error.
@@ -150,6 +172,8 @@ public:
         if (done_) return true;
         const bool fileNext = option_ == 'o' && !fileTaken_;
         if (!o_.settings.classic && !fileNext && !literal && Short(arg, next, taken, error)) return error.empty();
+        // GNU syntax: more sources and -T make a link.
+        if (gnu_ && !fileNext && option_ != 'd' && Link(arg, literal, next, taken, error)) return error.empty();
         if (option_ == 0) {
             // Only the second character counts: -s, /s and xs alike.
             option_ = arg.size() >= 2 ? arg[1] : '?';
@@ -201,7 +225,26 @@ private:
         return true;
     }
 
+    // -T FILE, -TFILE, and another source; false when arg is neither.
+    bool Link(const std::string& arg, bool literal, const char* next, bool& taken, std::string& error) {
+        if (!literal && arg.starts_with("-T")) {
+            if (arg.size() > 2) {
+                o_.script = arg.substr(2);
+            } else if (next == nullptr) {
+                error = Format(msg::kNeedsValue, arg);
+            } else {
+                o_.script = next;
+                taken = true;
+            }
+            return true;
+        }
+        if (!literal && !arg.empty() && arg[0] == '-') return false;
+        o_.sources.push_back(arg);
+        return true;
+    }
+
     Options& o_;
+    const bool gnu_;
     int count_ = 0;
     char option_ = 0;  // the second character of the classic option; 0: none yet
     bool fileTaken_ = false;
@@ -210,12 +253,29 @@ private:
 
 }  // namespace
 
+std::vector<std::pair<std::string, std::string>> UnitDefines(const Options& o) {
+    // defsyms is a part of defines, in the same order: what remains is --define's.
+    std::vector<std::pair<std::string, std::string>> units;
+    std::size_t next = 0;
+    for (const auto& d : o.defines) {
+        if (next < o.defsyms.size() && o.defsyms[next] == d) ++next;
+        else units.push_back(d);
+    }
+    return units;
+}
+
 bool ParseOptions(int argc, char** argv, Options& o, std::string& error) {
-    // --classic keeps the classic reading of every argument, wherever it stands.
-    for (int i = 1; i < argc && std::string_view(argv[i]) != "--"; ++i)
-        if (std::string_view(argv[i]) == "--classic") o.settings.classic = true;
+    // --classic keeps the classic reading of every argument, wherever it
+    // stands; GNU syntax reads more sources and -T, wherever --syntax stands.
+    bool gnu = false;
+    for (int i = 1; i < argc && std::string_view(argv[i]) != "--"; ++i) {
+        const std::string_view arg = argv[i];
+        if (arg == "--classic") o.settings.classic = true;
+        if (arg.starts_with("--syntax=")) gnu = arg == "--syntax=gnu";
+        if (arg == "--syntax" && i + 1 < argc) gnu = std::string_view(argv[i + 1]) == "gnu";
+    }
     bool options = true;
-    Positions positions(o);
+    Positions positions(o, gnu && !o.settings.classic);
     for (int i = 1; i < argc; ++i) {
         const std::string arg = argv[i];
         if (!options || arg.size() < 2 || arg.compare(0, 2, "--") != 0) {
@@ -251,6 +311,22 @@ bool ParseOptions(int argc, char** argv, Options& o, std::string& error) {
         if (!Apply(name, value, o, error)) return false;
     }
     positions.Finish();
+    if (o.settings.gnuSyntax && (o.link || !o.script.empty() || !o.sources.empty())) {
+        if (o.mode == Options::Mode::kDisassemble) {
+            error = msg::kLinkNoDisassembly;
+            return false;
+        }
+        o.link = true;
+        if (o.mode != Options::Mode::kNone) o.sources.insert(o.sources.begin(), o.sourcePath);
+    }
+    if (!o.settings.gnuSyntax && (o.link || !o.script.empty())) {
+        error = Format(msg::kGnuNeedsGnu, o.link ? "--link" : "--script");
+        return false;
+    }
+    if (o.gapFill && !o.link) {
+        error = Format(o.settings.gnuSyntax ? msg::kNeedsLink : msg::kGnuNeedsGnu, "--gap-fill");
+        return false;
+    }
     // The source is no target: a rule "src.s: src.s ..." would rebuild nothing.
     if (o.mode == Options::Mode::kStdout && !o.deps.empty() && o.depsTarget.empty()) {
         error = msg::kDepsNeedTarget;

@@ -1,5 +1,7 @@
 // The command line, read once before any file is opened.
 #pragma once
+#include <cstdint>
+#include <optional>
 #include <string>
 #include <utility>
 #include <vector>
@@ -24,7 +26,14 @@ struct Options {
     bool objectNamed = false;          // -o gave it
     std::vector<std::string> numbers;  // kDisassemble: the start and count as written
     Settings settings;
-    std::vector<std::pair<std::string, std::string>> defines;  // --define, -D, in order
+    std::vector<std::pair<std::string, std::string>> defines;  // --define, -D and --defsym, in order
+    // GNU syntax link mode: two or more sources, -T FILE or --link.
+    bool link = false;
+    std::vector<std::string> sources;  // link mode: every source, sourcePath first
+    std::string script;                // -T FILE, --script=FILE: GNU ld's linker script
+    // --defsym again, alone: in link mode GNU ld's (the units see --define only).
+    std::vector<std::pair<std::string, std::string>> defsyms;
+    std::optional<std::uint8_t> gapFill;  // --gap-fill=BYTE: objcopy's
     std::string listing, symbols, deps, depsTarget;  // output files; empty: none
     bool keepObject = false;            // -Z: an object file even after errors
     std::string output;                 // -d: the listing instead of output.asm
@@ -38,6 +47,10 @@ struct Options {
     bool version = false;
     bool lsp = false;                   // speak the Language Server Protocol on stdin/stdout
 };
+
+// Link mode: the --define values, which every unit sees (--defsym is the
+// linker's there).
+std::vector<std::pair<std::string, std::string>> UnitDefines(const Options& o);
 
 // Reads argv into options. False when the command line is wrong (an
 // unknown option or argument, a missing value); error is then its message,

@@ -108,6 +108,7 @@ Streams StreamsOf(const Outputs& out) {
 // as' silence on success; no object file after errors (an older one is
 // removed) unless -Z or, in the default language, --classic keeps it.
 int Assemble(Context& ctx, const Options& o, FilePtr src, const std::string& srcPath, Outputs& out, FilePtr image) {
+    // Link mode reads every source itself (src is null).
     const bool gnu = o.settings.gnuSyntax;
     std::FILE* obj = out.file[kObject].get();
     const std::string& objName = out.file[kObject].name();
@@ -118,7 +119,7 @@ int Assemble(Context& ctx, const Options& o, FilePtr src, const std::string& src
     }
     // An include must never read standard output while it is being written.
     ctx.hasObjId = obj == stdout && GetFileId(obj, ctx.objId) && ctx.objId.regular;
-    ctx.files.push_back(srcPath);
+    if (!o.link) ctx.files.push_back(srcPath);
     if (image) {
         // A patch: the object is the image with the source's bytes over it.
         ctx.files.push_back(o.patch);
@@ -130,7 +131,7 @@ int Assemble(Context& ctx, const Options& o, FilePtr src, const std::string& src
     Streams streams = StreamsOf(out);
     if (streams.objectName.empty()) streams.objectName = srcPath;
     Job job(ctx, o, streams);
-    const int result = job.Pass(src.get(), srcPath);
+    const int result = o.link ? job.Link() : job.Pass(src.get(), srcPath);
     bool failed[kOutputKinds] = {};
     failed[kObject] = WriteFailed(ctx, obj, objName.c_str());
     job.Finish();
@@ -255,6 +256,22 @@ bool OverSource(Context& ctx, std::FILE* src, const std::string (&names)[kOutput
     return false;
 }
 
+// Link mode: the same for every source and the script.
+bool OverInputs(Context& ctx, const Options& o, const std::string (&names)[kOutputKinds]) {
+    std::vector<std::string> inputs = o.sources;
+    if (!o.script.empty()) inputs.push_back(o.script);
+    for (const std::string& input : inputs) {
+        FileId in, id;
+        if (!GetFileId(input.c_str(), in)) continue;
+        for (const std::string& name : names) {
+            if (name.empty() || !GetFileId(name.c_str(), id) || !(id == in)) continue;
+            Report(ctx, Severity::kError, Nowhere(), msg::kOverSource, name.c_str());
+            return true;
+        }
+    }
+    return false;
+}
+
 }  // namespace
 
 void About(Context& ctx) { Say(ctx, "%s", msg::kBanner); }
@@ -308,8 +325,8 @@ int RunMain(int argc, char** argv, int (*serve)()) {
         return kExitUsage;
     }
     const std::string& srcPath = o.sourcePath;
-    FilePtr src(std::fopen(srcPath.c_str(), "r"));
-    if (!src) {
+    FilePtr src(o.link ? nullptr : std::fopen(srcPath.c_str(), "r"));
+    if (!src && !o.link) {
         Report(ctx, Severity::kError, Nowhere(), msg::kCannotOpenRead, srcPath.c_str());
         return kExitError;
     }
@@ -321,7 +338,7 @@ int RunMain(int argc, char** argv, int (*serve)()) {
     const bool toStdout = o.mode == Options::Mode::kStdout;
     const std::string objName = toStdout ? "stdout" : o.objectName;
     const std::string names[kOutputKinds] = {toStdout ? "" : objName, o.listing, o.symbols, o.deps};
-    if (OverSource(ctx, src.get(), names)) return kExitError;
+    if (o.link ? OverInputs(ctx, o, names) : OverSource(ctx, src.get(), names)) return kExitError;
     // The image a patch starts from is an input as the source is.
     FilePtr image;
     if (!o.patch.empty()) {

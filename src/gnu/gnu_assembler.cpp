@@ -158,6 +158,9 @@ void Assembler::Report(Severity s, const Loc& loc, std::string_view text) {
 }
 
 void Assembler::Late(int phase, Severity s, const Loc& loc, const char* fmt, ...) {
+    // A unit says before the link what GNU as says of it, and after the
+    // link what only the link decides.
+    if (unit_ && linkUse_ != linked_) return;
     char text[1024];
     std::va_list args;
     va_start(args, fmt);
@@ -169,11 +172,26 @@ void Assembler::Late(int phase, Severity s, const Loc& loc, const char* fmt, ...
 void Assembler::Undefined(const Loc& loc, std::string_view name) {
     // A local label's own name means nothing to its writer: say its number.
     if (!name.empty() && name.front() == '\x01') {
+        if (unit_ && linked_) return;  // said before the link
+        linkUse_ = false;
         const std::string number(name.substr(1, name.find('.') - 1));
         Late(3, Severity::kError, loc, msg::kGnuUndefinedLocal, number.c_str());
         return;
     }
-    Late(3, Severity::kError, loc, msg::kGnuUndefined, std::string(name).c_str());
+    if (!unit_) {
+        Late(3, Severity::kError, loc, msg::kGnuUndefined, std::string(name).c_str());
+        return;
+    }
+    // A unit leaves the name to the link, as GNU as leaves a relocation;
+    // a name the link gave no value was reported there.
+    linkUse_ = true;
+    if (!linked_) Refer(loc, name);
+    else Late(3, Severity::kError, loc, msg::kLinkUndefinedRef, std::string(name).c_str());
+}
+
+void Assembler::Refer(const Loc& loc, std::string_view name) {
+    const auto [it, fresh] = refIndex_.try_emplace(std::string(name), refs_.size());
+    if (fresh) refs_.emplace_back(it->first, loc);
 }
 
 int Assembler::SymIndex(std::string_view name) {
@@ -197,6 +215,7 @@ bool Assembler::Lookup(std::string_view name, Value& out) {
     }
     const Sym& s = *p;
     moved = moved || s.moves;
+    if (s.moves) linkUse_ = true;  // a value made of addresses is the link's too
     if (s.defined) {
         out = s.val;
         return true;
@@ -387,6 +406,10 @@ void Assembler::Step(std::size_t index) {
                 const ExprStatus st = ItemValue(it, v, &name);
                 if (st == ExprStatus::kUndefined) {
                     Undefined(it.loc, name);
+                    if (unit_) {
+                        std::int64_t x = 0;
+                        ApplyFn(static_cast<Fn>(it.b), x, Mode::kFinal, it.loc);
+                    }
                 } else if (st != ExprStatus::kOk) {
                     Late(2, Severity::kError, it.loc, msg::kGnuBadExpression, std::string(Text(it)).c_str());
                 } else {
@@ -428,13 +451,19 @@ void Assembler::Step(std::size_t index) {
             }
             syms_[it.a].alias = -1;
             Value v;
+            std::string name;
             dot = {off_[cur_], static_cast<int>(cur_)};
-            if (Evaluate(Text(it), *this, v) == ExprStatus::kOk) {
+            const ExprStatus st = Evaluate(Text(it), *this, v, unit_ ? &name : nullptr);
+            if (st == ExprStatus::kOk) {
                 Sym& s = syms_[it.a];
                 s.val = v;
                 s.defined = true;
                 s.moves = moved;
                 s.region = region_[cur_];
+            } else if (unit_ && final_ && st == ExprStatus::kUndefined && name.front() != '\x01') {
+                // In a unit, a name set from one the link gives is the
+                // link's to complete, as GNU as leaves it to a relocation.
+                Undefined(it.loc, name);
             }
             break;
         }
@@ -469,15 +498,30 @@ void Assembler::Step(std::size_t index) {
         }
         case IK::kSection: cur_ = it.a; break;
     }
-    if (final_ && listing_ != nullptr) {
+    if (final_ && keepLines_) {
         // A section switch is listed where it leads.
         itemPlace_[index] = it.kind == IK::kSection ? std::pair{static_cast<std::int64_t>(cur_) << 40 | off_[cur_], off_[cur_]}
                                                     : std::pair{static_cast<std::int64_t>(sec) << 40 | before, off_[sec]};
     }
 }
 
+void Assembler::WalkItems() {
+    if (!unit_ || !final_ || linked_) {
+        for (std::size_t i = 0; i < items_.size(); ++i) Step(i);
+        return;
+    }
+    // A unit's walk before the link notes the items the link decides.
+    for (std::size_t i = 0; i < items_.size(); ++i) {
+        const auto section = static_cast<std::uint32_t>(cur_);
+        const std::int64_t offset = off_[cur_];
+        linkUse_ = false;
+        Step(i);
+        if (linkUse_ || items_[i].kind == IK::kSet) replay_.push_back({static_cast<std::uint32_t>(i), section, offset});
+    }
+}
+
 void Assembler::BeginWalk() {
-    for (Sym& s : syms_) s.defined = false;
+    for (Sym& s : syms_) s.defined = s.linked;
     off_.assign(sections_.size(), 0);
     region_.assign(sections_.size(), 0);
     cur_ = 0;
@@ -526,9 +570,10 @@ bool Assembler::Place() {
     return moved;
 }
 
-void Assembler::Run(std::FILE* src, const std::string& path,
-                    const std::vector<std::pair<std::string, std::string>>& defines, Image& image) {
-    for (const auto& [name, value] : ctx_.set.sectionStarts) {
+void Assembler::Read(std::string text, const std::string& path, const Defines& defines) {
+    path_ = path;
+    // In a unit, --section-start is the linker's.
+    for (const auto& [name, value] : unit_ ? Defines{} : ctx_.set.sectionStarts) {
         std::int64_t v = 0;
         // The V810 addresses 4 GiB.
         if (!Now(value, Loc{}, v, true) || v < 0 || v > 0xFFFFFFFF) {
@@ -559,11 +604,8 @@ void Assembler::Run(std::FILE* src, const std::string& path,
         SetText(it, std::to_string(syms_[i].val.v));
         items_.push_back(std::move(it));
     }
-    Place();
+    if (!unit_) Place();
 
-    std::string text;
-    char buffer[65536];
-    for (std::size_t n; (n = std::fread(buffer, 1, sizeof buffer, src)) > 0;) text.append(buffer, n);
     // About an item for every dozen bytes of source: room at once spares the
     // copies of a growing vector (pages not used are never touched).
     items_.reserve(text.size() / 12);
@@ -589,14 +631,22 @@ void Assembler::Run(std::FILE* src, const std::string& path,
         Diag(Severity::kError, c.at, "%s", msg::kGnuCondOpener);
         if (c.sawElse) Diag(Severity::kError, c.elseAt, "%s", msg::kGnuCondElse);
     }
+}
+
+void Assembler::Relax() {
     EndWalk();
-    Place();
+    // A unit's sections begin at 0, as in GNU as' object file: the link
+    // places them.
+    if (unit_)
+        for (Section& s : sections_) s.start = 0;
+    else
+        Place();
     // GNU as relaxes from its first estimate of sizes, in which an .org
     // takes no room; where the program has one, a walk gives those values.
     if (hasOrg_) {
         BeginWalk();
         estimate_ = true;
-        for (std::size_t i = 0; i < items_.size(); ++i) Step(i);
+        WalkItems();
         estimate_ = false;
         EndWalk();
     }
@@ -608,15 +658,20 @@ void Assembler::Run(std::FILE* src, const std::string& path,
     for (walk_ = 1; walk_ < kMaxWalks; ++walk_) {
         BeginWalk();
         late_.clear();
+        refs_.clear();
+        refIndex_.clear();
+        replay_.clear();
         for (Section& s : sections_)
             if (!s.nobits) s.bytes.assign(static_cast<std::size_t>(s.size), 0);
-        if (listing_ != nullptr) itemPlace_.assign(items_.size(), {});
-        for (std::size_t i = 0; i < items_.size(); ++i) Step(i);
+        if (keepLines_) itemPlace_.assign(items_.size(), {});
+        WalkItems();
         const bool changed = EndWalk();
-        const bool moved = Place();
+        const bool moved = !unit_ && Place();
         if (!grew_ && !moved && !changed) break;
     }
+}
 
+void Assembler::ReportLate() {
     // GNU as writes its sections in the order it made them: .text, .data
     // and .bss first, then as they appear.
     std::vector<int> order(sections_.size());
@@ -634,6 +689,22 @@ void Assembler::Run(std::FILE* src, const std::string& path,
         if (d.phase == 3 && !undefinedSeen.insert(d.text).second) continue;
         Report(d.severity, d.loc, d.text);
     }
+    late_.clear();
+}
+
+void Assembler::Labels(std::vector<std::pair<std::uint32_t, std::string>>& out) {
+    for (const Sym& s : syms_) {
+        // Local labels and .L names stay out, as they stay out of GNU as'
+        // symbol table; so does a weak definition another unit's overrides.
+        if (!s.label || !s.defined || s.linked || s.name[0] == '\x01' || s.name.starts_with(".L")) continue;
+        out.emplace_back(static_cast<std::uint32_t>(Address(s.val.sec, s.val.v)), s.name);
+    }
+}
+
+void Assembler::Run(std::string text, const std::string& path, const Defines& defines, Image& image) {
+    Read(std::move(text), path, defines);
+    Relax();
+    ReportLate();
 
     // The image: from the lowest section with bytes to the highest end.
     std::int64_t low = INT64_MAX, high = INT64_MIN;
@@ -656,43 +727,16 @@ void Assembler::Run(std::FILE* src, const std::string& path,
             }
         }
     }
-    for (const Sym& s : syms_) {
-        // Local labels and .L names stay out, as they stay out of GNU as' symbol table.
-        if (!s.label || !s.defined || s.name[0] == '\x01' || s.name.starts_with(".L")) continue;
-        image.labels.emplace_back(static_cast<std::uint32_t>(Address(s.val.sec, s.val.v)), s.name);
-    }
+    Labels(image.labels);
     image_ = &image;
     if (listing_ != nullptr) Listing();
+    if (image.record) Record(image);
 }
 
 // One line per statement: the address in its section, the first bytes it
 // put in the image, its line and text; then where the sections lie.
 void Assembler::Listing() {
-    std::int64_t address = sections_[0].start;
-    for (std::size_t i = 0; i < lines_.size(); ++i) {
-        const ListLine& l = lines_[i];
-        const std::size_t end = i + 1 < lines_.size() ? lines_[i + 1].firstItem : items_.size();
-        std::vector<std::uint8_t> bytes;
-        bool placed = false;
-        for (std::size_t k = l.firstItem; k < end; ++k) {
-            const auto [packed, stop] = itemPlace_[k];
-            const Section& s = sections_[static_cast<std::size_t>(packed >> 40)];
-            const std::int64_t from = packed & ((std::int64_t{1} << 40) - 1);
-            if (!placed || (bytes.empty() && stop > from)) address = s.start + from;
-            placed = true;
-            if (!s.alloc || s.nobits) continue;
-            for (std::int64_t b = from; b < stop && bytes.size() < 8; ++b)
-                bytes.push_back(static_cast<std::size_t>(b) < s.bytes.size() ? s.bytes[static_cast<std::size_t>(b)] : 0);
-        }
-        std::string hex;
-        for (std::size_t b = 0; b < bytes.size(); ++b) {
-            char two[4];
-            std::snprintf(two, sizeof two, b == 0 ? "%02x" : " %02x", bytes[b]);
-            hex += two;
-        }
-        std::fprintf(listing_, "%08llx  %-23s  %5d  %s\n", static_cast<unsigned long long>(address), hex.c_str(),
-                     l.loc.line, lineTexts_.substr(l.textAt, l.textLen).c_str());
-    }
+    ListStatements();
     std::fprintf(listing_, "; sections\n");
     std::vector<const Section*> order;
     for (const Section& s : sections_)
@@ -707,10 +751,68 @@ void Assembler::Listing() {
     std::fprintf(listing_, "; image %08x, %zu bytes\n", image_->start, image_->bytes.size());
 }
 
-void Assemble(Context& ctx, std::FILE* src, const std::string& path,
-              const std::vector<std::pair<std::string, std::string>>& defines, Image& image, std::FILE* listing) {
+template <class Visit>
+void Assembler::EachStatement(std::size_t max, Visit&& visit) const {
+    std::int64_t address = sections_[0].start;
+    std::vector<std::uint8_t> bytes;
+    for (std::size_t i = 0; i < lines_.size(); ++i) {
+        const ListLine& l = lines_[i];
+        const std::size_t end = i + 1 < lines_.size() ? lines_[i + 1].firstItem : items_.size();
+        bytes.clear();
+        bool placed = false;
+        for (std::size_t k = l.firstItem; k < end; ++k) {
+            const auto [packed, stop] = itemPlace_[k];
+            const Section& s = sections_[static_cast<std::size_t>(packed >> 40)];
+            const std::int64_t from = packed & ((std::int64_t{1} << 40) - 1);
+            if (!placed || (bytes.empty() && stop > from)) address = s.start + from;
+            placed = true;
+            if (!s.alloc || s.nobits || s.dropped) continue;
+            for (std::int64_t b = from; b < stop && bytes.size() < max; ++b)
+                bytes.push_back(static_cast<std::size_t>(b) < s.bytes.size() ? s.bytes[static_cast<std::size_t>(b)] : 0);
+        }
+        visit(l.loc, address, bytes, std::string_view(lineTexts_).substr(l.textAt, l.textLen));
+    }
+}
+
+void Assembler::ListStatements() {
+    EachStatement(8, [this](const Loc& loc, std::int64_t address, const std::vector<std::uint8_t>& bytes,
+                            std::string_view text) {
+        std::string hex;
+        for (std::size_t b = 0; b < bytes.size(); ++b) {
+            char two[4];
+            std::snprintf(two, sizeof two, b == 0 ? "%02x" : " %02x", bytes[b]);
+            hex += two;
+        }
+        std::fprintf(listing_, "%08llx  %-23s  %5d  %.*s\n", static_cast<unsigned long long>(address), hex.c_str(),
+                     loc.line, static_cast<int>(text.size()), text.data());
+    });
+}
+
+void Assembler::Record(Image& image) const {
+    for (const Sym& s : syms_) {
+        // Local labels are the editor's to find; a weak definition another
+        // unit overrides is not this unit's.
+        if (!s.defined || s.linked || s.name[0] == '\x01' || s.at.line == 0) continue;
+        image.names.push_back({s.label ? Image::Named::kLabel : Image::Named::kSet, s.name,
+                               s.label ? Address(s.val.sec, s.val.v) : s.val.sec < 0 ? s.val.v : Address(s.val.sec, s.val.v),
+                               names_[s.at.file], s.at.line});
+    }
+    for (const auto& [key, m] : macros_) image.names.push_back({Image::Named::kMacro, m->name, 0, names_[m->at.file], m->at.line});
+    for (const Section& s : sections_)
+        if (s.appeared >= 0) image.names.push_back({Image::Named::kSection, s.name, s.start, {}, 0});
+    EachStatement(16, [&](const Loc& loc, std::int64_t address, const std::vector<std::uint8_t>& bytes, std::string_view) {
+        if (!bytes.empty()) image.statements.push_back({names_[loc.file], loc.line, static_cast<std::uint64_t>(address), bytes});
+    });
+}
+
+void Assemble(Context& ctx, std::FILE* src, const std::string& path, const Defines& defines, Image& image,
+              std::FILE* listing) {
+    std::string text;
+    char buffer[65536];
+    for (std::size_t n; (n = std::fread(buffer, 1, sizeof buffer, src)) > 0;) text.append(buffer, n);
     Assembler a(ctx, listing);
-    a.Run(src, path, defines, image);
+    a.KeepLines(image.record);
+    a.Run(std::move(text), path, defines, image);
 }
 
 }  // namespace tarvo::gnu

@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <memory>
+#include <span>
 #include <string>
 #include <string_view>
 #include <unordered_map>
@@ -18,6 +19,7 @@
 #include "gnu/gnu_assembler.h"
 #include "gnu/gnu_expr.h"
 #include "gnu/gnu_source.h"
+#include "link/link.h"
 
 namespace tarvo::gnu {
 
@@ -81,6 +83,8 @@ struct Section {
     explicit Section(std::string_view n) : name(n) {}
     std::string name;
     bool alloc = true, nobits = false;
+    bool write = false, exec = false;  // what a linker learns of it: ELF's w and x
+    bool dropped = false;              // the link discarded it: its bytes are in no image
     std::int64_t align = 1;
     bool placed = false;
     int appeared = -1;  // order of first appearance; sections follow it
@@ -100,7 +104,14 @@ struct Sym {
     // an alias), or -1.
     int alias = -1;
     bool fixed = false;  // set by .equiv: never set again
+    bool assigned = false;  // = .set .equ or .equiv gives it a value: the unit's even when not known yet
     int region = 0;      // alignments and .orgs before it in its section, as GNU as' frags count them
+    // Link mode: .global/.globl or .weak make it the units' (bind), its
+    // definition (or that directive) is at; linked: its value is the link's,
+    // the same in every walk.
+    link::InputSymbol::Bind bind = link::InputSymbol::kLocal;
+    bool linked = false;
+    Loc at;
 };
 
 enum class IK : std::uint8_t { kBytes, kSpace, kInstr, kBranch, kData, kLabel, kSet, kAlign, kOrg, kSection };
@@ -207,20 +218,49 @@ private:
 
 class Assembler final : public ExprEnv {
 public:
-    Assembler(Context& ctx, std::FILE* listing) : ctx_(ctx), source_(names_), listing_(listing) {
+    // unit: link mode, where the source is one unit of a link (what GNU as
+    // makes an object file of), not a flat image.
+    Assembler(Context& ctx, std::FILE* listing, bool unit = false)
+        : ctx_(ctx), source_(names_), listing_(listing), unit_(unit) {
         sections_.emplace_back(".text");
         sections_[0].appeared = 0;
+        sections_[0].exec = true;
         off_.assign(1, 0);
         region_.assign(1, 0);
     }
 
-    void Run(std::FILE* src, const std::string& path, const std::vector<std::pair<std::string, std::string>>& defines,
-             Image& image);
+    // Single-source mode: the flat image of the source.
+    void Run(std::string text, const std::string& path, const Defines& defines, Image& image);
+
+    // Link mode. Reads and relaxes the unit as GNU as does one file, and
+    // reports what GNU as reports of it.
+    void AssembleUnit(std::string text, const std::string& path, const Defines& defines);
+    // What the linker needs of it: sections, shared names, names it uses.
+    void Export(link::Unit& unit);
+    // Once linked: places the sections where the link put them, takes the
+    // names the link gave and writes the bytes; reports what only the link
+    // decides (a displacement that does not reach).
+    void Finalize(const link::Layout& layout, std::size_t unit);
+    // The bytes of the exported section k.
+    std::span<const std::uint8_t> Bytes(std::size_t k) const;
+    // The labels for the symbol file: address and name.
+    void Labels(std::vector<std::pair<std::uint32_t, std::string>>& out);
+    // The listing's lines of the statements.
+    void ListStatements();
+    // Statements are kept for an editor too, not only for a listing.
+    void KeepLines(bool keep) { keepLines_ = keepLines_ || keep; }
+    // The names and statements an editor wants (Image::record).
+    void Record(Image& image) const;
+    // Each statement's place, address, first bytes (at most max) and text.
+    template <class Visit>
+    void EachStatement(std::size_t max, Visit&& visit) const;
 
     // ExprEnv
     bool Lookup(std::string_view name, Value& out) override;
     std::int64_t Address(int sec, std::int64_t offset) const override {
-        return sec < 0 ? offset : Plus(sections_[static_cast<std::size_t>(sec)].start, offset);
+        if (sec < 0) return offset;
+        linkUse_ = true;  // in a unit, the link decides it
+        return Plus(sections_[static_cast<std::size_t>(sec)].start, offset);
     }
 
 private:
@@ -276,6 +316,7 @@ private:
     void EndDirective(std::string_view word, std::string_view rest, const Stmt& st, int);
     void FileDirective(std::string_view word, std::string_view rest, const Stmt& st, int);
     void NoEffect(std::string_view word, std::string_view rest, const Stmt& st, int);
+    void BindDirective(std::string_view word, std::string_view rest, const Stmt& st, int bind);
     // Room of size bytes filled with value's low bytes.
     void Space(std::int64_t count, std::int64_t value, std::int64_t size, const Stmt& st);
     void Call(const Macro& m, std::string_view rest, const Stmt& st);
@@ -290,6 +331,14 @@ private:
     void Set(std::string_view name, std::string_view expr, const Stmt& st, bool equiv);
     void DefineLabel(std::string_view name, const Stmt& st);
     void Instruction(std::string_view word, std::string_view operands, const Stmt& st);
+
+    // The reading, then the walks that settle sizes.
+    void Read(std::string text, const std::string& path, const Defines& defines);
+    void Relax();
+    // The messages the walks left for the end, in GNU as' order.
+    void ReportLate();
+    // Link mode: a name the unit uses and does not define, at a use.
+    void Refer(const Loc& loc, std::string_view name);
 
     // Values
     std::string Localize(std::string_view text) const;
@@ -313,6 +362,8 @@ private:
     void Emit(const std::uint8_t* p, std::size_t n);
     void EmitFill(std::int64_t count, const std::uint8_t* pattern, std::size_t size);
     void BeginWalk();
+    // Steps every item once.
+    void WalkItems();
     // True when a name has another value, or none, than after the walk before.
     bool EndWalk();
     bool Place();
@@ -353,6 +404,7 @@ private:
     std::vector<std::string> names_;
     Source source_;
     std::FILE* listing_;
+    bool keepLines_ = listing_ != nullptr;  // statements kept for the listing or an editor
 
     std::vector<Section> sections_;
     std::vector<Sym> syms_;
@@ -403,6 +455,24 @@ private:
     bool hasOrg_ = false;    // an .org or .offset was read
     bool tooLarge_ = false;  // a section would pass kMaxImage
     const Image* image_ = nullptr;
+
+    // Link mode
+    const bool unit_;
+    bool linked_ = false;           // the sections are placed and the linked names known
+    mutable bool linkUse_ = false;  // the item being walked read an address or a linked name
+    std::string path_;
+    // The names the unit uses and does not define, each at its first use.
+    std::vector<std::pair<std::string, Loc>> refs_;
+    std::unordered_map<std::string, std::size_t> refIndex_;
+    std::vector<std::size_t> exported_;  // the section of each exported one
+    // The items the link decides, with the section and offset they stand
+    // at, and every assignment in between: what the walk after the link
+    // steps again (the rest of the bytes stand as the unit wrote them).
+    struct Replay {
+        std::uint32_t item, section;
+        std::int64_t offset;
+    };
+    std::vector<Replay> replay_;
 };
 
 }  // namespace tarvo::gnu

@@ -78,6 +78,9 @@ Assembler::Get Assembler::Operand(std::string_view text, Mode mode, const Loc& l
     if (st == ExprStatus::kUndefined || (st == ExprStatus::kOk && moved && mode == Mode::kNow)) {
         if (mode == Mode::kNow) return Get::kLater;
         Undefined(loc, name);
+        // In a unit, sdaoff() and tdaoff() of a name the link gives need
+        // __gp or __tp from the link too.
+        if (unit_) ApplyFn(fn, out, mode, loc);
         out = 0;
         return Get::kOk;
     }
@@ -117,6 +120,7 @@ ExprStatus Assembler::ItemValue(const Item& it, Value& v, std::string* name) {
         if (name != nullptr) *name = s.name;
         return ExprStatus::kUndefined;
     }
+    if (s.moves) linkUse_ = true;
     if (s.defined) {
         v = s.val;
     } else if (s.lastDefined) {

@@ -97,12 +97,26 @@ std::size_t Assembler::SectionNamed(std::string_view name) {
     auto implied = [&](std::string_view base) {
         return name == base || (name.size() > base.size() && name.substr(0, base.size() + 1) == std::string(base) + ".");
     };
-    // The names ELF and the V810 port give flags to, as GNU as knows them.
-    static constexpr std::string_view kLoaded[] = {
-        ".text",  ".data",  ".rodata",  ".bss",   ".sdata",     ".sbss",       ".tdata",         ".tbss",
-        ".zdata", ".zbss",  ".rosdata", ".rozdata", ".data1",   ".rodata1",    ".init",          ".fini",
-        ".ctors", ".dtors", ".init_array", ".fini_array", ".preinit_array"};
-    for (std::string_view base : kLoaded) s.alloc = s.alloc || implied(base);
+    // The names ELF and the V810 port give flags to, as GNU as knows them
+    // (all allocated; w: writable, x: code).
+    struct Implied {
+        std::string_view base;
+        bool write, exec;
+    };
+    static constexpr Implied kLoaded[] = {
+        {".text", false, true},        {".data", true, false},       {".rodata", false, false},
+        {".bss", true, false},         {".sdata", true, false},      {".sbss", true, false},
+        {".tdata", true, false},       {".tbss", true, false},       {".zdata", true, false},
+        {".zbss", true, false},        {".rosdata", false, false},   {".rozdata", false, false},
+        {".data1", true, false},       {".rodata1", false, false},   {".init", false, true},
+        {".fini", false, true},        {".ctors", true, false},      {".dtors", true, false},
+        {".init_array", true, false},  {".fini_array", true, false}, {".preinit_array", true, false}};
+    for (const Implied& k : kLoaded) {
+        if (!implied(k.base)) continue;
+        s.alloc = true;
+        s.write = k.write;
+        s.exec = k.exec;
+    }
     s.alloc = s.alloc && name != ".";
     s.nobits = NoBitsByName(name);
     sections_.push_back(std::move(s));
@@ -133,6 +147,7 @@ void Assembler::DefineLabel(std::string_view name, const Stmt& st) {
         return;
     }
     s.label = true;
+    s.at = st.loc;
     Item it{IK::kLabel};
     it.a = static_cast<std::uint32_t>(i);
     it.loc = st.loc;
@@ -155,6 +170,8 @@ void Assembler::Set(std::string_view name, std::string_view expr, const Stmt& st
         return;
     }
     s.fixed = equiv;
+    s.assigned = true;
+    s.at = st.loc;
     // A register's name (or a system register's, a condition's) that no
     // symbol holds, or a name that itself stands for one: NAME stands for
     // that name, as GNU as equates it.
@@ -235,7 +252,7 @@ void Assembler::Statement(const Stmt& st) {
     if (d != nullptr && (d->kind == DirectiveEntry::kCondition || (d->kind == DirectiveEntry::kBlock && !skipping)))
         return (this->*d->handler)(lower, rest, st, d->arg);
     if (skipping) return;
-    if (listing_ != nullptr) {
+    if (keepLines_) {
         const std::string_view shown = Trim(st.text);
         lines_.push_back({st.loc, static_cast<std::uint32_t>(items_.size()), lineTexts_.size(),
                           static_cast<std::uint32_t>(shown.size())});
@@ -288,6 +305,7 @@ void Assembler::Record(std::string_view word, const Stmt& st) {
     if (r->kind == Recording::kMacro) {
         if (r->macro) {
             r->macro->body = r->body;
+            r->macro->at = r->loc;
             macros_[Folded(r->macro->name)] = r->macro;
         }
         return;
@@ -650,6 +668,8 @@ void Assembler::SectionDirective(std::string_view, std::string_view rest, const 
         if (!ReadString(parts[1], flags)) flags = std::string(parts[1]);
         Section& s = sections_[sec];
         s.alloc = flags.find('a') != std::string::npos;
+        s.write = flags.find('w') != std::string::npos;
+        s.exec = flags.find('x') != std::string::npos;
         // A type, when given, else the name's.
         if (parts.size() > 2) s.nobits = Folded(Trim(parts[2])) == "@nobits" || Folded(Trim(parts[2])) == "%nobits";
     }
@@ -802,7 +822,7 @@ constexpr std::string_view kCommonSections[] = {".bss", ".sbss", ".tbss", ".zbss
 
 // NAME, SIZE[, ALIGN]: room under a label in a section of no bytes; the
 // section being read stays, and .previous then names the room's section.
-void Assembler::CommonDirective(std::string_view, std::string_view rest, const Stmt& st, int area) {
+void Assembler::CommonDirective(std::string_view word, std::string_view rest, const Stmt& st, int area) {
     std::vector<std::string_view> args = SplitCommas(rest);
     std::int64_t size = 0, align = 1;
     if (args.size() < 2 || args[0].empty()) {
@@ -819,10 +839,22 @@ void Assembler::CommonDirective(std::string_view, std::string_view rest, const S
     if (align <= 0 && area != 0) align = 1;
     if (align == 0) align = 1;
     const std::size_t back = readSection_;
-    const std::size_t room = SectionNamed(kCommonSections[area]);
+    // In a unit, .comm room is a common, which a linker script places by
+    // *(COMMON), and which units share as ld merges commons: a weak name
+    // stands for it (the first unit's room is used).
+    const bool common = unit_ && word == ".comm";
+    const std::size_t room = SectionNamed(common ? "COMMON" : kCommonSections[area]);
+    if (common) {
+        Section& s = sections_[room];
+        s.alloc = s.nobits = s.write = true;
+    }
     Switch(room);
     Align(align, {}, st);
     DefineLabel(args[0], st);
+    if (common) {
+        Sym& s = syms_[static_cast<std::size_t>(SymIndex(args[0]))];
+        if (s.bind == link::InputSymbol::kLocal) s.bind = link::InputSymbol::kWeak;
+    }
     Space(size, 0, 1, st);
     Switch(back);
     prevSection_ = area == 0 ? prevSection_ : room;
@@ -947,6 +979,18 @@ void Assembler::FileDirective(std::string_view, std::string_view rest, const Stm
 // Symbol attributes and the like: nothing to change in a flat image.
 void Assembler::NoEffect(std::string_view, std::string_view, const Stmt&, int) {}
 
+// .global, .globl, .weak and .local NAME, ...: what a link shares of the
+// names (nothing in a flat image). A global name stays weak once .weak.
+void Assembler::BindDirective(std::string_view, std::string_view rest, const Stmt& st, int bind) {
+    for (std::string_view name : SplitCommas(rest)) {
+        if (!PlainName(name)) continue;
+        Sym& s = syms_[static_cast<std::size_t>(SymIndex(name))];
+        const auto b = static_cast<link::InputSymbol::Bind>(bind);
+        if (b != link::InputSymbol::kGlobal || s.bind != link::InputSymbol::kWeak) s.bind = b;
+        if (!s.label && !s.defined) s.at = st.loc;
+    }
+}
+
 // GNU as' pseudo-ops of the V810 port that a flat image needs, sorted by name.
 const Assembler::DirectiveEntry* Assembler::FindDirective(std::string_view word) {
     using A = Assembler;
@@ -966,8 +1010,8 @@ const Assembler::DirectiveEntry* Assembler::FindDirective(std::string_view word)
         {".err", &A::ErrDirective, 0},          {".error", &A::MessageDirective, 0},
         {".exitm", &A::ExitDirective, 0, kBlock}, {".extern", &A::NoEffect, 0},
         {".file", &A::FileDirective, 0},        {".fill", &A::FillDirective, 0},
-        {".float", &A::FloatDirective, 4},      {".global", &A::NoEffect, 0},
-        {".globl", &A::NoEffect, 0},            {".hidden", &A::NoEffect, 0},
+        {".float", &A::FloatDirective, 4},      {".global", &A::BindDirective, link::InputSymbol::kGlobal},
+        {".globl", &A::BindDirective, link::InputSymbol::kGlobal},            {".hidden", &A::NoEffect, 0},
         {".hword", &A::DataDirective, 2},       {".ident", &A::NoEffect, 0},
         {".if", &A::IfValue, 0, kCond},         {".ifb", &A::IfBlank, 1, kCond},
         {".ifc", &A::IfSame, 1, kCond},         {".ifdef", &A::IfDefined, 1, kCond},
@@ -980,7 +1024,7 @@ const Assembler::DirectiveEntry* Assembler::FindDirective(std::string_view word)
         {".incbin", &A::Incbin, 0},             {".include", &A::Include, 0},
         {".int", &A::DataDirective, 4},         {".irp", &A::RepeatDirective, Recording::kIrp, kBlock},
         {".irpc", &A::RepeatDirective, Recording::kIrpc, kBlock}, {".lcomm", &A::CommonDirective, 0},
-        {".local", &A::NoEffect, 0},            {".long", &A::DataDirective, 4},
+        {".local", &A::BindDirective, link::InputSymbol::kLocal},            {".long", &A::DataDirective, 4},
         {".macro", &A::MacroDirective, 0, kBlock}, {".offset", &A::OrgDirective, 1},
         {".org", &A::OrgDirective, 0},          {".p2align", &A::AlignDirective, 0},
         {".popsection", &A::PopSection, 0},     {".previous", &A::Previous, 0},
@@ -996,7 +1040,7 @@ const Assembler::DirectiveEntry* Assembler::FindDirective(std::string_view word)
         {".tbss", &A::NamedSection, 0},         {".tcomm", &A::CommonDirective, 2},
         {".tdata", &A::NamedSection, 0},        {".text", &A::NamedSection, 1},
         {".type", &A::NoEffect, 0},             {".warning", &A::MessageDirective, 1},
-        {".weak", &A::NoEffect, 0},             {".word", &A::DataDirective, 4},
+        {".weak", &A::BindDirective, link::InputSymbol::kWeak},             {".word", &A::DataDirective, 4},
         {".zbss", &A::NamedSection, 0},         {".zcomm", &A::CommonDirective, 3},
         {".zdata", &A::NamedSection, 0},        {".zero", &A::SpaceDirective, 1},
     };

@@ -43,6 +43,7 @@ struct Macro {
     };
     std::vector<Param> params;
     std::shared_ptr<const Body> body;
+    Loc at;  // the .macro statement
 };
 
 class Source {

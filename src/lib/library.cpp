@@ -260,10 +260,7 @@ private:
 // where each name is defined and used.
 void Locate(AssembleResult& result, const std::vector<std::string>& tokens, const std::string& top, Syntax syntax,
             Texts& texts) {
-    std::vector<std::string> files;
-    for (const std::string& f : result.files)
-        if (std::find(files.begin(), files.end(), f) == files.end()) files.push_back(f);
-    for (const std::string& f : files) lib::IndexFile(f, texts.Of(f), syntax, files, result.names);
+    for (const std::string& f : result.files) lib::IndexFile(f, texts.Of(f), syntax, result.files, result.names);
     // The line that includes a file, for a message in it.
     auto includedAt = [&](const std::string& file) -> const Place* {
         for (const Name& n : result.names)
@@ -336,8 +333,17 @@ AssembleResult Assemble(std::string_view text, const std::string& path, const As
     set.sectionStarts = options.sectionStarts;
     set.quiet = options.quiet;
     o.defines = options.defines;
-    // Single-source GNU syntax mode reads --defsym as --define.
+    // Single-source GNU syntax mode reads --defsym as --define; link mode
+    // gives it to the linker (and takes it back out of the units' defines).
     o.defines.insert(o.defines.end(), options.defsyms.begin(), options.defsyms.end());
+    o.defsyms = options.defsyms;
+    o.link = set.gnuSyntax && (options.link || !options.script.empty() || !options.moreSources.empty());
+    if (o.link) {
+        o.sources.push_back(path);
+        o.sources.insert(o.sources.end(), options.moreSources.begin(), options.moreSources.end());
+        o.script = options.script;
+        o.gapFill = options.gapFill;
+    }
     o.keepObject = options.keepObject;
     o.depsTarget = options.depsTarget;
     ctx.set = set;
@@ -350,11 +356,17 @@ AssembleResult Assemble(std::string_view text, const std::string& path, const As
     if (options.symbols) streams.symbols = symbols.get();
     if (options.deps) streams.deps = deps.get();
     LineRecorder lines(ctx);
-    FilePtr src(files.Open(path));
-    ctx.files.push_back(path);
     Job job(ctx, o, streams);
     job.Observe(&lines);
-    const int pass = job.Pass(src.get(), path);
+    job.image.record = true;
+    int pass = 1;
+    if (o.link) {
+        job.Link();
+    } else {
+        FilePtr src(files.Open(path));
+        ctx.files.push_back(path);
+        pass = job.Pass(src.get(), path);
+    }
     job.Finish();
     if (!set.gnuSyntax) SayPasses(ctx, pass, path, object.get());
 
@@ -366,12 +378,19 @@ AssembleResult Assemble(std::string_view text, const std::string& path, const As
     result.symbolFile = symbols.str();
     result.depsFile = deps.str();
     if (set.gnuSyntax) {
-        for (const auto& [value, name] : job.image.labels) {
+        static constexpr Name::Kind kKinds[] = {Name::Kind::kLabel, Name::Kind::kName, Name::Kind::kMacro,
+                                                Name::Kind::kSection};
+        for (const gnu::Image::Named& named : job.image.names) {
             Name n;
-            n.name = name;
-            n.value = value;
+            n.name = named.name;
+            n.kind = kKinds[named.kind];
+            n.value = named.value;
+            n.defined.file = named.file;
+            n.defined.line = named.line;
             result.names.push_back(std::move(n));
         }
+        for (gnu::Image::Statement& st : job.image.statements)
+            result.lines.push_back({std::move(st.file), st.line, static_cast<std::uint32_t>(st.address), std::move(st.bytes)});
     } else {
         lines.Take(result, bytes);
         for (std::size_t i = 0; i < ctx.lstHead.size(); ++i) {
@@ -393,7 +412,8 @@ AssembleResult Assemble(std::string_view text, const std::string& path, const As
         }
     }
     result.errors = ctx.nErrors;
-    result.files.assign(ctx.files.begin(), ctx.files.end());
+    for (const std::string& f : ctx.files)
+        if (std::find(result.files.begin(), result.files.end(), f) == result.files.end()) result.files.push_back(f);
     Texts texts(files);
     Locate(result, collector.tokens, path, options.syntax, texts);
     return result;

@@ -274,6 +274,14 @@ bool Linker::ReadScripts() {
 // ---- names ----
 
 void Linker::ResolveNames() {
+    // Only a PROVIDE asks whether a name is used: the names it would set
+    // are all that need to be looked for among the references.
+    std::unordered_set<std::string_view> provided;
+    for (const Statement& st : s_.stmts)
+        if (st.kind == Kind::kAssign && st.provide) provided.insert(st.name);
+    std::size_t symbols = 0;
+    for (const Unit& unit : units_) symbols += unit.symbols.size();
+    globals_.reserve(symbols);
     for (std::size_t u = 0; u < units_.size(); ++u) {
         const Unit& unit = units_[u];
         for (std::size_t i = 0; i < unit.symbols.size(); ++i) {
@@ -291,7 +299,9 @@ void Linker::ResolveNames() {
             if (first.where.line > 0) at.append(1, ':').append(std::to_string(first.where.line));
             Error(sym.where, msg::kLinkMultipleDef, sym.name.c_str(), at.c_str());
         }
-        for (const Reference& r : unit.undefined) referenced_.insert(r.name);
+        if (!provided.empty())
+            for (const Reference& r : unit.undefined)
+                if (provided.count(r.name) != 0) referenced_.insert(r.name);
     }
     // PROVIDE defines a name the script itself uses, too.
     for (const Node& n : s_.nodes)
@@ -1219,6 +1229,7 @@ void Linker::Publish(Layout& layout) const {
             p.lma = o.lma + in.off;
         }
     }
+    layout.names.reserve(globals_.size() + syms_.size());
     for (const auto& [name, def] : globals_) {
         const Value v = UnitValue(def.unit, def.sym);
         layout.names[name] = static_cast<std::int64_t>(Abs(v));
@@ -1226,8 +1237,12 @@ void Linker::Publish(Layout& layout) const {
     for (const Unit& unit : units_)
         for (const Reference& r : unit.undefined)
             if (r.weak) layout.names.try_emplace(r.name, 0);
-    for (const auto& [name, sym] : syms_)
-        if (sym.pass == pass_) layout.names[name] = static_cast<std::int64_t>(Abs(sym.val));
+    for (const auto& [name, sym] : syms_) {
+        if (sym.pass != pass_) continue;
+        layout.names[name] = static_cast<std::int64_t>(Abs(sym.val));
+        layout.scriptNames.push_back(name);
+    }
+    std::sort(layout.scriptNames.begin(), layout.scriptNames.end());
     layout.files = s_.files;
     layout.entry = s_.entry;
     layout.output = s_.output;

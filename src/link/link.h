@@ -116,6 +116,7 @@ struct Layout {
     // --defsym, or a PROVIDE that took effect) set, and each weak reference
     // nothing defines (0): absolute values.
     std::unordered_map<std::string, std::int64_t> names;
+    std::vector<std::string> scriptNames;  // the names the script or --defsym set, sorted
     std::vector<std::string> files;  // the script and what it INCLUDEs, in reading order
     std::string entry, output;       // ENTRY and OUTPUT of the script, when given
 };

@@ -357,6 +357,39 @@ INSTANTIATE_TEST_SUITE_P(CommandLine, LongOptionTest, testing::Values(
     LongRow{"FileOfOIsAFile", {"prog.s", "-o", "-Z"}, kClean + Report("prog.s", 0, 2), 0, false}),
     [](const auto& info) { return info.param.name; });
 
+// Link mode's options: GNU syntax only, --gap-fill a byte and only where
+// there is a link, -T with its file, and no disassembly of several files.
+INSTANTIATE_TEST_SUITE_P(LinkMode, LongOptionTest, testing::Values(
+    LongRow{"GapFillNotAByte", {"--syntax=gnu", "prog.s", "prog.s", "--gap-fill=256", "-o", "out.bin"},
+            "Option --gap-fill=256 needs a byte value (0 to 255).\n" + kUsage, 2, false},
+    LongRow{"GapFillWithoutLink", {"--syntax=gnu", "prog.s", "--gap-fill=0xff", "-o", "out.bin"},
+            "Option --gap-fill needs link mode (two or more sources, -T or --link).\n" + kUsage, 2, false},
+    LongRow{"LinkNeedsGnu", {"--link", "prog.s", "-o", "out.bin"}, "Option --link needs --syntax=gnu.\n" + kUsage, 2, false},
+    LongRow{"ScriptNeedsGnu", {"prog.s", "--script=a.ld"}, "Option --script needs --syntax=gnu.\n" + kUsage, 2, false},
+    LongRow{"TWithoutFile", {"--syntax=gnu", "prog.s", "-T"}, "Option -T needs a value.\n" + kUsage, 2, false},
+    LongRow{"NoDisassemblyOfALink", {"--syntax=gnu", "prog.s", "prog.s", "-d", "0"},
+            "Link mode makes an image; -d takes one file.\n" + kUsage, 2, false}),
+    [](const auto& info) { return info.param.name; });
+
+// The sources and the script of a link may stand anywhere after the first
+// source; --define is GNU as' --defsym (every unit sees it, .ifdef too),
+// --defsym GNU ld's (a value of the link).
+TEST(CliTest, LinkModeTakesSourcesAndScriptAnywhere) {
+    ScratchDir dir;
+    dir.Write("a.s", ".ifdef LD\n.word 1\n.endif\n.word UNIT, LD\n");
+    dir.Write("b.s", ".ifdef UNIT\n.word UNIT\n.endif\n");
+    dir.Write("s.ld", "SECTIONS { .text 0x100 : { *(.text) } }\n");
+    const std::string image = HexToBytes("07 00 00 00  09 00 00 00  07 00 00 00");
+    ToolResult r = RunTool(dir.path(), {"--syntax=gnu", "a.s", "-o", "out.bin", "b.s", "-Ts.ld", "--define=UNIT=7",
+                                        "--defsym=LD=9"});
+    EXPECT_EQ(r.err, "");
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(dir.Read("out.bin"), image);
+    r = RunTool(dir.path(), {"--syntax=gnu", "--script", "s.ld", "a.s", "-s", "--defsym", "LD=9", "b.s", "--define", "UNIT=7"});
+    EXPECT_EQ(r.err, "");
+    EXPECT_EQ(r.out, image);
+}
+
 TEST(CliTest, DefinesAndIncludeFoldersInCommandLineOrder) {
     ScratchDir dir;
     dir.Write("prog.s", "inc. \"lib.s\"\ndw. (A), (B), (C), (D), (E)\n");

@@ -100,4 +100,49 @@ ToolResult RunTool(const std::filesystem::path& dir, const std::vector<std::stri
     return result;
 }
 
+std::string ListingMismatch(const std::string& listing, const std::string& image, int& checked) {
+    const std::size_t imageAt = listing.rfind("; image ");
+    if (imageAt == std::string::npos) return "no image line";
+    const std::uint64_t base = std::stoull(listing.substr(imageAt + 8, 8), nullptr, 16);
+    struct Section {
+        std::uint64_t vma, size, lma;
+        bool loaded;
+    };
+    std::vector<Section> sections;
+    std::istringstream lines(listing);
+    std::vector<std::string> statements;
+    bool inSections = false;
+    for (std::string line; std::getline(lines, line);) {
+        if (line == "; sections") inSections = true;
+        if (line.empty() || line[0] != ';') {
+            if (!line.empty()) statements.push_back(line);
+            continue;
+        }
+        if (!inSections || line == "; sections" || line.starts_with("; image ")) continue;
+        // "; NAME VMA SIZE KIND"
+        std::istringstream words(line.substr(2));
+        std::string name, vma, size, kind, at, lma;
+        words >> name >> vma >> size >> kind >> at >> lma;
+        const std::uint64_t v = std::stoull(vma, nullptr, 16);
+        sections.push_back({v, std::stoull(size, nullptr, 16), at == "at" ? std::stoull(lma, nullptr, 16) : v,
+                            kind == "loaded"});
+    }
+    for (const std::string& line : statements) {
+        std::uint64_t address = std::stoull(line.substr(0, 8), nullptr, 16);
+        for (const Section& s : sections) {
+            if (address < s.vma || address >= s.vma + s.size) continue;
+            if (!s.loaded) address = UINT64_MAX;
+            else address = address - s.vma + s.lma;
+            break;
+        }
+        std::istringstream bytes(line.substr(10, 23));
+        for (std::string b; bytes >> b; ++address, ++checked) {
+            if (address == UINT64_MAX) return line + " (a section that is not loaded shows bytes)";
+            if (address < base || address - base >= image.size()) return line + " (outside the image)";
+            if (static_cast<unsigned char>(image[address - base]) != std::stoul(b, nullptr, 16)) return line;
+        }
+    }
+    return "";
+}
+
 }  // namespace tarvo::test

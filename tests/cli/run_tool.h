@@ -35,6 +35,13 @@ ToolResult RunTool(const std::filesystem::path& dir, const std::vector<std::stri
                    const std::string& stdoutPath = "");
 
 std::string ReadFile(const std::filesystem::path& path);
+
+// Checks each byte a GNU syntax listing shows against the image, at the
+// place its section is loaded (the "; sections" lines give each section's
+// load address where it differs, and say which hold no bytes of the
+// image). Returns the first line whose bytes differ, empty when all agree;
+// checked counts the bytes compared.
+std::string ListingMismatch(const std::string& listing, const std::string& image, int& checked);
 std::string HexToBytes(const std::string& hex);
 
 inline const std::string kBanner = "V810 Assembler 0.55\n";

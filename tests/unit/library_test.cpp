@@ -147,3 +147,30 @@ TEST(Library, VocabularyFollowsTheLanguage) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST(Library, LinksGnuProjectsFromTheReadersFiles) {
+    AssembleOptions link;
+    link.syntax = tarvo::Syntax::kGnu;
+    link.moreSources = {"lib.s"};
+    link.script = "rom.ld";
+    link.gapFill = 0xFF;
+    const auto read = Buffers({
+        {"lib.s", "\t.global f\n\t.text\nf:\tjmp [lp]\n"},
+        {"rom.ld", "SECTIONS { .text 0x8000 : { *(.text) } }\n"},
+    });
+    const auto r = tarvo::Assemble("\t.text\n_start:\tjal f\n", "crt.s", link, read);
+    EXPECT_EQ(r.errors, 0) << (r.messages.empty() ? "" : r.messages[0].printed);
+    EXPECT_EQ(r.base, 0x8000u);
+    // jal f: f follows at 0x8004, 4 bytes on; then jmp [r31].
+    EXPECT_EQ(r.image, (std::vector<std::uint8_t>{0x00, 0xac, 0x04, 0x00, 0x1f, 0x18}));
+    const Name* f = Find(r, "f", Name::Kind::kLabel);
+    ASSERT_NE(f, nullptr);
+    EXPECT_EQ(f->value, 0x8004);
+    EXPECT_EQ(Places({f->defined}), "lib.s:3:0-1 ");
+    EXPECT_EQ(Places(f->uses), "crt.s:2:12-13 lib.s:1:9-10 ");
+    EXPECT_EQ(r.files, (std::vector<std::string>{"crt.s", "lib.s", "rom.ld"}));
+}
+
+}  // namespace

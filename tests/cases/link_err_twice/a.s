@@ -1,0 +1,6 @@
+	.global	_start
+_start:
+	jal	helper
+	.weak	spare
+spare:
+	halt

@@ -1,0 +1,6 @@
+	.global	helper
+helper:
+	jmp	[lp]
+	.weak	spare
+spare:
+	nop

@@ -1,0 +1,3 @@
+out.bin: crt.s game.s lib.s
+game.s:
+lib.s:
