@@ -94,6 +94,81 @@ std::string_view ConditionName(unsigned v) {
     return {};
 }
 
+// The operands of an instruction as the default language writes them
+// (room for a line already made); target writes a branch's displacement.
+template <typename Target>
+inline void WriteOperands(TextOut& out, const Decoded& d, Target target) {
+    const std::uint8_t code = d.entry->code;
+    auto number = [&out](const OpEntry& entry, std::uint32_t v, int bits) {
+        if (entry.flags & kSigned || entry.code == kMovea || entry.code == kAddi) out.Signed(SignExtend(v, bits));
+        else out.Dec(v & ((1u << bits) - 1));
+    };
+    switch (d.format) {
+        case FMT_REGREG:
+            out << '\t';
+            if (code == kJmp && d.r2 == 0) {
+                out << '[';
+                out.Reg(d.r1) << ']';
+            } else if ((code == kLdsr || code == kStsr) && !NameOf(kSystemRegisters, d.r1).empty()) {
+                out << NameOf(kSystemRegisters, d.r1) << ", ";
+                out.Reg(d.r2);
+            } else {
+                out.Reg(d.r1) << ", ";
+                out.Reg(d.r2);
+            }
+            break;
+        case FMT_IMMREG:
+            out << '\t';
+            if (code == kSetf && !ConditionName(d.r1).empty()) out << ConditionName(d.r1);
+            else number(*d.entry, d.r1, 5);
+            out << ", ";
+            out.Reg(d.r2);
+            break;
+        case FMT_BCOND:
+        case FMT_JUMP26: {
+            if (code == kNop) break;
+            out << '\t';
+            target(Displacement(d));
+            break;
+        }
+        case FMT_IMM16:
+            out << '\t';
+            number(*d.entry, d.hw2, 16);
+            out << ", ";
+            out.Reg(d.r1) << ", ";
+            out.Reg(d.r2);
+            break;
+        case FMT_LOAD:
+            out << '\t';
+            out.Signed(SignExtend(d.hw2, 16)) << '[';
+            out.Reg(d.r1) << "], ";
+            out.Reg(d.r2);
+            break;
+        case FMT_STORE:
+            out << '\t';
+            out.Reg(d.r2) << ", ";
+            out.Signed(SignExtend(d.hw2, 16)) << '[';
+            out.Reg(d.r1) << ']';
+            break;
+        case FMT_SPECIAL:
+            if (code == kTrap) {
+                out << '\t';
+                out.Dec(d.hw1 & 0x3FF);
+            }
+            break;
+        case FMT_FPP:
+            out << '\t';
+            if (d.sub->flags & kOneReg) {
+                out.Reg(d.r2);
+            } else {
+                out.Reg(d.r1) << ", ";
+                out.Reg(d.r2);
+            }
+            break;
+        default: break;
+    }
+}
+
 class Lister {
 public:
     Lister(std::uint32_t start, const std::vector<std::uint8_t>& span, const SourceOptions& o, std::FILE* f)
@@ -458,85 +533,21 @@ private:
         out.Room(kLine);
         const OpEntry& e = d.sub != nullptr ? *d.sub : *d.entry;
         out << '\t' << e.name;
-        // Operands that LabelOperands wrote leave nothing to the switch (no format is 0).
-        const bool labelled = relocatable_ && LabelOperands(out, pos, d);
-        const std::uint8_t code = d.entry->code;
-        auto number = [&out](const OpEntry& entry, std::uint32_t v, int bits) {
-            if (entry.flags & kSigned || entry.code == kMovea || entry.code == kAddi) out.Signed(SignExtend(v, bits));
-            else out.Dec(v & ((1u << bits) - 1));
-        };
-        switch (labelled ? std::uint16_t{0} : d.format) {
-            case FMT_REGREG:
-                out << '\t';
-                if (code == kJmp && d.r2 == 0) {
-                    out << '[';
-                    out.Reg(d.r1) << ']';
-                } else if ((code == kLdsr || code == kStsr) && !NameOf(kSystemRegisters, d.r1).empty()) {
-                    out << NameOf(kSystemRegisters, d.r1) << ", ";
-                    out.Reg(d.r2);
-                } else {
-                    out.Reg(d.r1) << ", ";
-                    out.Reg(d.r2);
-                }
-                break;
-            case FMT_IMMREG:
-                out << '\t';
-                if (code == kSetf && !ConditionName(d.r1).empty()) out << ConditionName(d.r1);
-                else number(*d.entry, d.r1, 5);
-                out << ", ";
-                out.Reg(d.r2);
-                break;
-            case FMT_BCOND:
-            case FMT_JUMP26: {
-                if (code == kNop) break;
-                out << '\t';
-                const std::int64_t t = static_cast<std::int64_t>(pos) + Displacement(d);
-                if (!(Displacement(d) & 1) && t >= 0 && static_cast<std::size_t>(t) < span_.size() &&
-                    (kind_[t] & kLabel)) {
-                    out << '@';
-                    LabelName(out, static_cast<std::size_t>(t));
-                } else {
-                    out.Signed(Displacement(d));
-                }
-                break;
-            }
-            case FMT_IMM16:
-                out << '\t';
-                number(*d.entry, d.hw2, 16);
-                out << ", ";
-                out.Reg(d.r1) << ", ";
-                out.Reg(d.r2);
-                break;
-            case FMT_LOAD:
-                out << '\t';
-                out.Signed(SignExtend(d.hw2, 16)) << '[';
-                out.Reg(d.r1) << "], ";
-                out.Reg(d.r2);
-                break;
-            case FMT_STORE:
-                out << '\t';
-                out.Reg(d.r2) << ", ";
-                out.Signed(SignExtend(d.hw2, 16)) << '[';
-                out.Reg(d.r1) << ']';
-                break;
-            case FMT_SPECIAL:
-                if (code == kTrap) {
-                    out << '\t';
-                    out.Dec(d.hw1 & 0x3FF);
-                }
-                break;
-            case FMT_FPP:
-                out << '\t';
-                if (d.sub->flags & kOneReg) {
-                    out.Reg(d.r2);
-                } else {
-                    out.Reg(d.r1) << ", ";
-                    out.Reg(d.r2);
-                }
-                break;
-            default: break;
-        }
+        // Operands that LabelOperands wrote leave nothing more to write.
+        if (!(relocatable_ && LabelOperands(out, pos, d)))
+            WriteOperands(out, d, [this, &out, pos](std::int32_t disp) { Target(out, pos, disp); });
         Comment(out, pos, d.length);
+    }
+
+    // A branch target: its label where it has one, else the displacement.
+    void Target(TextOut& out, std::size_t pos, std::int32_t disp) const {
+        const std::int64_t t = static_cast<std::int64_t>(pos) + disp;
+        if (!(disp & 1) && t >= 0 && static_cast<std::size_t>(t) < span_.size() && (kind_[t] & kLabel)) {
+            out << '@';
+            LabelName(out, static_cast<std::size_t>(t));
+        } else {
+            out.Signed(disp);
+        }
     }
 
     void Print() {
@@ -685,6 +696,16 @@ bool UsableName(std::string_view name) {
 }
 
 }  // namespace
+
+std::size_t SourceLine(TextOut& out, const std::uint8_t* p, std::size_t avail) {
+    const Word w = Check(p, avail);
+    if (!w.ok) return 0;
+    const OpEntry& e = w.d.sub != nullptr ? *w.d.sub : *w.d.entry;
+    out.Room(kLine);
+    out << '\t' << e.name;
+    WriteOperands(out, w.d, [&out](std::int32_t disp) { out.Signed(disp); });
+    return w.d.length;
+}
 
 int ListSource(Context& ctx, std::FILE* image, std::FILE* out, const SourceOptions& options) {
     Say(ctx, msg::kStartReading);

@@ -12,6 +12,8 @@
 
 namespace tarvo {
 
+class TextOut;
+
 class TextTable;
 
 struct SourceOptions {
@@ -33,6 +35,11 @@ constexpr std::uint32_t LocationOf(std::uint32_t address, std::uint32_t base) {
 static_assert(LocationOf(0x07000010, kImageBase) == 0x10 && LocationOf(0x10, kImageBase) == 0x10);
 
 // Lists ctx.nBytes bytes from ctx.nPC of image into out. Returns 1.
+// One instruction at p as -d --source writes it ("\tMNEMONIC[\tOPERANDS]",
+// a branch by its displacement) and its length; 0 and nothing written where
+// no line of the default language assembles back to these bytes.
+std::size_t SourceLine(TextOut& out, const std::uint8_t* p, std::size_t avail);
+
 int ListSource(Context& ctx, std::FILE* image, std::FILE* out, const SourceOptions& options);
 
 // Reads "ADDRESS NAME" lines (a symbol file, addresses with the image base

@@ -22,6 +22,7 @@
 #include "disasm/decode.h"
 #include "disasm/dissasm.h"
 #include "disasm/gnu_print.h"
+#include "disasm/source.h"
 #include "isa/optable.h"
 #include "lib/places.h"
 #include "messages.h"
@@ -452,20 +453,20 @@ std::vector<Instruction> Disassemble(std::span<const std::uint8_t> data, std::ui
         const Decoded d = Decode(word);
         Instruction in;
         in.address = address + static_cast<std::uint32_t>(at);
-        in.size = static_cast<std::uint8_t>(std::min<std::size_t>(d.length, data.size() - at));
-        in.bytes.assign(data.begin() + static_cast<std::ptrdiff_t>(at),
-                        data.begin() + static_cast<std::ptrdiff_t>(at + in.size));
-        if (in.size < d.length) {
+        std::size_t size = std::min<std::size_t>(d.length, data.size() - at);
+        std::string text;
+        if (size < d.length) {
             // A cut-off tail: its bytes, as data.
         } else if (form == Form::kGnu) {
             SpellGnu(d, in.address, in.mnemonic, in.operands);
         } else {
-            std::string text;
             {
                 TextOut t(&text);
-                ListInstruction(t, in.address, d);
+                if (form == Form::kListing) ListInstruction(t, in.address, d);
+                // A word no source line gives back is data, a halfword at a time, as -d --source lists it.
+                else if (SourceLine(t, &data[at], data.size() - at) == 0) size = std::min<std::size_t>(2, size);
             }
-            // "\n0xADDRESS\tMNEMONIC[\tOPERAND, OPERAND]"
+            // "[\n0xADDRESS]\tMNEMONIC[\tOPERAND, OPERAND]"
             std::string_view rest = text;
             const std::size_t tab = rest.find('\t');
             rest = tab == std::string_view::npos ? std::string_view() : rest.substr(tab + 1);
@@ -478,6 +479,9 @@ std::vector<Instruction> Disassemble(std::span<const std::uint8_t> data, std::ui
                 ops = comma == std::string_view::npos ? std::string_view() : ops.substr(comma + 2);
             }
         }
+        in.size = static_cast<std::uint8_t>(size);
+        in.bytes.assign(data.begin() + static_cast<std::ptrdiff_t>(at),
+                        data.begin() + static_cast<std::ptrdiff_t>(at + in.size));
         if (in.mnemonic.empty()) {
             in.operands.clear();
             std::string data;
