@@ -299,6 +299,7 @@ private:
     void ExitDirective(std::string_view word, std::string_view rest, const Stmt& st, int);
     void DataDirective(std::string_view word, std::string_view rest, const Stmt& st, int width);
     void FloatDirective(std::string_view word, std::string_view rest, const Stmt& st, int width);
+    void LebDirective(std::string_view word, std::string_view rest, const Stmt& st, int sign);
     void StringDirective(std::string_view word, std::string_view rest, const Stmt& st, int zero);
     void CommonDirective(std::string_view word, std::string_view rest, const Stmt& st, int area);
     void SpaceDirective(std::string_view word, std::string_view rest, const Stmt& st, int noFill);

@@ -761,6 +761,43 @@ void Assembler::FloatDirective(std::string_view, std::string_view rest, const St
     }
 }
 
+// .uleb128 (0) and .sleb128 (1): each value in as many 7-bit groups as it
+// takes. GCC's debug sections give differences of labels that relaxation may
+// still change; those sections are in no image, so there a value not known
+// yet is written as 0, and only a loaded section needs it now.
+void Assembler::LebDirective(std::string_view, std::string_view rest, const Stmt& st, int sign) {
+    const bool loaded = sections_[readSection_].alloc;
+    for (std::string_view item : SplitCommas(rest)) {
+        std::int64_t v = 0;
+        if (!Now(item, st.loc, v, !loaded)) {
+            if (loaded) continue;
+            Value any;
+            const ExprStatus status = Evaluate(Localize(item), *this, any, nullptr);
+            if (status == ExprStatus::kSyntax || status == ExprStatus::kDivZero) {
+                Now(item, st.loc, v);
+                continue;
+            }
+            v = 0;
+        }
+        Item it{IK::kBytes};
+        it.loc = st.loc;
+        it.a = static_cast<std::uint32_t>(pool_.size());
+        for (bool more = true; more;) {
+            const auto group = static_cast<std::uint8_t>(v & 0x7F);
+            if (sign) {
+                v >>= 7;  // arithmetic: the sign stays
+                more = !((v == 0 && !(group & 0x40)) || (v == -1 && (group & 0x40)));
+            } else {
+                v = static_cast<std::int64_t>(static_cast<std::uint64_t>(v) >> 7);
+                more = v != 0;
+            }
+            pool_.push_back(more ? group | 0x80 : group);
+        }
+        it.b = static_cast<std::uint32_t>(pool_.size() - it.a);
+        Add(std::move(it));
+    }
+}
+
 void Assembler::StringDirective(std::string_view, std::string_view rest, const Stmt& st, int zero) {
     for (std::string_view item : SplitCommas(rest)) {
         std::string s;
@@ -1003,7 +1040,7 @@ const Assembler::DirectiveEntry* Assembler::FindDirective(std::string_view word)
         {".balign", &A::AlignDirective, 1},     {".bss", &A::NamedSection, 1},
         {".byte", &A::DataDirective, 1},        {".comm", &A::CommonDirective, 0},
         {".data", &A::NamedSection, 1},         {".double", &A::FloatDirective, 8},
-        {".else", &A::ElseDirective, 0, kCond}, {".elseif", &A::ElseDirective, 1, kCond},
+        {".eject", &A::NoEffect, 0},            {".else", &A::ElseDirective, 0, kCond}, {".elseif", &A::ElseDirective, 1, kCond},
         {".end", &A::EndDirective, 0},          {".endif", &A::ElseDirective, 2, kCond},
         {".endm", &A::Unopened, 0, kBlock},     {".endr", &A::Unopened, 0, kBlock},
         {".equ", &A::SetDirective, 0},          {".equiv", &A::SetDirective, 1},
@@ -1022,24 +1059,30 @@ const Assembler::DirectiveEntry* Assembler::FindDirective(std::string_view word)
         {".ifndef", &A::IfDefined, 0, kCond},   {".ifne", &A::IfValue, 2, kCond},
         {".ifnes", &A::IfStrings, 0, kCond},    {".ifnotdef", &A::IfDefined, 0, kCond},
         {".incbin", &A::Incbin, 0},             {".include", &A::Include, 0},
-        {".int", &A::DataDirective, 4},         {".irp", &A::RepeatDirective, Recording::kIrp, kBlock},
+        {".int", &A::DataDirective, 4},         {".internal", &A::NoEffect, 0},         {".irp", &A::RepeatDirective, Recording::kIrp, kBlock},
         {".irpc", &A::RepeatDirective, Recording::kIrpc, kBlock}, {".lcomm", &A::CommonDirective, 0},
-        {".local", &A::BindDirective, link::InputSymbol::kLocal},            {".long", &A::DataDirective, 4},
-        {".macro", &A::MacroDirective, 0, kBlock}, {".offset", &A::OrgDirective, 1},
+        {".list", &A::NoEffect, 0},             {".loc", &A::NoEffect, 0},
+        {".loc_mark_labels", &A::NoEffect, 0},  {".local", &A::BindDirective, link::InputSymbol::kLocal},            {".long", &A::DataDirective, 4},
+        {".macro", &A::MacroDirective, 0, kBlock}, {".nolist", &A::NoEffect, 0}, {".offset", &A::OrgDirective, 1},
         {".org", &A::OrgDirective, 0},          {".p2align", &A::AlignDirective, 0},
         {".popsection", &A::PopSection, 0},     {".previous", &A::Previous, 0},
-        {".print", &A::MessageDirective, 2},    {".purgem", &A::Purgem, 0},
+        {".print", &A::MessageDirective, 2},    {".protected", &A::NoEffect, 0},
+        {".psize", &A::NoEffect, 0},    {".purgem", &A::Purgem, 0},
         {".pushsection", &A::SectionDirective, 1}, {".quad", &A::DataDirective, 8},
         {".rept", &A::RepeatDirective, Recording::kRept, kBlock}, {".rosdata", &A::NamedSection, 0},
         {".rozdata", &A::NamedSection, 0},      {".sbss", &A::NamedSection, 0},
+        {".sbttl", &A::NoEffect, 0},
         {".scomm", &A::CommonDirective, 1},     {".sdata", &A::NamedSection, 0},
         {".section", &A::SectionDirective, 0},  {".set", &A::SetDirective, 0},
         {".short", &A::DataDirective, 2},       {".single", &A::FloatDirective, 4},
         {".size", &A::NoEffect, 0},             {".skip", &A::SpaceDirective, 0},
-        {".space", &A::SpaceDirective, 0},      {".string", &A::StringDirective, 1},
+        {".sleb128", &A::LebDirective, 1},
+        {".space", &A::SpaceDirective, 0},      {".stabd", &A::NoEffect, 0},
+        {".stabn", &A::NoEffect, 0},            {".stabs", &A::NoEffect, 0},      {".string", &A::StringDirective, 1},
         {".tbss", &A::NamedSection, 0},         {".tcomm", &A::CommonDirective, 2},
         {".tdata", &A::NamedSection, 0},        {".text", &A::NamedSection, 1},
-        {".type", &A::NoEffect, 0},             {".warning", &A::MessageDirective, 1},
+        {".title", &A::NoEffect, 0},            {".type", &A::NoEffect, 0},
+        {".uleb128", &A::LebDirective, 0},             {".warning", &A::MessageDirective, 1},
         {".weak", &A::BindDirective, link::InputSymbol::kWeak},             {".word", &A::DataDirective, 4},
         {".zbss", &A::NamedSection, 0},         {".zcomm", &A::CommonDirective, 3},
         {".zdata", &A::NamedSection, 0},        {".zero", &A::SpaceDirective, 1},
