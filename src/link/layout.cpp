@@ -1250,9 +1250,13 @@ void Linker::Publish(Layout& layout) const {
 
 bool Linker::Run(Layout& layout) {
     if (!ReadScripts()) return false;
+    // A name defined twice keeps its first definition, and the link goes on
+    // to find what else is wrong, as ld does; a section that cannot be
+    // mapped leaves nothing to place.
     ResolveNames();
+    const int named = errors_;
     MapSections();
-    if (errors_ > 0) return false;
+    if (errors_ > named) return false;
     // Until addresses settle: forward references read the last pass's values.
     std::vector<std::uint64_t> before, after;
     bool settled = false;
