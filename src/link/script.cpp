@@ -252,6 +252,14 @@ private:
             return t;
         };
         if (mode == Mode::kName && IsNameChar(c)) return run(Tok::kWord, IsNameChar);
+        // After `=FILL` an expression is being read: /DISCARD/ there ends
+        // it, not divides it.
+        if (all.substr(pos, 9) == "/DISCARD/") {
+            pos += 9;
+            t.kind = Tok::kWord;
+            t.text = all.substr(start, 9);
+            return t;
+        }
         if (mode == Mode::kExpr && (IsDigit(c) || (c == '$' && pos + 1 < x.size() && HexDigit(x[pos + 1]) >= 0))) {
             run(Tok::kNumber, [](char ch) { return IsDigit(ch) || IsAlpha(ch); });
             if (!ReadNumber(t.text, t.value, t.hex) && !probing_)
