@@ -995,7 +995,7 @@ void Assembler::MessageDirective(std::string_view, std::string_view rest, const 
     std::string text;
     if (!ReadString(rest, text)) {
         if (kind == 2) return Diag(Severity::kError, st.loc, msg::kGnuExpected, "a quoted string");
-        text = kind == 0 ? ".error directive invoked in source file" : ".warning directive invoked in source file";
+        text = kind == 0 ? msg::kGnuErrorInvoked : msg::kGnuWarningInvoked;
     }
     if (kind == 2) return SayText(ctx_, text + "\n");
     Diag(kind == 0 ? Severity::kError : Severity::kWarning, st.loc, "%s", text.c_str());
