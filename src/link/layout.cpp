@@ -892,6 +892,11 @@ Value Linker::Eval(int node, Ctx& c) {
             return {UnitDefines(n.name) || (it != syms_.end() && it->second.pass == pass_) ? 1u : 0u, kNumber};
         }
         case Op::kAbsolute: return {Abs(Eval(n.a, c)), kAbs};
+        case Op::kAssert: {
+            const Value v = Eval(n.a, c);
+            if (final_ && !c.invalid && Abs(v) == 0) Error(c.where ? *c.where : Place{}, msg::kLinkAssert, n.name.c_str());
+            return v;
+        }
         case Op::kLog2ceil: {
             const std::uint64_t x = Abs(Eval(n.a, c));
             std::uint64_t bits = 0;

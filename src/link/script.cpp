@@ -952,11 +952,12 @@ private:
         struct Function {
             std::string_view name;
             Op op;
-            enum Arg : std::uint8_t { kExpr, kTwo, kSection, kRegion, kSymbol } arg;
+            enum Arg : std::uint8_t { kExpr, kTwo, kSection, kRegion, kSymbol, kMessage } arg;
         };
         static constexpr Function kFunctions[] = {
             {"ABSOLUTE", Op::kAbsolute, Function::kExpr}, {"ADDR", Op::kAddr, Function::kSection},
             {"ALIGN", Op::kAlign, Function::kExpr},       {"ALIGNOF", Op::kAlignof, Function::kSection},
+            {"ASSERT", Op::kAssert, Function::kMessage},
             {"BLOCK", Op::kAlign, Function::kExpr},       {"DEFINED", Op::kDefined, Function::kSymbol},
             {"LENGTH", Op::kLength, Function::kRegion},   {"LOADADDR", Op::kLoadaddr, Function::kSection},
             {"LOG2CEIL", Op::kLog2ceil, Function::kExpr}, {"MAX", Op::kMax, Function::kTwo},
@@ -983,6 +984,12 @@ private:
                 case Function::kSection: n.name = Name(Mode::kName, "a section name"); break;
                 case Function::kRegion: n.name = Name(Mode::kName, "a memory region"); break;
                 case Function::kSymbol: n.name = Name(Mode::kExpr, "a symbol"); break;
+                case Function::kMessage:
+                    // ASSERT(E, "TEXT") as a value: E, checked as the statement is.
+                    n.a = Expr();
+                    Expect(",");
+                    n.name = Name(Mode::kName, "a message");
+                    break;
             }
             Expect(")");
             return AddNode(std::move(n));

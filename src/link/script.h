@@ -17,7 +17,7 @@ enum class Op : std::uint8_t {
     kMul, kDiv, kMod, kAdd, kSub, kShl, kShr, kLt, kGt, kLe, kGe, kEq, kNe, kAnd, kXor, kOr, kAndAnd, kOrOr,
     kCond,
     kAlign, kAlignTo, kAlignof, kAddr, kLoadaddr, kSizeof, kOrigin, kLength, kDefined, kAbsolute, kMax, kMin,
-    kLog2ceil,
+    kLog2ceil, kAssert,
 };
 
 // One node of an expression tree; children are indexes into Script::nodes.
