@@ -44,7 +44,7 @@ printf '%-13s %10s %14s %9s %10s %10s %9s\n' workload seconds "items/s" "MB/s" "
 rows=(plain symbols labels gnu gnu-link macros image source out:plain out:symbols)
 # The language server, when the build has one: a change to its diagnostics.
 if "$tarvo" --lsp </dev/null >/dev/null 2>&1 || [ $? -ne 2 ]; then rows+=(lsp); fi
-[ -n "${BASELINE:-}" ] && rows+=(base:plain base:symbols)
+[ -n "${BASELINE:-}" ] && rows+=(base:plain base:symbols base:gnu)
 for w in "${rows[@]}"; do
     bin=$tarvo
     extra=()
