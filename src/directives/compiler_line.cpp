@@ -85,6 +85,13 @@ std::string_view DroppedText(const Context& ctx, Keyword keyword, std::string_vi
     return Operand(ctx, rest);
 }
 
+// A fill value is a data item of its width: one that does not fit is
+// reported as db. and dh. report theirs (a warning, or under --strict an
+// error); the low bytes are written.
+void CheckFill(Context& ctx, std::string_view text, std::int32_t value, unsigned width) {
+    if (Checking(ctx) && !DataFits(width, value)) ReportCheck(ctx, AtLocation(ctx), msg::kValueRange, text);
+}
+
 void Org(Context& ctx, std::string_view rest) {
     std::int32_t value = 0;
     if (ReadValue(ctx, Operand(ctx, rest), value) != ExprStatus::kOk) {
@@ -126,6 +133,7 @@ void Align(Context& ctx, std::string_view rest) {
         Report(ctx, Severity::kError, AtLocation(ctx), msg::kInvalidAlign);
         return;
     }
+    CheckFill(ctx, fillText, fill, 1);
     const auto location = static_cast<std::uint32_t>(ctx.obj.Location());
     const std::uint32_t mask = static_cast<std::uint32_t>(n) - 1;
     ctx.obj.EmitFill((static_cast<std::uint32_t>(n) - (location & mask)) & mask, static_cast<std::uint8_t>(fill));
@@ -144,6 +152,7 @@ void Fill(Context& ctx, std::string_view rest) {
         Report(ctx, Severity::kError, AtLocation(ctx), msg::kInvalidFill);
         return;
     }
+    CheckFill(ctx, valueText, value, static_cast<unsigned>(size));
     std::uint8_t item[4];
     PutLittle(static_cast<std::uint32_t>(value), 4, item);
     ctx.obj.EmitRepeat(static_cast<std::uint32_t>(count), item, static_cast<std::size_t>(size));
@@ -711,6 +720,7 @@ void Area(Context& ctx, std::string_view rest) {
         Report(ctx, Severity::kError, AtLocation(ctx), "%s", msg::kUnbalancedArea);
         return;
     }
+    if (!fillText.empty()) CheckFill(ctx, fillText, fill, 1);
     ctx.area = OpenArea{static_cast<std::uint32_t>(ctx.obj.Location()), static_cast<std::uint32_t>(size),
                         fillText.empty() ? -1 : fill & 0xFF, ctx.passes.back().serial, ctx.file, ctx.line,
                         CurrentTrace(ctx)};

@@ -18,3 +18,9 @@ title:                          ; a label with the spelling of a df. name
 set. title 5
 lb. later
 df. odd 3
+        fill.   2, 0x1ff        ; a fill value is a data item of its width
+        fill.   1, 0x12345, 2
+        fill.   1, -1, 4        ; any value fits 4 bytes
+        align.  4, 300
+area. 2, -129
+endarea.
