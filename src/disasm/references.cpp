@@ -65,8 +65,10 @@ private:
         const std::uint32_t t = address - base_ - start_;
         if (t >= span_.size()) return false;
         std::size_t at = t;
+        // Inside an instruction or a word of data that is a pointer: the
+        // item, so that no label splits it.
         for (std::size_t k = 1; k <= 3 && k <= t; ++k)
-            if ((kind_[t - k] & kCode) && DecodeAt(span_, t - k).length > k) at = t - k;
+            if (((kind_[t - k] & kCode) && DecodeAt(span_, t - k).length > k) || (kind_[t - k] & kWord)) at = t - k;
         if (!Labelable(at)) return false;
         ref = {at, static_cast<std::uint32_t>(t - at)};
         return true;
@@ -104,6 +106,12 @@ private:
     void MarkReferences() {
         std::vector<std::size_t> anchors;
         Ref ref;
+        // First the words of data (at locations a multiple of four) that are
+        // pointers, so that a value pointing inside one names the word.
+        const std::size_t first = (4 - (start_ & 3)) & 3;
+        for (std::size_t pos = first; pos + 4 <= span_.size(); pos += 4)
+            if (!((kind_[pos] | kind_[pos + 1] | kind_[pos + 2] | kind_[pos + 3]) & kCode) && Anchor(WordAt(pos), ref))
+                kind_[pos] |= kWord;
         for (std::size_t pos = 0; pos < span_.size();) {
             if (!(kind_[pos] & kCode)) {
                 ++pos;
@@ -133,18 +141,15 @@ private:
             }
         }
         // Words of data, at locations a multiple of four.
-        for (std::size_t pos = (4 - (start_ & 3)) & 3; pos + 4 <= span_.size(); pos += 4) {
-            if ((kind_[pos] | kind_[pos + 1] | kind_[pos + 2] | kind_[pos + 3]) & kCode) continue;
-            std::uint32_t value = 0;
-            for (int k = 3; k >= 0; --k) value = value << 8 | span_[pos + static_cast<std::size_t>(k)];
-            if (!Anchor(value, ref)) continue;
-            kind_[pos] |= kWord;
+        for (std::size_t pos = first; pos + 4 <= span_.size(); pos += 4) {
+            if (!(kind_[pos] & kWord)) continue;
+            Anchor(WordAt(pos), ref);
             refs_[pos] = ref;
             anchors.push_back(ref.at);
         }
         for (std::size_t at : anchors) kind_[at] |= kLabel;
-        // A label inside a word splits it: it stays bytes.
-        for (std::size_t pos = (4 - (start_ & 3)) & 3; pos + 4 <= span_.size(); pos += 4) {
+        // A label inside a word (a name from the symbol file) splits it: it stays bytes.
+        for (std::size_t pos = first; pos + 4 <= span_.size(); pos += 4) {
             if ((kind_[pos] & kWord) && ((kind_[pos + 1] | kind_[pos + 2] | kind_[pos + 3]) & kLabel)) {
                 kind_[pos] &= static_cast<std::uint8_t>(~kWord);
                 refs_.erase(pos);
@@ -154,6 +159,11 @@ private:
 
 
     enum : std::uint8_t { kCode = SpanKind::kCode, kLabel = SpanKind::kLabel, kWord = SpanKind::kWord };
+    std::uint32_t WordAt(std::size_t pos) const {
+        std::uint32_t value = 0;
+        for (int k = 3; k >= 0; --k) value = value << 8 | span_[pos + static_cast<std::size_t>(k)];
+        return value;
+    }
     std::uint32_t Address(std::size_t pos) const { return base_ + start_ + static_cast<std::uint32_t>(pos); }
     bool Labelable(std::size_t pos) const { return start_ + pos < kLabelReach; }
 

@@ -585,7 +585,7 @@ TEST(CliTest, RelocatableListingFollowsAnInsert) {
         "00 AC 0A 00 0F A8 E2 FF "                           // jal to the moved sub; jr to 0x07100000
         "00 9A 60 BD 00 07 6B A1 26 00 1F 18 "               // the nop; sub + 2 into itself
         "48 69 20 22 79 6F 75 22 0A 09 6F 6B 00 FF FF FF "
-        "00 00 00 07 24 00 00 07 2E 00 00 07 78 56 34 12 "   // the pointers follow
+        "00 00 00 07 24 00 00 07 2E 00 00 07 43 00 00 07 "   // the pointers follow, table + 1 too
         "FF FF FF FF FF FF FF FF FF FF FF FF FF FF FF FF "
         "FF FF FF FF FF FF FF FF FF FF FF FF FF FF "         // two bytes less padding
         "FF AB 94 FF 6C 00 00 07 "));                        // the fixed place stays
