@@ -58,6 +58,11 @@ def test_files_from_a_dict_or_a_callable():
 
     assert tarvo.assemble(text, files=read).image == bytes.fromhex("6540")
     assert asked and asked[0].endswith("defs.inc")
+    # A patch's image comes through the same reader; a missing one stops the run.
+    rom = {"rom.bin": b"ABCDEF"}
+    assert tarvo.assemble("        db. 1\n", patch="rom.bin", files=rom).image == b"\x01BCDEF"
+    missing = tarvo.assemble("        db. 1\n", patch="none.bin", files=rom)
+    assert not missing.ok and [m.text for m in missing.messages] == ["Cannot open none.bin for read."]
     # A file nobody has is an error of the run; the callable's exception is raised.
     assert not tarvo.assemble(text, files={}).ok
 

@@ -97,6 +97,16 @@ void Job::Finish() {
         WriteDependencies(ctx_.files, !o_.depsTarget.empty() ? o_.depsTarget : s_.objectName, s_.deps);
 }
 
+void StartPatch(Context& ctx, std::FILE* image, const std::string& path) {
+    ctx.files.push_back(path);
+    std::vector<std::uint8_t> bytes;
+    std::uint8_t block[1 << 16];
+    for (std::size_t got; (got = std::fread(block, 1, sizeof block, image)) > 0;)
+        bytes.insert(bytes.end(), block, block + got);
+    ctx.obj.StartFrom(std::move(bytes));
+    if (std::ferror(image)) Report(ctx, Severity::kError, Nowhere(), msg::kCannotRead, path.c_str());
+}
+
 void SayPasses(Context& ctx, int result, const std::string& srcPath, std::FILE* object) {
     Say(ctx, "%s", result ? msg::kPassObj : msg::kPassFail);
     if (ctx.nErrors == 0) Say(ctx, "%s", msg::kPassClean);

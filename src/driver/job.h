@@ -57,4 +57,8 @@ private:
 // whose byte count is the object stream's position after the pass lines.
 void SayPasses(Context& ctx, int result, const std::string& srcPath, std::FILE* object);
 
+// A patch: the object starts as the image (an input of the run), and the
+// source's bytes go over it.
+void StartPatch(Context& ctx, std::FILE* image, const std::string& path);
+
 }  // namespace tarvo

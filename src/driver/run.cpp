@@ -85,13 +85,6 @@ void OpenOutputs(Context& ctx, const std::string (&names)[kOutputKinds], Outputs
     }
 }
 
-// The bytes of a file, whole.
-std::vector<std::uint8_t> ReadAll(std::FILE* f) {
-    std::vector<std::uint8_t> bytes;
-    std::uint8_t block[1 << 16];
-    for (std::size_t got; (got = std::fread(block, 1, sizeof block, f)) > 0;) bytes.insert(bytes.end(), block, block + got);
-    return bytes;
-}
 
 // The streams of the outputs that opened.
 Streams StreamsOf(const Outputs& out) {
@@ -120,12 +113,7 @@ int Assemble(Context& ctx, const Options& o, FilePtr src, const std::string& src
     // An include must never read standard output while it is being written.
     ctx.hasObjId = obj == stdout && GetFileId(obj, ctx.objId) && ctx.objId.regular;
     if (!o.link) ctx.files.push_back(srcPath);
-    if (image) {
-        // A patch: the object is the image with the source's bytes over it.
-        ctx.files.push_back(o.patch);
-        ctx.obj.StartFrom(ReadAll(image.get()));
-        if (std::ferror(image.get())) Report(ctx, Severity::kError, Nowhere(), msg::kCannotRead, o.patch.c_str());
-    }
+    if (image) StartPatch(ctx, image.get(), o.patch);
     const std::string names[kOutputKinds] = {objName, o.listing, o.symbols, o.deps};
     OpenOutputs(ctx, names, out);
     Streams streams = StreamsOf(out);

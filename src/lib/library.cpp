@@ -360,6 +360,18 @@ AssembleResult Assemble(std::string_view text, const std::string& path, const As
     Job job(ctx, o, streams);
     job.Observe(&lines);
     job.image.record = true;
+    // The image a patch starts from comes through the reader too; as on the
+    // command line, a run that cannot start reports why and stops.
+    if (!options.patch.empty()) {
+        FilePtr image(set.gnuSyntax ? nullptr : files.Open(options.patch));
+        if (!image) {
+            if (set.gnuSyntax) Report(ctx, Severity::kError, Nowhere(), msg::kNotForGnu, "--patch");
+            else Report(ctx, Severity::kError, Nowhere(), msg::kCannotOpenRead, options.patch.c_str());
+            result.errors = ctx.nErrors;
+            return result;
+        }
+        StartPatch(ctx, image.get(), options.patch);
+    }
     int pass = 1;
     if (o.link) {
         job.Link();
