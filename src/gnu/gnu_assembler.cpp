@@ -298,8 +298,9 @@ bool Assembler::Now(std::string_view text, const Loc& loc, std::int64_t& out, bo
 
 void Assembler::Add(Item item) {
     // Known bytes that follow known bytes extend their item: fewer items
-    // for every walk. The listing needs an item per statement, so not then.
-    if (item.kind == IK::kBytes && listing_ == nullptr && !items_.empty() && !sections_[cur_].nobits) {
+    // for every walk. The listing and an editor need an item per statement,
+    // so not then.
+    if (item.kind == IK::kBytes && !keepLines_ && !items_.empty() && !sections_[cur_].nobits) {
         Item& last = items_.back();
         if (last.kind == IK::kBytes && last.a + last.b == item.a && last.b < (1u << 30)) {
             last.b += item.b;

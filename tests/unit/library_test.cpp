@@ -103,15 +103,19 @@ TEST(Library, AnIncludeCycleThroughTheReaderIsFound) {
 TEST(Library, AssemblesGnuSyntax) {
     AssembleOptions gnu;
     gnu.syntax = tarvo::Syntax::kGnu;
-    const auto r = tarvo::Assemble("x:\tmov 99, r1\n\tbr x\n", "g.s", gnu);
+    const auto r = tarvo::Assemble("x:\tmov 99, r1\n\t.hword 7\n\tbr x\n", "g.s", gnu);
     EXPECT_EQ(r.errors, 0);
-    EXPECT_EQ(r.image, (std::vector<std::uint8_t>{0x23, 0x40, 0xfe, 0x8b}));
+    EXPECT_EQ(r.image, (std::vector<std::uint8_t>{0x23, 0x40, 0x07, 0x00, 0xfc, 0x8b}));
+    // Each statement its own bytes, also where known bytes follow each other.
+    ASSERT_EQ(r.lines.size(), 3u);
+    EXPECT_EQ(r.lines[1].address, 0x07000002u);
+    EXPECT_EQ(r.lines[1].bytes, (std::vector<std::uint8_t>{0x07, 0x00}));
     ASSERT_EQ(r.messages.size(), 1u);
     EXPECT_EQ(r.messages[0].severity, Message::Severity::kWarning);
     EXPECT_EQ(r.messages[0].printed.rfind("g.s:1: Warning: ", 0), 0u) << r.messages[0].printed;
     const Name* x = Find(r, "x", Name::Kind::kLabel);
     ASSERT_NE(x, nullptr);
-    EXPECT_EQ(Places(x->uses), "g.s:2:4-5 ");
+    EXPECT_EQ(Places(x->uses), "g.s:3:4-5 ");
 }
 
 TEST(Library, DecodesInEachForm) {
