@@ -29,6 +29,9 @@ def test_messages_have_a_place():
     [m] = r.messages
     assert (m.severity, m.text, m.file, m.line) == ("error", "Invalid Opcode (movw)", "game.s", 2)
     assert (m.column, m.column_end) == (8, 12)
+    # The name where it stands whole, not inside a longer one.
+    [m] = tarvo.assemble("abc:\n        dw. abc, bc\n").messages
+    assert (m.text, m.column, m.column_end) == ("Undefined name (bc)", 17, 19)
 
 
 def test_options_are_keywords():

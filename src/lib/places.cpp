@@ -1,6 +1,7 @@
 #include "lib/places.h"
 
 #include <algorithm>
+#include <cctype>
 #include <map>
 #include <unordered_map>
 
@@ -291,12 +292,21 @@ void FindColumns(std::string_view line, std::string_view token, std::string_view
         }
     }
     if (token.empty()) return;
-    std::size_t at = line.find(token);
-    if (at == std::string_view::npos) {
-        // Names ignore letter case in the default language.
-        const std::string folded = Folded(line);
-        at = folded.find(Folded(token));
-    }
+    // The token where it stands whole (`bc` not inside `abc`), else its first
+    // appearance; names ignore letter case in the default language.
+    auto whole = [](std::string_view text, std::string_view word) {
+        auto inName = [](char c) { return std::isalnum(static_cast<unsigned char>(c)) || c == '_' || c == '.' || c == '$'; };
+        std::size_t first = std::string_view::npos;
+        for (std::size_t at = text.find(word); at != std::string_view::npos; at = text.find(word, at + 1)) {
+            if (first == std::string_view::npos) first = at;
+            const bool before = at == 0 || !inName(text[at - 1]) || !inName(word.front());
+            const bool after = at + word.size() == text.size() || !inName(text[at + word.size()]) || !inName(word.back());
+            if (before && after) return at;
+        }
+        return first;
+    };
+    std::size_t at = whole(line, token);
+    if (at == std::string_view::npos) at = whole(Folded(line), Folded(token));
     if (at == std::string_view::npos) return;
     place.column = static_cast<int>(at);
     place.columnEnd = static_cast<int>(at + token.size());
