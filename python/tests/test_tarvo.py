@@ -64,6 +64,10 @@ def test_files_from_a_dict_or_a_callable():
     # A patch's image comes through the same reader; a missing one stops the run.
     rom = {"rom.bin": b"ABCDEF"}
     assert tarvo.assemble("        db. 1\n", patch="rom.bin", files=rom).image == b"\x01BCDEF"
+    # A local label's uses are its references, not the same digits as a number in an include.
+    r = tarvo.assemble('1:\n        bne @1b\n        inc. "b.inc"\n', files={"b.inc": "        db. 1\n"})
+    [local] = [n for n in r.names if n.name == "1"]
+    assert [(u.file, u.line) for u in local.uses] == [("input.s", 2)]
     missing = tarvo.assemble("        db. 1\n", patch="none.bin", files=rom)
     assert not missing.ok and [m.text for m in missing.messages] == ["Cannot open none.bin for read."]
     # A file nobody has is an error of the run; the callable's exception is raised.

@@ -186,9 +186,16 @@ void IndexFile(const std::string& path, std::string_view text, Syntax syntax, co
                std::vector<Name>& names) {
     const bool gnu = syntax == Syntax::kGnu;
     const std::vector<Token> tokens = Tokens(text, syntax);
+    // Names by spelling; a local label of a file indexed before (its name
+    // is its digits) is no name here, where those digits are a number.
     std::unordered_map<std::string, std::size_t> byName;
-    for (std::size_t i = 0; i < names.size(); ++i)
-        if (names[i].kind != Name::Kind::kFile) byName.emplace(gnu ? names[i].name : Folded(names[i].name), i);
+    for (std::size_t i = 0; i < names.size(); ++i) {
+        const std::string& name = names[i].name;
+        if (names[i].kind == Name::Kind::kFile ||
+            std::all_of(name.begin(), name.end(), [](char c) { return c >= '0' && c <= '9'; }))
+            continue;
+        byName.emplace(gnu ? name : Folded(name), i);
+    }
 
     // Local labels: each definition a name; references found afterwards.
     std::map<std::string, std::vector<std::size_t>> locals;  // digits -> names, in file order
