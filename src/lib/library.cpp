@@ -248,9 +248,7 @@ private:
         if (found != files_by_path_.end()) return found->second;
         File f;
         f.text = files_.Text(path);
-        f.starts.push_back(0);
-        for (std::size_t i = 0; i < f.text.size(); ++i)
-            if (f.text[i] == '\n') f.starts.push_back(i + 1);
+        for (std::size_t at = 0; at != std::string::npos; at = lib::NextLine(f.text, at)) f.starts.push_back(at);
         return files_by_path_.emplace(path, std::move(f)).first->second;
     }
     MemoryFiles& files_;

@@ -170,16 +170,18 @@ std::vector<Token> Tokens(std::string_view text, Syntax syntax) {
     return out;
 }
 
+std::size_t NextLine(std::string_view text, std::size_t from) {
+    const std::size_t end = text.find_first_of("\r\n", from);
+    if (end == std::string_view::npos) return end;
+    return end + (text[end] == '\r' && end + 1 < text.size() && text[end + 1] == '\n' ? 2 : 1);
+}
+
 std::string_view LineOf(std::string_view text, int line) {
-    for (int n = 1; n < line; ++n) {
-        const std::size_t end = text.find('\n');
-        if (end == std::string_view::npos) return {};
-        text.remove_prefix(end + 1);
-    }
-    const std::size_t end = text.find('\n');
-    std::string_view l = text.substr(0, end);
-    if (!l.empty() && l.back() == '\r') l.remove_suffix(1);
-    return l;
+    std::size_t start = 0;
+    for (int n = 1; n < line && start != std::string_view::npos; ++n) start = NextLine(text, start);
+    if (start == std::string_view::npos) return {};
+    text.remove_prefix(start);
+    return text.substr(0, text.find_first_of("\r\n"));
 }
 
 void IndexFile(const std::string& path, std::string_view text, Syntax syntax, const std::vector<std::string>& files,

@@ -24,6 +24,11 @@ struct Token {
 // file name are left out.
 std::vector<Token> Tokens(std::string_view text, Syntax syntax);
 
+// Where the next line begins after the line that begins at from: a line
+// ends at \n, \r\n or a lone \r, as editors and the default language count
+// lines. npos when the line is the last.
+std::size_t NextLine(std::string_view text, std::size_t from);
+
 // The line of text (from 1), without its line end; empty past the end.
 std::string_view LineOf(std::string_view text, int line);
 

@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <filesystem>
 
+#include "lib/places.h"
+
 namespace tarvo::lsp {
 namespace {
 
@@ -39,18 +41,15 @@ int HexDigit(char c) {
 
 }  // namespace
 
+// Lines end at \n, \r\n or a lone \r, as the protocol counts them.
 Lines::Lines(std::string_view text) : text_(text) {
-    starts_.push_back(0);
-    for (std::size_t at = text.find('\n'); at != std::string_view::npos; at = text.find('\n', at + 1))
-        starts_.push_back(at + 1);
+    for (std::size_t at = 0; at != std::string_view::npos; at = lib::NextLine(text, at)) starts_.push_back(at);
 }
 
 std::string_view Lines::Line(int n) const {
     if (n < 0 || n >= Count()) return {};
-    const std::size_t start = starts_[static_cast<std::size_t>(n)];
-    std::size_t end = n + 1 < Count() ? starts_[static_cast<std::size_t>(n) + 1] - 1 : text_.size();
-    if (end > start && text_[end - 1] == '\r') --end;
-    return text_.substr(start, end - start);
+    const std::string_view rest = text_.substr(starts_[static_cast<std::size_t>(n)]);
+    return rest.substr(0, rest.find_first_of("\r\n"));
 }
 
 int ToClient(std::string_view line, int byteColumn, Encoding encoding) {
@@ -80,14 +79,11 @@ int ToBytes(std::string_view line, int character, Encoding encoding) {
 std::size_t OffsetOf(std::string_view text, int line, int character, Encoding encoding) {
     std::size_t start = 0;
     for (int n = 0; n < line; ++n) {
-        const std::size_t eol = text.find('\n', start);
-        if (eol == std::string_view::npos) return text.size();
-        start = eol + 1;
+        start = lib::NextLine(text, start);
+        if (start == std::string_view::npos) return text.size();
     }
-    std::size_t end = text.find('\n', start);
-    if (end == std::string_view::npos) end = text.size();
-    if (end > start && text[end - 1] == '\r') --end;
-    return start + static_cast<std::size_t>(ToBytes(text.substr(start, end - start), character, encoding));
+    const std::string_view rest = text.substr(start);
+    return start + static_cast<std::size_t>(ToBytes(rest.substr(0, rest.find_first_of("\r\n")), character, encoding));
 }
 
 std::string NormalPath(std::string_view path) {

@@ -123,6 +123,16 @@ TEST(LspSession, Scripted) {
     EXPECT_EQ(answer["result"][1]["name"], "start");
     EXPECT_EQ(answer["result"][1]["kind"], 12);
 
+    // Lines end at a lone CR too, for the positions as for the assembler.
+    const std::string cr = Uri(dir, "cr.s");
+    client.Notify("textDocument/didOpen", Opened(cr, "v810", "\tnop\r\tmovw 5, $3\r"));
+    d = client.Diagnostics(cr, 1);
+    ASSERT_EQ(d["diagnostics"].size(), 1u) << d;
+    EXPECT_EQ(d["diagnostics"][0]["range"], Range(1, 1, 1, 5));
+    client.Notify("textDocument/didChange", {{"textDocument", {{"uri", cr}, {"version", 2}}},
+                                             {"contentChanges", {{{"range", Range(1, 1, 1, 5)}, {"text", "mov"}}}}});
+    EXPECT_EQ(client.Diagnostics(cr, 2)["diagnostics"], Json::array());
+
     client.Notify("textDocument/didClose", {{"textDocument", {{"uri", uri}}}});
     EXPECT_EQ(client.Diagnostics(uri)["diagnostics"], Json::array());
     EXPECT_EQ(client.Call("shutdown", nullptr)["result"], nullptr);
