@@ -256,9 +256,11 @@ std::shared_ptr<const Analysis> Analyze(const Job& job) {
         if (const auto open = job.open.find(key); open != job.open.end()) {
             text = open->second;
         } else {
-            if (!job.readDisk) return std::nullopt;
-            std::optional<std::string> bytes = ReadRegularFile(key, kMaxFile);
-            if (!bytes) return std::nullopt;
+            std::optional<std::string> bytes = job.readDisk ? ReadRegularFile(key, kMaxFile) : std::nullopt;
+            if (!bytes) {
+                a->missing.insert(key);  // a document opened later by this name reruns this one
+                return std::nullopt;
+            }
             text = std::make_shared<const std::string>(std::move(*bytes));
         }
         a->texts.emplace(key, text);

@@ -4,6 +4,7 @@
 #pragma once
 #include <map>
 #include <memory>
+#include <set>
 #include <string>
 #include <utility>
 #include <vector>
@@ -46,6 +47,7 @@ struct Analysis {
     Syntax syntax = Syntax::kDefault;
     AssembleResult result;                    // its file names made normal paths
     std::map<std::string, Text> texts;        // every text read, by path (the document's own too)
+    std::set<std::string> missing;            // paths asked for that could not be read
     std::map<std::string, std::string> uris;  // the open documents' URIs by path
 };
 

@@ -399,12 +399,14 @@ private:
     void Queue(const std::string& uri) {
         if (!Pending(uri)) pending_.push_back(uri);
     }
-    // The document and every open one whose last assembly read it.
+    // The document and every open one whose last assembly read it, or
+    // looked for it and did not find it.
     void MarkDirty(const std::string& uri) {
         Queue(uri);
         const std::string& path = docs_.at(uri).path;
         for (const auto& [other, a] : results_)
-            if (other != uri && a->texts.count(path) != 0 && docs_.count(other) != 0) Queue(other);
+            if (other != uri && (a->texts.count(path) != 0 || a->missing.count(path) != 0) && docs_.count(other) != 0)
+                Queue(other);
         cv_.notify_all();
     }
 

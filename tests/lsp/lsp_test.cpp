@@ -170,6 +170,12 @@ TEST(LspSession, IncludedDocuments) {
     client.Notify("textDocument/didChange", {{"textDocument", {{"uri", defs}, {"version", 2}}},
                                              {"contentChanges", {{{"text", "df. COUNT 3\n        nop\n"}}}}});
     EXPECT_EQ(client.Diagnostics(main)["diagnostics"], Json::array());
+    // An include that is nowhere yet: opening it reruns the source that wants it.
+    const std::string wants = Uri(dir, "wants.s"), later = Uri(dir, "later.s");
+    client.Notify("textDocument/didOpen", Opened(wants, "v810", "inc. \"later.s\"\n        jr @there\n"));
+    EXPECT_EQ(client.Diagnostics(wants, 1)["diagnostics"].size(), 2u);
+    client.Notify("textDocument/didOpen", Opened(later, "v810", "there:\n        nop\n"));
+    EXPECT_EQ(client.Diagnostics(wants)["diagnostics"], Json::array());
 }
 
 // The language: languageId first, else the setting; settings change.
