@@ -203,6 +203,16 @@ int Assembler::SymIndex(std::string_view name) {
     return i;
 }
 
+// A name in a section /DISCARD/ drops points nowhere: bytes of the image
+// that read it are an error, as ld's "defined in discarded section".
+void Assembler::CheckDropped(const Sym& s) {
+    if (final_ && s.dropped >= 0 && sections_[cur_].alloc && !sections_[cur_].dropped) {
+        linkUse_ = true;  // what only the link decides
+        Late(1, Severity::kError, items_[stepIndex_].loc, msg::kLinkDiscarded, s.name.c_str(),
+             sections_[static_cast<std::size_t>(s.dropped)].name.c_str(), path_.c_str());
+    }
+}
+
 bool Assembler::Lookup(std::string_view name, Value& out) {
     const int found = symIndex_.Find(name, syms_);
     if (found < 0) return false;
@@ -216,6 +226,7 @@ bool Assembler::Lookup(std::string_view name, Value& out) {
     const Sym& s = *p;
     moved = moved || s.moves;
     if (s.moves) linkUse_ = true;  // a value made of addresses is the link's too
+    if (linked_) CheckDropped(s);
     if (s.defined) {
         out = s.val;
         return true;

@@ -111,6 +111,7 @@ struct Sym {
     // the same in every walk.
     link::InputSymbol::Bind bind = link::InputSymbol::kLocal;
     bool linked = false;
+    int dropped = -1;  // linked: the section /DISCARD/ dropped that held its definition
     Loc at;
 };
 
@@ -369,6 +370,7 @@ private:
     bool EndWalk();
     bool Place();
     void Late(int phase, Severity s, const Loc& loc, const char* fmt, ...) __attribute__((format(printf, 5, 6)));
+    void CheckDropped(const Sym& s);
     // A name never defined, at a use: reported after everything else.
     void Undefined(const Loc& loc, std::string_view name);
 

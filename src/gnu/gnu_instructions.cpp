@@ -121,6 +121,7 @@ ExprStatus Assembler::ItemValue(const Item& it, Value& v, std::string* name) {
         return ExprStatus::kUndefined;
     }
     if (s.moves) linkUse_ = true;
+    if (linked_) CheckDropped(s);
     if (s.defined) {
         v = s.val;
     } else if (s.lastDefined) {

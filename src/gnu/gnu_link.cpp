@@ -61,6 +61,10 @@ void Assembler::Finalize(const link::Layout& layout, std::size_t unit) {
         s.start = static_cast<std::int64_t>(placed[k].vma);
         s.dropped = placed[k].discarded;
     }
+    for (Sym& s : syms_) {
+        const int sec = s.defined ? s.val.sec : s.lastDefined ? s.last.sec : -1;
+        if (sec >= 0 && sections_[static_cast<std::size_t>(sec)].dropped) s.dropped = sec;
+    }
     // The names the link gives are values in a section of their own, at 0:
     // an item that reads one is the link's to judge.
     const int linkedSection = static_cast<int>(sections_.size());
