@@ -219,6 +219,7 @@ inline constexpr const char* kLinkWillNotFit = "section `%s' will not fit in reg
 inline constexpr const char* kLinkOverflow = "region `%s' overflowed by %llu bytes";
 inline constexpr const char* kLinkNotWithin = "address 0x%llx of section `%s' is not within region `%s'";
 inline constexpr const char* kLinkNoMemory = "no memory region given for loadable section `%s'";
+inline constexpr const char* kLinkWraps = "section `%s' %s wraps around the address space";
 inline constexpr const char* kLinkOverlap = "section `%s' %s [0x%llx,0x%llx] overlaps section `%s' %s [0x%llx,0x%llx]";
 inline constexpr const char* kLinkDiscarded = "`%s' is used, but defined in section `%s' of %s, which /DISCARD/ drops";
 inline constexpr const char* kLinkNotSettled = "addresses do not settle after %d passes";

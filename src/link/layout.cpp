@@ -1180,6 +1180,9 @@ void Linker::CheckEnd() {
             const Out& o = OutAt(k);
             if (o.ignored || o.size == 0 || !(o.flags & kAllocFlag)) continue;
             if (byLma && !((o.flags & kLoadFlag) && (o.flags & kContentsFlag))) continue;
+            // The V810's addresses are 32 bits: a section may not run past them.
+            if ((byLma ? o.lma : o.vma) + o.size > (std::uint64_t{1} << 32))
+                Error(St(o.stmt).where, msg::kLinkWraps, St(o.stmt).name.c_str(), byLma ? "LMA" : "VMA");
             list.push_back(k);
         }
         auto at = [&](int k) { return byLma ? OutAt(k).lma : OutAt(k).vma; };
