@@ -623,10 +623,16 @@ void Assert(Context& ctx, std::string_view rest) {
     const std::string_view expr = Operand(ctx, rest);
     const std::size_t open = rest.find('"');
     std::string text(expr);
+    std::string_view unread = rest.substr(0, open);  // between EXPR and the text: only a separator
     if (open != std::string_view::npos) {
         const std::size_t close = rest.find('"', open + 1);
         text = rest.substr(open + 1, close == std::string_view::npos ? std::string_view::npos : close - open - 1);
+        if (const std::string_view dropped = Operand(ctx, unread); !dropped.empty()) unread = dropped;
+        else unread = close == std::string_view::npos ? std::string_view() : rest.substr(close + 1);
     }
+    if (Checking(ctx))
+        if (const std::string_view dropped = Operand(ctx, unread); !dropped.empty())
+            ReportCheck(ctx, AtLocation(ctx), msg::kAfterOperands, dropped);
     std::int32_t v = 0;
     switch (ValueNow(ctx, expr, v)) {
         case ExprStatus::kOk:

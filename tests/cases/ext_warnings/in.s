@@ -24,3 +24,8 @@ df. odd 3
         align.  4, 300
 area. 2, -129
 endarea.
+if. 1 == 0                      ; read as 1: what follows the operand is said
+endif. z
+rept. 2 + 1
+endr.
+assert. 2 < 1
