@@ -405,8 +405,8 @@ bool Assembler::Encode(std::string_view word, std::string_view operands, Mode mo
                 if (e->name == "jmp") {
                     std::string_view target = ops.empty() ? std::string_view{} : Trim(ops[0]);
                     if (target.ends_with("]]")) target.remove_suffix(1);
-                    if (!count(1) || target.size() < 2 || target.front() != '[' || target.back() != ']')
-                        return bad("jmp [reg]");
+                    if (!count(1)) return failed();
+                    if (target.size() < 2 || target.front() != '[' || target.back() != ']') return bad("jmp [reg]");
                     if (!reg(target.substr(1, target.size() - 2), v[0])) return failed();
                 } else if (e->name == "ldsr" || e->name == "stsr") {
                     if (!count(2)) return true;

@@ -110,9 +110,9 @@ std::size_t Source::ExitMacro() {
 
 namespace {
 
-// A line marker of the C preprocessor: # LINE "FILE" [FLAGS]. returning:
-// flag 2 was given (back from an include).
-bool Marker(std::string_view line, int& number, std::string_view& file, bool& returning) {
+// A line marker of the C preprocessor: # LINE ["FILE" [FLAGS]]. named: a
+// file was given; returning: flag 2 was given (back from an include).
+bool Marker(std::string_view line, int& number, std::string_view& file, bool& named, bool& returning) {
     std::size_t i = 1;
     auto blanks = [&] {
         while (i < line.size() && (line[i] == ' ' || line[i] == '\t')) ++i;
@@ -122,9 +122,14 @@ bool Marker(std::string_view line, int& number, std::string_view& file, bool& re
     number = 0;
     while (i < line.size() && line[i] >= '0' && line[i] <= '9' && number < 100000000)
         number = number * 10 + (line[i++] - '0');
-    if (i == digits || i >= line.size() || (line[i] != ' ' && line[i] != '\t')) return false;
+    if (i == digits) return false;
+    const std::size_t afterNumber = i;
     blanks();
-    if (i >= line.size() || line[i] != '"') return false;
+    returning = false;
+    named = i < line.size();
+    // The file name may be left out: the line number alone.
+    if (!named) return number > 0;
+    if (i == afterNumber || line[i] != '"') return false;
     const std::size_t end = line.find('"', i + 1);
     if (end == std::string_view::npos) return false;
     file = line.substr(i + 1, end - i - 1);
@@ -178,11 +183,12 @@ bool Source::FromFile(Frame& f, Stmt& out) {
         if (!f.inComment && !line.empty() && line[0] == '#') {
             int number = 0;
             std::string_view file;
-            bool returning = false;
-            if (!Marker(line, number, file, returning)) continue;
+            bool named = false, returning = false;
+            if (!Marker(line, number, file, named, returning)) continue;
             if (number > 0) {
-                // The next line is line number of file.
-                f.logical = NameIndex(file);
+                // The next line is line number of file (of the same file
+                // when the marker names none).
+                if (named) f.logical = NameIndex(file);
                 f.shift = loc.line + f.shift + 1 - number;
                 f.next = {f.logical, number};
                 f.numbered = true;

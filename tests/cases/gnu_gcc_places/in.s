@@ -19,6 +19,8 @@ _main:
 	sub	r5, r94
 	.endr
 # 0 "" 2
+# 50
+	add	r4, r93
 #NO_APP
 	.if	1
 	.else

@@ -24,3 +24,5 @@
 	movnbsu
 	ld.h	2[gp]]], r10
 	jmp	[lp]]]
+	jmp
+	jmp	[r2], r3
