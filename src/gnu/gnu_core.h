@@ -301,6 +301,7 @@ private:
     void DataDirective(std::string_view word, std::string_view rest, const Stmt& st, int width);
     void FloatDirective(std::string_view word, std::string_view rest, const Stmt& st, int width);
     void LebDirective(std::string_view word, std::string_view rest, const Stmt& st, int sign);
+    void Junk(const std::vector<std::string_view>& args, std::size_t most, const Stmt& st);
     void StringDirective(std::string_view word, std::string_view rest, const Stmt& st, int zero);
     void CommonDirective(std::string_view word, std::string_view rest, const Stmt& st, int area);
     void SpaceDirective(std::string_view word, std::string_view rest, const Stmt& st, int noFill);

@@ -861,6 +861,7 @@ constexpr std::string_view kCommonSections[] = {".bss", ".sbss", ".tbss", ".zbss
 // section being read stays, and .previous then names the room's section.
 void Assembler::CommonDirective(std::string_view word, std::string_view rest, const Stmt& st, int area) {
     std::vector<std::string_view> args = SplitCommas(rest);
+    Junk(args, 3, st);
     std::int64_t size = 0, align = 1;
     if (args.size() < 2 || args[0].empty()) {
         Diag(Severity::kError, st.loc, msg::kGnuExpected, "a name and a size");
@@ -897,8 +898,15 @@ void Assembler::CommonDirective(std::string_view word, std::string_view rest, co
     prevSection_ = area == 0 ? prevSection_ : room;
 }
 
+// Operands past the most a directive takes: GNU as' junk at the end of the
+// line (what the directive read still takes effect).
+void Assembler::Junk(const std::vector<std::string_view>& args, std::size_t most, const Stmt& st) {
+    if (args.size() > most) Diag(Severity::kError, st.loc, msg::kGnuJunk, std::string(Trim(args[most])).c_str());
+}
+
 void Assembler::SpaceDirective(std::string_view, std::string_view rest, const Stmt& st, int noFill) {
     SplitCommas(rest, items_buf_);
+    Junk(items_buf_, noFill ? 1 : 2, st);
     std::int64_t n = 0, v = 0;
     const std::string_view count = items_buf_.empty() ? std::string_view{} : items_buf_[0];
     const std::string_view fill = items_buf_.size() > 1 ? items_buf_[1] : std::string_view{};
@@ -909,6 +917,7 @@ void Assembler::SpaceDirective(std::string_view, std::string_view rest, const St
 
 void Assembler::FillDirective(std::string_view, std::string_view rest, const Stmt& st, int) {
     const std::vector<std::string_view> args = SplitCommas(rest);
+    Junk(args, 3, st);
     std::int64_t r = 0, size = 1, v = 0;
     if (!Now(args.empty() ? std::string_view{} : args[0], st.loc, r)) return;
     if (args.size() > 1 && !args[1].empty() && !Now(args[1], st.loc, size)) return;
@@ -924,6 +933,7 @@ void Assembler::FillDirective(std::string_view, std::string_view rest, const Stm
 // .balign the bytes.
 void Assembler::AlignDirective(std::string_view, std::string_view rest, const Stmt& st, int bytes) {
     const std::vector<std::string_view> args = SplitCommas(rest);
+    Junk(args, 3, st);
     auto arg = [&](std::size_t k) { return k < args.size() ? args[k] : std::string_view{}; };
     std::int64_t n = 0;
     if (!Now(arg(0), st.loc, n)) return;
@@ -940,6 +950,7 @@ void Assembler::AlignDirective(std::string_view, std::string_view rest, const St
 // .org E[, F], and the port's .offset N: .org to a number, zero fill.
 void Assembler::OrgDirective(std::string_view, std::string_view rest, const Stmt& st, int offset) {
     const std::vector<std::string_view> args = SplitCommas(rest);
+    Junk(args, offset ? 1 : 2, st);
     std::int64_t f = 0, to = 0;
     Item it{IK::kOrg};
     it.loc = st.loc;

@@ -26,3 +26,5 @@
 	jmp	[lp]]]
 	jmp
 	jmp	[r2], r3
+	.skip	2, 3, 4
+	.offset	4, 7
