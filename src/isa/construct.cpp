@@ -234,7 +234,7 @@ void Fill(Context& ctx, const Forward& f) {
     }
     if (f.use.entry == kAssertion) {
         // Checked now that its names are known, at the location of its line.
-        const Where at{Where::kLocation, f.file, f.line, f.use.base};
+        const Where at{Where::kLocation, f.file, f.line, f.use.base, &f.trace};
         if (error != nullptr) Report(ctx, Severity::kError, at, error, f.operand.c_str());
         else if (v == 0) Report(ctx, Severity::kError, at, msg::kAssertionFailed, f.operand.c_str());
         return;

@@ -42,6 +42,11 @@ rept. (1000 * 1000 + 1)
         nop
 endr.
         calls_fail
+macro. check v
+        assert. (\v > 0), "positive"
+endm.
+        check   (later)         ; known later: the body line, then the call
+df. later 0
 macro. nop
 endm.
 macro. delay
