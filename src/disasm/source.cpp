@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <array>
+#include <cctype>
 #include <cstring>
 #include <deque>
 #include <future>
@@ -17,6 +18,7 @@
 #include "disasm/span.h"
 #include "isa/encode.h"
 #include "messages.h"
+#include "symbols/symbols.h"
 #include "text.h"
 #include "text_out.h"
 #include "text_table.h"
@@ -719,6 +721,22 @@ int ListSource(Context& ctx, std::FILE* image, std::FILE* out, const SourceOptio
     return 1;
 }
 
+namespace {
+
+// L_ and eight hex digits, any letter case: the shape of the lister's own names.
+bool GeneratedName(std::string_view name) {
+    if (name.size() != 10 || (name[0] | 0x20) != 'l' || name[1] != '_') return false;
+    return std::all_of(name.begin() + 2, name.end(), [](char c) { return std::isxdigit(static_cast<unsigned char>(c)); });
+}
+
+std::string LabelText(std::uint32_t address) {
+    char text[16];
+    std::snprintf(text, sizeof text, "L_%08x", address);
+    return text;
+}
+
+}  // namespace
+
 void ReadSymbolNames(std::FILE* f, std::uint32_t base, std::vector<std::pair<std::uint32_t, std::string>>& names) {
     std::unordered_map<std::string, bool> seen;
     char line[4096];
@@ -735,10 +753,13 @@ void ReadSymbolNames(std::FILE* f, std::uint32_t base, std::vector<std::pair<std
             value = value << 4 | static_cast<std::uint32_t>(digit & 0xF);
         }
         const std::string name(rest.substr(blank + 1));
-        if (!hex || !UsableName(name) || seen.count(name)) continue;
-        seen[name] = true;
+        // Names ignore letter case: FOO and foo are one name twice.
+        if (!hex || !UsableName(name) || !seen.emplace(Folded(name), true).second) continue;
         // Addresses with or without the image base name the same location.
-        names.emplace_back(LocationOf(value, base), name);
+        const std::uint32_t location = LocationOf(value, base);
+        // The lister's own name for another address would be two labels of one name.
+        if (GeneratedName(name) && Folded(name) != Folded(LabelText(base + location))) continue;
+        names.emplace_back(location, name);
     }
 }
 
