@@ -4,7 +4,6 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <sstream>
 
 #include "run_tool.h"
 
@@ -13,24 +12,12 @@ namespace {
 
 namespace fs = std::filesystem;
 
-std::vector<std::string> ProjectNames() {
-    std::vector<std::string> names;
-    for (const auto& entry : fs::directory_iterator(TARVO_GNU_PROJECTS))
-        if (entry.is_directory()) names.push_back(entry.path().filename().string());
-    std::sort(names.begin(), names.end());
-    return names;
-}
-
 class GnuProjectTest : public testing::TestWithParam<std::string> {};
 
 TEST_P(GnuProjectTest, GivesWhatGnuToolsGive) {
     const fs::path dir = fs::path(TARVO_GNU_PROJECTS) / GetParam();
     ScratchDir scratch;
-    for (const auto& entry : fs::directory_iterator(dir))
-        if (entry.is_regular_file()) scratch.Write(entry.path().filename().string(), ReadFile(entry.path()));
-    std::vector<std::string> args;
-    std::istringstream in(ReadFile(dir / "args"));
-    for (std::string a; in >> a;) args.push_back(a);
+    std::vector<std::string> args = Stage(dir, scratch);
     for (const char* a : {"-o", "out.bin", "--listing=out.lst"}) args.push_back(a);
     const ToolResult r = RunTool(scratch.path(), args);
     EXPECT_EQ(r.status, 0) << r.err;
@@ -42,7 +29,7 @@ TEST_P(GnuProjectTest, GivesWhatGnuToolsGive) {
     EXPECT_GT(checked, 100);
 }
 
-INSTANTIATE_TEST_SUITE_P(Projects, GnuProjectTest, testing::ValuesIn(ProjectNames()),
+INSTANTIATE_TEST_SUITE_P(Projects, GnuProjectTest, testing::ValuesIn(FolderNames(TARVO_GNU_PROJECTS)),
                          [](const testing::TestParamInfo<std::string>& info) {
                              std::string name = info.param;
                              std::replace(name.begin(), name.end(), '-', '_');

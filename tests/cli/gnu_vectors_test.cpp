@@ -15,14 +15,6 @@ namespace {
 
 namespace fs = std::filesystem;
 
-std::vector<std::string> VectorNames() {
-    std::vector<std::string> names;
-    for (const auto& entry : fs::directory_iterator(TARVO_GNU_VECTORS))
-        if (entry.is_directory()) names.push_back(entry.path().filename().string());
-    std::sort(names.begin(), names.end());
-    return names;
-}
-
 // "FILE:LINE: Error" or "FILE: Warning" for each error and warning on
 // standard error, in order; the notes that name macro calls left out.
 std::string Places(const std::string& err) {
@@ -55,11 +47,7 @@ class GnuVectorTest : public testing::TestWithParam<std::string> {};
 TEST_P(GnuVectorTest, GivesWhatGnuAsGives) {
     const fs::path dir = fs::path(TARVO_GNU_VECTORS) / GetParam();
     ScratchDir scratch;
-    for (const auto& entry : fs::directory_iterator(dir))
-        if (entry.is_regular_file()) scratch.Write(entry.path().filename().string(), ReadFile(entry.path()));
-    std::vector<std::string> args;
-    std::istringstream in(ReadFile(dir / "args"));
-    for (std::string a; in >> a;) args.push_back(a);
+    std::vector<std::string> args = Stage(dir, scratch);
     for (const char* a : {"main.s", "-o", "out.bin", "--listing=out.lst"}) args.push_back(a);
     const ToolResult r = RunTool(scratch.path(), args);
     const bool failing = fs::exists(dir / "expected.err");
@@ -87,7 +75,7 @@ TEST_P(GnuVectorTest, GivesWhatGnuAsGives) {
     EXPECT_EQ(ListingMismatch(scratch.Read("out.lst"), image, checked), "");
 }
 
-INSTANTIATE_TEST_SUITE_P(Vectors, GnuVectorTest, testing::ValuesIn(VectorNames()),
+INSTANTIATE_TEST_SUITE_P(Vectors, GnuVectorTest, testing::ValuesIn(FolderNames(TARVO_GNU_VECTORS)),
                          [](const testing::TestParamInfo<std::string>& info) { return "v" + info.param; });
 
 }  // namespace

@@ -4,6 +4,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <fstream>
 #include <sstream>
@@ -28,6 +29,23 @@ void ScratchDir::Write(const std::string& name, const std::string& bytes) const 
 }
 
 std::string ScratchDir::Read(const std::string& name) const { return ReadFile(path_ / name); }
+
+std::vector<std::string> FolderNames(const std::filesystem::path& root) {
+    std::vector<std::string> names;
+    for (const auto& entry : std::filesystem::directory_iterator(root))
+        if (entry.is_directory()) names.push_back(entry.path().filename().string());
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
+std::vector<std::string> Stage(const std::filesystem::path& dir, const ScratchDir& scratch) {
+    for (const auto& entry : std::filesystem::directory_iterator(dir))
+        if (entry.is_regular_file()) scratch.Write(entry.path().filename().string(), ReadFile(entry.path()));
+    std::vector<std::string> args;
+    std::istringstream in(ReadFile(dir / "args"));
+    for (std::string a; in >> a;) args.push_back(a);
+    return args;
+}
 
 std::string ReadFile(const std::filesystem::path& path) {
     std::ifstream in(path, std::ios::binary);

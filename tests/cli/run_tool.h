@@ -36,6 +36,11 @@ ToolResult RunTool(const std::filesystem::path& dir, const std::vector<std::stri
 
 std::string ReadFile(const std::filesystem::path& path);
 
+// The folders of a test tree (vectors, projects), by name.
+std::vector<std::string> FolderNames(const std::filesystem::path& root);
+// A test folder's files copied into scratch, and the words of its args file.
+std::vector<std::string> Stage(const std::filesystem::path& dir, const ScratchDir& scratch);
+
 // Checks each byte a GNU syntax listing shows against the image, at the
 // place its section is loaded (the "; sections" lines give each section's
 // load address where it differs, and say which hold no bytes of the
