@@ -630,9 +630,7 @@ void Assert(Context& ctx, std::string_view rest) {
         if (const std::string_view dropped = Operand(ctx, unread); !dropped.empty()) unread = dropped;
         else unread = close == std::string_view::npos ? std::string_view() : rest.substr(close + 1);
     }
-    if (Checking(ctx))
-        if (const std::string_view dropped = Operand(ctx, unread); !dropped.empty())
-            ReportCheck(ctx, AtLocation(ctx), msg::kAfterOperands, dropped);
+    ReportUnread(ctx, unread);
     std::int32_t v = 0;
     switch (ValueNow(ctx, expr, v)) {
         case ExprStatus::kOk:
@@ -777,6 +775,12 @@ void FinishArea(Context& ctx) {
     const OpenArea& a = *ctx.area;
     Report(ctx, Severity::kError, {Where::kLine, a.file, a.line, -1, &a.trace}, "%s", msg::kMissingEndarea);
     ctx.area.reset();
+}
+
+void ReportUnread(Context& ctx, std::string_view unread) {
+    if (!Checking(ctx)) return;
+    if (const std::string_view token = Operand(ctx, unread); !token.empty())
+        ReportCheck(ctx, AtLocation(ctx), msg::kAfterOperands, token);
 }
 
 std::optional<std::int32_t> ValueHere(Context& ctx, std::string_view expr) {

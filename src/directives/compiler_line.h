@@ -40,6 +40,10 @@ ExprStatus ValueNow(Context& ctx, std::string_view text, std::int32_t& value);
 // The same, with a message where it is not known or not a value.
 std::optional<std::int32_t> ValueHere(Context& ctx, std::string_view expr);
 
+// What a keyword line leaves unread after its operands: its first token is
+// reported (a warning; under --strict an error; nothing under --classic).
+void ReportUnread(Context& ctx, std::string_view unread);
+
 // --define NAME=VALUE, before the first line: as df. NAME VALUE.
 void DefineOption(Context& ctx, std::string_view name, std::string_view value);
 

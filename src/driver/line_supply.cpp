@@ -271,7 +271,7 @@ void LineSupply::Open(Block block, std::string_view first, std::string_view rest
     } else if (block == Block::kRept) {
         const std::optional<std::int32_t> count = ValueAt(NextOperand(rest, true));
         r->count = count.value_or(0) > 0 ? static_cast<std::uint64_t>(*count) : 0;
-        if (count) Dropped(rest);
+        if (count) ReportUnread(ctx_, rest);
     } else {  // irp. PARAM, A, B, C
         r->macro->params.emplace_back(NextOperand(rest, true), "");
         for (std::string_view item; !(item = NextArgument(rest)).empty();) r->items.emplace_back(item);
@@ -396,11 +396,6 @@ bool LineSupply::Expand(std::string_view name, std::string_view rest) {
 
 std::optional<std::int32_t> LineSupply::ValueAt(std::string_view expr) { return ValueHere(ctx_, expr); }
 
-void LineSupply::Dropped(std::string_view rest) {
-    if (!Checking(ctx_)) return;
-    if (const std::string_view token = NextOperand(rest, true); !token.empty())
-        ReportCheck(ctx_, AtLocation(ctx_), msg::kAfterOperands, token);
-}
 
 LineSupply::Opener LineSupply::OpenerHere(std::string_view word) {
     return {std::string(word), ctx_.file, ctx_.line, CurrentTrace(ctx_)};
@@ -429,10 +424,10 @@ void LineSupply::Condition(Block block, std::string_view first, std::string_view
             if (block == Block::kIf) {
                 const std::optional<std::int32_t> v = ValueAt(operand);
                 truth = v.value_or(0) != 0;
-                if (v) Dropped(rest);
+                if (v) ReportUnread(ctx_, rest);
             } else {
                 truth = ctx_.lstHead.CheckConstant(operand).has_value() == (block == Block::kIfdef);
-                Dropped(rest);
+                ReportUnread(ctx_, rest);
             }
             conditions_.push_back({truth, truth, false, OpenerHere(first)});
             return;
@@ -445,11 +440,11 @@ void LineSupply::Condition(Block block, std::string_view first, std::string_view
             if (block == Block::kElse) {
                 c.sawElse = true;
                 c.active = outer && !c.taken;
-                if (outer) Dropped(operand);
+                if (outer) ReportUnread(ctx_, operand);
             } else {
                 const std::optional<std::int32_t> v = outer && !c.taken ? ValueAt(operand) : std::nullopt;
                 c.active = v.value_or(0) != 0;
-                if (v) Dropped(rest);
+                if (v) ReportUnread(ctx_, rest);
             }
             c.taken = c.taken || c.active;
             return;
@@ -457,7 +452,7 @@ void LineSupply::Condition(Block block, std::string_view first, std::string_view
         case Block::kEndif:
             if (conditions_.empty()) return unbalanced();
             conditions_.pop_back();
-            if (!Skipping()) Dropped(operand);
+            if (!Skipping()) ReportUnread(ctx_, operand);
             return;
         default: return;
     }

@@ -121,9 +121,7 @@ private:
     void Condition(Block block, std::string_view first, std::string_view rest);
     // A value the line needs now; a message when it is not known or bad.
     std::optional<std::int32_t> ValueAt(std::string_view expr);
-    // What the line does not read after its operand is reported (--strict
-    // reports it, the default language warns).
-    void Dropped(std::string_view rest);
+
     void Close();
     Opener OpenerHere(std::string_view word);
     // The lines one round of a block body produces, nested blocks included
