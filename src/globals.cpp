@@ -73,6 +73,13 @@ void WithFormatted(const char* fmt, std::va_list args, Use use) {
 
 }  // namespace
 
+std::string ReadRest(std::FILE* f) {
+    std::string text;
+    char block[1 << 16];
+    for (std::size_t n; (n = std::fread(block, 1, sizeof block, f)) > 0;) text.append(block, n);
+    return text;
+}
+
 bool GetFileId(std::FILE* f, FileId& id) {
     struct stat st;
     if (fstat(fileno(f), &st) != 0) return false;

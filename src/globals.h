@@ -36,6 +36,9 @@ struct FileCloser {
 };
 using FilePtr = std::unique_ptr<std::FILE, FileCloser>;
 
+// What is left to read of f, whole.
+std::string ReadRest(std::FILE* f);
+
 // The switches of the command line that the passes need.
 struct Settings {
     bool classic = false;      // the classic language and include rules only

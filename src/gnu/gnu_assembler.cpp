@@ -819,12 +819,9 @@ void Assembler::Record(Image& image) const {
 
 void Assemble(Context& ctx, std::FILE* src, const std::string& path, const Defines& defines, Image& image,
               std::FILE* listing) {
-    std::string text;
-    char buffer[65536];
-    for (std::size_t n; (n = std::fread(buffer, 1, sizeof buffer, src)) > 0;) text.append(buffer, n);
     Assembler a(ctx, listing);
     a.KeepLines(image.record);
-    a.Run(std::move(text), path, defines, image);
+    a.Run(ReadRest(src), path, defines, image);
 }
 
 }  // namespace tarvo::gnu

@@ -124,9 +124,7 @@ namespace {
 bool ReadInput(Context& ctx, const std::string& path, std::string& text) {
     const FilePtr f(OpenInput(ctx, path));
     if (!f) return false;
-    text.clear();
-    char buffer[65536];
-    for (std::size_t n; (n = std::fread(buffer, 1, sizeof buffer, f.get())) > 0;) text.append(buffer, n);
+    text = ReadRest(f.get());
     return !std::ferror(f.get());
 }
 

@@ -609,10 +609,7 @@ void Assembler::Include(std::string_view, std::string_view rest, const Stmt& st,
     std::string path;
     FilePtr f = Open(name, path, st);
     if (!f) return;
-    std::string text;
-    char buffer[65536];
-    for (std::size_t n; (n = std::fread(buffer, 1, sizeof buffer, f.get())) > 0;) text.append(buffer, n);
-    source_.PushFile(std::move(text), path);
+    source_.PushFile(ReadRest(f.get()), path);
 }
 
 void Assembler::Incbin(std::string_view, std::string_view rest, const Stmt& st, int) {

@@ -157,12 +157,8 @@ public:
 
     // The text of a file the run read, for the places of names.
     std::string Text(const std::string& path) {
-        std::string text;
         FilePtr f(Open(path));
-        if (!f) return text;
-        char block[65536];
-        for (std::size_t n; (n = std::fread(block, 1, sizeof block, f.get())) > 0;) text.append(block, n);
-        return text;
+        return f ? ReadRest(f.get()) : std::string();
     }
 
 private:
